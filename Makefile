@@ -1,0 +1,40 @@
+# Quarvo: the two commands a newcomer needs are `make demo` and `make test`.
+# Both install missing Debian packages first, then configure and build in build/.
+
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+SANITIZE ?= OFF
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test demo sanitize clean help
+
+all: build
+
+help:
+	@echo "make demo      install what is missing, build, and run the demonstration session"
+	@echo "make test      install what is missing, build, and run every test (headless, in parallel)"
+	@echo "make build     configure and build only"
+	@echo "make sanitize  build and test with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
+	@echo "make clean     remove the build folders"
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUARVO_SANITIZE=$(SANITIZE) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+demo: build
+	@QT_QPA_PLATFORM=$${QT_QPA_PLATFORM:-offscreen} $(BUILD_DIR)/host/quarvo-host demo --build-dir $(BUILD_DIR)
+
+sanitize:
+	@$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug SANITIZE=ON
+
+clean:
+	rm -rf build build-asan

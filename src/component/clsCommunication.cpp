@@ -1,0 +1,165 @@
+#include "component/clsCommunication.h"
+
+#include "component/Configuration.h"
+#include "component/HostObjects.h"
+#include "core/ErrorCodes.h"
+#include "core/Errors.h"
+#include "core/SessionState.h"
+#include "core/modGlobals.h"
+#include "diagnostics/frmDiagnostics.h"
+#include "transports/Resolver.h"
+
+#include <QObject>
+
+namespace {
+const QString kClass = QStringLiteral("clsCommunication");
+
+// Result of a host operation whose workflow is not part of this build yet.
+[[noreturn]] void notBuiltYet(const char *what)
+{
+    raiseError(ErrorCode::NotImplemented, QStringLiteral("%1 is not available in this build").arg(QLatin1String(what)));
+}
+} // namespace
+
+clsCommunication::clsCommunication()
+{
+    modGlobals::InitApplicationVariables();
+}
+
+clsCommunication::~clsCommunication()
+{
+    SessionState &state = sessionState();
+    state.hostCallback.reset();
+    state.stringCatalog.reset();
+}
+
+QString clsCommunication::Name() const
+{
+    return modGlobals::ApplicationName;
+}
+
+void clsCommunication::setName(const QString &)
+{
+}
+
+QString clsCommunication::Description() const
+{
+    return QString();
+}
+
+void clsCommunication::setDescription(const QString &)
+{
+}
+
+std::shared_ptr<HostPif> clsCommunication::Pif() const
+{
+    return errors::guardedValue(kClass, QStringLiteral("Pif[Get]"), std::shared_ptr<HostPif>(),
+                                [] { return sessionState().hostPif; });
+}
+
+void clsCommunication::setPif(std::shared_ptr<HostPif> pif)
+{
+    errors::guarded(kClass, QStringLiteral("Pif[Set]"), [&] { sessionState().hostPif = std::move(pif); });
+}
+
+std::shared_ptr<HostSettings> clsCommunication::Settings() const
+{
+    return errors::guardedValue(kClass, QStringLiteral("Settings[Get]"), std::shared_ptr<HostSettings>(),
+                                [] { return sessionState().hostSettings; });
+}
+
+void clsCommunication::setSettings(std::shared_ptr<HostSettings> settings)
+{
+    errors::guarded(kClass, QStringLiteral("Settings[Set]"), [&] {
+        SessionState &state = sessionState();
+        state.hostSettings = std::move(settings);
+        HostSettings *s = state.hostSettings.get();
+        if (!s)
+            return;
+        state.accountName = s->AccountName();
+        // Encryption needs a 32-character link key and a host that does not switch it off; the
+        // host can only narrow what the configuration allows.
+        if (state.EncryptionEnabled)
+            state.EncryptionEnabled = s->LinkKey().size() == 32;
+        if (state.EncryptionEnabled && s->LinkKeyMode() == 1)
+            state.EncryptionEnabled = false;
+        const QString host = s->RemoteHost();
+        if (!host.isEmpty()) {
+            QString resolved;
+            modICMP::ResolveHost(host, resolved);
+            if (!resolved.isEmpty())
+                s->setRemoteHost(resolved);
+        }
+    });
+}
+
+QObject *clsCommunication::CommControl() const
+{
+    return nullptr;
+}
+
+void clsCommunication::setCommControl(QObject *)
+{
+}
+
+std::int32_t clsCommunication::CommStartup()
+{
+    return errors::guarded(kClass, QStringLiteral("CommStartup()"), [] {
+        modGlobals::InitQueue();
+        modGlobals::InitImmediate();
+        notBuiltYet("the connection dialog");
+    });
+}
+
+std::int32_t clsCommunication::CommShutdown(bool &Force)
+{
+    return errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
+        if (Force) {
+            modGlobals::Disconnect(false, 10);
+            return;
+        }
+        notBuiltYet("the end-session dialog");
+    });
+}
+
+std::int32_t clsCommunication::DiagStartup()
+{
+    return errors::guarded(kClass, QStringLiteral("DiagStartup()"), [] {
+        frmDiagnostics window;
+        window.Display();
+    });
+}
+
+void clsCommunication::SetCallBack(std::shared_ptr<HostCallback> &Callback)
+{
+    errors::guarded(kClass, QStringLiteral("SetCallBack()"), [&] { sessionState().hostCallback = Callback; });
+}
+
+std::int32_t clsCommunication::CommSendReceive()
+{
+    return errors::guarded(kClass, QStringLiteral("CommSendReceive()"), [] { notBuiltYet("the synchronisation check"); });
+}
+
+std::int32_t clsCommunication::HistoryStartup()
+{
+    return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] { notBuiltYet("the event history"); });
+}
+
+std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
+{
+    return errors::guarded(kClass, QStringLiteral("DoUnattended()"), [&] {
+        m_jobMask = JobMask;
+        modGlobals::InitQueue();
+        modGlobals::InitImmediate();
+        notBuiltYet("unattended sessions");
+    });
+}
+
+void clsCommunication::DataArrival(QByteArray &Data)
+{
+    errors::guarded(kClass, QStringLiteral("DataArrival()"), [&] {
+        Q_UNUSED(Data);
+        if (!sessionState().queueWindow)
+            return; // no session: nothing to hand the bytes to
+    });
+}

@@ -1,0 +1,23 @@
+#include "core/SessionState.h"
+
+#include "component/HostObjects.h"
+#include "external/ErrorReporter.h"
+#include "external/StringCatalog.h"
+
+#include <QWidget>
+
+namespace {
+std::unique_ptr<SessionState> g_state;
+}
+
+SessionState &sessionState()
+{
+    if (!g_state)
+        g_state = std::make_unique<SessionState>();
+    return *g_state;
+}
+
+void resetSessionState()
+{
+    g_state.reset();
+}

@@ -1,0 +1,89 @@
+// The process-wide record every part of the component shares: the host's objects, the external
+// components, the owner registry, the session log, the current transport, the session windows,
+// the configuration and the session flags. One per process; everything runs on the GUI thread.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+#include "core/GuidRegistry.h"
+#include "diagnostics/frmImmediate.h"
+
+class HostCallback;
+class HostSettings;
+class HostPif;
+class ErrorReporter;
+class StringCatalog;
+class clsSessionLog;
+class IControlType;
+class QWidget;
+
+struct Configuration
+{
+    // Setup
+    QString tamselPath;       // "TamselPath", first copy: the host's folder
+    QString tamselDataPath;   // "TamselPath", second copy: folder of the transfer file
+    std::int16_t warningLevel = 5;
+    QString icon;
+
+    // Communications
+    std::int16_t numOfNaks = 5;
+    std::int32_t timeToGatherBody = 1;
+    std::int32_t sendAgainPauseTime = 500;
+    std::int32_t hbInterval = 20000;
+    std::int32_t drInterval = 10000;
+    std::int32_t callBackTime = 180;
+    std::int16_t standardPollRate = 500;
+    std::int16_t exclusivePollRate = 10;
+    std::int16_t inactivityTimeout = 900; // seconds (the store holds minutes)
+};
+
+struct SessionState
+{
+    // Host objects.
+    std::shared_ptr<HostCallback> hostCallback;
+    std::shared_ptr<HostSettings> hostSettings;
+    std::shared_ptr<HostPif> hostPif;
+
+    // External components.
+    std::shared_ptr<ErrorReporter> errorReporter;
+    std::shared_ptr<StringCatalog> stringCatalog;
+
+    // Owner registry; null until InitApplicationVariables creates it.
+    std::unique_ptr<GuidRegistry> guidRegistry;
+
+    // Session log (created by the first transport) and the current transport.
+    std::shared_ptr<clsSessionLog> sessionLog;
+    std::shared_ptr<IControlType> currentTransport;
+
+    // Session windows (null when not open).
+    QPointer<QWidget> queueWindow;
+    QPointer<QWidget> connectionDialog;
+    QPointer<QWidget> diagnosticsWindow;
+    QPointer<frmImmediate> immediateWindow;
+    QPointer<QWidget> inactivityWindow;
+    QPointer<QWidget> eventWarningWindow;
+
+    Configuration config;
+
+    bool SequenceNumbersEnabled = true;
+    bool EncryptionEnabled = true;
+    bool UnattendedFlag = false;
+    bool CallbackSession = false;
+    bool InactivityPromptShown = false;
+    bool PanelEventWarningShown = false;
+
+    QString accountName;
+    QString panelRevision;
+    QString passcode; // mirrors the connection dialog's passcode box
+    std::int32_t LastErrorNumber = 0;
+};
+
+// The one SessionState of the process.
+SessionState &sessionState();
+
+// Drops everything the record holds and starts afresh (tests, and a clean process end).
+void resetSessionState();

@@ -1,0 +1,12 @@
+#include "diagnostics/frmDiagnostics.h"
+
+frmDiagnostics::frmDiagnostics(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmDiagnostics"));
+}
+
+int frmDiagnostics::Display()
+{
+    return 0;
+}

@@ -1,0 +1,29 @@
+// Where the component's files go, and how files that carry panel traffic are created.
+#pragma once
+
+#include <QString>
+
+class QFile;
+
+namespace Paths {
+
+// Folder of the log files ("Comm.err", the session log, "immediate.log"): QUARVO_LOG_DIR when set,
+// else the executable's folder.
+QString logDir();
+// logDir() joined with `name`.
+QString logFile(const QString &name);
+
+// Folder of the machine-wide settings store: QUARVO_SETTINGS_DIR when set, else the system-scope
+// INI folder of the platform.
+QString settingsDir();
+// The INI file of the store inside settingsDir().
+QString settingsFile();
+
+// The platform's data folder for the host application; stands in for "C:\Tamsel" off Windows.
+QString defaultTamselPath(bool lowerCaseDrive);
+
+// Opens `path` for appending, creating it readable and writable by the owner only (mode 0600);
+// `truncate` empties an existing file first. Returns false when it cannot be opened.
+bool openPrivate(QFile &file, const QString &path, bool truncate);
+
+} // namespace Paths
