@@ -1,0 +1,46 @@
+// The one interface through which every part of the component drives the session's transport
+// (modem, plain direct line, enhanced direct link, network link). It has no behaviour of its own:
+// each implementation keeps the six properties in its own fields and supplies the eight operations.
+// Operations return 0 on success or an error number; they never let an error escape. Every
+// operation that takes the connection dialog accepts a null dialog.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+class clsMessage;
+class frmCommInterface;
+
+class IControlType
+{
+public:
+    virtual ~IControlType() = default;
+
+    // Properties, each read then written.
+    virtual QString Name() const = 0;
+    virtual void setName(const QString &name) = 0;
+    virtual bool Remote() const = 0;
+    virtual void setRemote(bool remote) = 0;
+    virtual bool CallbackSet() const = 0;
+    virtual void setCallbackSet(bool set) = 0;
+    virtual bool Connected() const = 0;
+    virtual void setConnected(bool connected) = 0;
+    virtual bool AbortPending() const = 0;
+    virtual void setAbortPending(bool pending) = 0;
+    virtual bool AbortWorkInProgress() const = 0;
+    virtual void setAbortWorkInProgress(bool abort) = 0;
+
+    // Line operations; `frm` may be null, `bDisplay` governs the optional status lines.
+    virtual std::int32_t ControlInitialize(frmCommInterface *frm, bool bDisplay) = 0;
+    virtual std::int32_t ControlDisconnect(frmCommInterface *frm, bool bDisplay) = 0;
+    virtual std::int32_t ControlRinging(frmCommInterface *frm, bool bDisplay) = 0;
+    virtual std::int32_t PortPrep(frmCommInterface *frm, bool bDisplay) = 0;
+    virtual std::int32_t Connect(frmCommInterface *frm, bool bDisplay) = 0;
+    virtual std::int32_t Answer(frmCommInterface *frm, bool bDisplay) = 0;
+
+    // Sends one queued message to the panel (and, on blocking links, delivers its answer).
+    virtual std::int32_t SendData(clsMessage &msg) = 0;
+    // Decodes bytes that arrived for the link, in place in the message record.
+    virtual std::int32_t DataReceived(clsMessage &msg) = 0;
+};
