@@ -18,20 +18,65 @@
 #include <QDateTime>
 #include <QString>
 
+#include <QObject>
+#include <QPointer>
+
+#include <concepts>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <type_traits>
 
 #include "core/GuidRegistry.h"
 
-// The owner of a panel command: the object that receives the answer. Answers are routed to it
-// through GuidRegistry by szGUID() (it registers itself there, and implements ResponseReceiver to
-// take them); ownerName() is the name its queued messages are filed under (the queue aborts an
-// owner's messages by this name when the owner unloads, e.g. "frmMsgQueue"). Windows, the queue
-// window and operation objects derive from this class instead of GuidObjectBase.
-class PanelMsgOwner : public GuidObjectBase
+// The owner of a panel command (its Parent): the object that receives the answer. Any object that
+// offers `QString szGUID() const` (its key in GuidRegistry, where answers are routed to it through
+// ResponseReceiver) and `QString Name() const` (the name its queued messages are filed under; the
+// queue aborts an owner's messages by this name when the owner unloads, e.g. "frmMsgQueue")
+// converts to a MsgOwner implicitly, so windows, the queue window and operation objects are passed
+// as they are. The reference is not owning; for QObject owners a guard notices when the owner is
+// destroyed, and reading it then raises ObjectRequired instead of touching freed memory.
+template <typename T>
+concept PanelMsgOwnerType = requires(const T &owner) {
+    { owner.szGUID() } -> std::convertible_to<QString>;
+    { owner.Name() } -> std::convertible_to<QString>;
+};
+
+class MsgOwner
 {
 public:
-    virtual QString ownerName() const = 0;
+    MsgOwner() = default;
+    MsgOwner(std::nullptr_t) {}
+    template <PanelMsgOwnerType T>
+    MsgOwner(T *owner) // NOLINT(google-explicit-constructor): owners are passed as they are
+    {
+        if (!owner)
+            return;
+        m_guid = [owner] { return QString(owner->szGUID()); };
+        m_name = [owner] { return QString(owner->Name()); };
+        if constexpr (std::is_base_of_v<QObject, T>) {
+            m_guard = static_cast<QObject *>(owner);
+            m_guarded = true;
+        }
+        m_address = static_cast<const void *>(owner);
+    }
+
+    bool isNull() const { return m_address == nullptr; }
+    // The owner's GUID and name; raise ObjectRequired when there is no owner (any more).
+    QString szGUID() const;
+    QString Name() const;
+    // Identity of the referenced object (for comparisons in tests and diagnostics).
+    const void *address() const { return m_address; }
+
+private:
+    void check() const;
+
+    std::function<QString()> m_guid;
+    std::function<QString()> m_name;
+    QPointer<QObject> m_guard;
+    bool m_guarded = false;
+    const void *m_address = nullptr;
 };
 
 class clsPanelMsg : public GuidObjectBase, public std::enable_shared_from_this<clsPanelMsg>
@@ -60,9 +105,9 @@ public:
     std::int16_t Priority = 0;
     bool Abort = false;
     bool Auto = false;
-    // The owner. Not owned; read only by SendCmd (its GUID and name go into the queued message),
-    // so it only has to outlive that call. Without a Parent the owner GUID and name are empty.
-    PanelMsgOwner *Parent = nullptr;
+    // The owner. Not owned; read only by SendCmd (its GUID and name go into the queued message).
+    // Without a Parent the message is queued with an empty owner GUID and name.
+    MsgOwner Parent;
     QByteArray OutputData; // the frame built by SendCmd
     bool CallBackFlag = false;
     std::int16_t RetryCount = 0;
@@ -86,6 +131,7 @@ private:
     std::int16_t computeLength();   // throws when the length does not fit the length byte
     QByteArray buildFrame();        // throws when the frame cannot be built
     std::int32_t makeOutput(QByteArray &frame);
+    void queueMessage();            // throws the queue's refusal
 
     std::uint8_t m_address = 0;
     std::uint8_t m_lengthByte = 0;
