@@ -9,6 +9,7 @@
 #include "external/ErrorReporter.h"
 #include "external/StringCatalog.h"
 #include "platform/Paths.h"
+#include "queue/frmMsgQueue.h"
 
 #include <QWidget>
 
@@ -138,7 +139,18 @@ void InitApplicationVariables()
 
 void InitQueue()
 {
-    // The queue window arrives with the message queue; until then a session has no queue window.
+    errors::guarded(kModule, QStringLiteral("InitQueue()"), [&] {
+        SessionState &state = sessionState();
+        if (state.queueWindow)
+            state.queueWindow->Unload(); // a new session starts with a new queue
+        auto *window = new frmMsgQueue();
+        state.queueWindow = window;
+        if (modRegistry::GetRegSetting(kApp, kSaved, QStringLiteral("Debug"), QStringLiteral("-1")) == QLatin1String("Yes"))
+            window->show();
+        else
+            window->hide();
+        window->Form_Load();
+    });
 }
 
 void InitImmediate()

@@ -158,8 +158,8 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
 void clsCommunication::DataArrival(QByteArray &Data)
 {
     errors::guarded(kClass, QStringLiteral("DataArrival()"), [&] {
-        Q_UNUSED(Data);
-        if (!sessionState().queueWindow)
-            return; // no session: nothing to hand the bytes to
+        // Without a session there is nothing to hand the bytes to.
+        if (frmMsgQueue *queue = sessionState().queueWindow)
+            queue->DataArrival(Data);
     });
 }

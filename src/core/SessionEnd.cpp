@@ -3,24 +3,64 @@
 
 #include "core/Errors.h"
 #include "core/SessionState.h"
+#include "queue/QueueLinks.h"
+#include "queue/frmMsgQueue.h"
+#include "transports/IControlType.h"
+
+#include <QTimer>
 
 namespace modGlobals {
 
 std::int32_t Disconnect(bool panelReset, std::int16_t sessionResult)
 {
-    Q_UNUSED(panelReset);
-    Q_UNUSED(sessionResult);
     errors::guarded(QStringLiteral("modGlobals"), QStringLiteral("Disconnect()"), [&] {
         SessionState &state = sessionState();
-        if (!state.queueWindow)
+        frmMsgQueue *queue = state.queueWindow;
+        if (!queue)
             return; // no session: nothing to end
+        queue->setTimeoutEnabled(false);
+        queue->setHeartbeatEnabled(false);
+        queue->setDiagRefreshEnabled(false);
+        queue->AbortAllMessages();
+
+        const std::shared_ptr<IControlType> transport = state.currentTransport;
+        if (!transport)
+            return;
+        if (transport->Connected()) {
+            // The goodbye's answer ends the session; the result travels as the message's priority.
+            queue->setDisconnecting(true);
+            const std::int32_t rc = queueLinks().panelGoodbye(panelReset ? 1 : 0, *queue, sessionResult);
+            if (rc != 0)
+                raiseError(rc);
+        } else {
+            transport->ControlDisconnect(nullptr, true);
+            if (!transport->AbortPending())
+                queue->Unload();
+        }
     });
     return 0;
 }
 
 std::int32_t DisplayPanelEventForm(std::int32_t level)
 {
-    Q_UNUSED(level);
+    errors::guarded(QStringLiteral("modGlobals"), QStringLiteral("DisplayPanelEventForm()"), [&] {
+        SessionState &state = sessionState();
+        if (state.inactivityWindow && state.inactivityWindow->isVisible()) {
+            state.inactivityWindow->hide();
+            state.inactivityWindow->close();
+            state.inactivityWindow->deleteLater();
+            state.inactivityWindow = nullptr;
+        }
+        if (state.eventWarningWindow && state.eventWarningWindow->isVisible()) {
+            DebugPrint(QStringLiteral("Updating the panel form (New Event!)"));
+            queueLinks().updateEventWarning(level);
+            return;
+        }
+        if (frmMsgQueue *queue = state.queueWindow) {
+            queue->EventLevel = static_cast<std::int16_t>(level);
+            queue->tmrWarning->start();
+        }
+    });
     return 0;
 }
 

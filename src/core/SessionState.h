@@ -11,6 +11,7 @@
 
 #include "core/GuidRegistry.h"
 #include "diagnostics/frmImmediate.h"
+#include "queue/frmMsgQueue.h"
 
 class HostCallback;
 class HostSettings;
@@ -60,7 +61,7 @@ struct SessionState
     std::shared_ptr<IControlType> currentTransport;
 
     // Session windows (null when not open).
-    QPointer<QWidget> queueWindow;
+    QPointer<frmMsgQueue> queueWindow;
     QPointer<QWidget> connectionDialog;
     QPointer<QWidget> diagnosticsWindow;
     QPointer<frmImmediate> immediateWindow;

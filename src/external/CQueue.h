@@ -85,6 +85,7 @@ Q_SIGNALS:
 
 private:
     void workerTick();
+    void moveNextMessage();
     void restartInactivityWatch();
     void discardList(const QString &headGuid);
 

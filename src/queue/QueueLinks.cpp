@@ -1,0 +1,56 @@
+#include "queue/QueueLinks.h"
+
+#include "core/ErrorCodes.h"
+#include "core/Errors.h"
+#include "core/GuidRegistry.h"
+
+namespace {
+
+const QString kModule = QStringLiteral("frmMsgQueue");
+
+// A part that is not in this build yet: say so in the error log and give its neutral result.
+std::int32_t notBuilt(const char *procedure)
+{
+    errors::report(ErrorCode::NotImplemented, kModule, QString::fromLatin1(procedure));
+    return ErrorCode::NotImplemented;
+}
+
+QueueLinks builtIn()
+{
+    QueueLinks links;
+    // Request procedures (keep-alive, goodbye) and their answer processing.
+    links.heartBeat = [](frmMsgQueue &) { return notBuilt("SMHeartBeat()"); };
+    links.panelGoodbye = [](std::uint8_t, frmMsgQueue &, std::int16_t) { return notBuilt("SMPanelGoodbye()"); };
+    links.processKeepAlive = [](const QByteArray &) { return notBuilt("ProcessKeepAlive()"); };
+    links.processPanelGoodbye = [](clsMessage &) { return notBuilt("ProcessPanelGoodbye()"); };
+    // Supervision windows: without them the session simply continues.
+    links.inactivityPrompt = []() -> std::int16_t {
+        notBuilt("frmInactivityDisconnect");
+        return 6;
+    };
+    links.eventWarning = [](std::int16_t) -> std::int16_t {
+        notBuilt("frmPanelEventWarning");
+        return 0;
+    };
+    links.updateEventWarning = [](std::int32_t) { notBuilt("UpdatePanelEventForm()"); };
+    links.clientOf = [](GuidObject *client) { return dynamic_cast<QueueClient *>(client); };
+    return links;
+}
+
+QueueLinks &storage()
+{
+    static QueueLinks links = builtIn();
+    return links;
+}
+
+} // namespace
+
+QueueLinks &queueLinks()
+{
+    return storage();
+}
+
+void resetQueueLinks()
+{
+    storage() = builtIn();
+}

@@ -1,0 +1,49 @@
+// The queue window's calls into the parts built on top of it: the keep-alive and goodbye requests,
+// the processing of their answers, the inactivity and panel-event windows, and the retry state of
+// the object that queued a message. They are gathered here so the queue does not depend on those
+// parts directly; each entry can be replaced (tests use this to observe the calls).
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <functional>
+
+class GuidObject;
+class clsMessage;
+class frmMsgQueue;
+
+// What the queue needs of the object that queued a message (the client): its retry state.
+class QueueClient
+{
+public:
+    virtual ~QueueClient() = default;
+    virtual std::int16_t retryCount() const = 0;
+    virtual void setRetryCount(std::int16_t count) = 0;
+    virtual std::int16_t retryMax() const = 0;
+};
+
+struct QueueLinks
+{
+    // Queues a keep-alive owned by the queue window (heartbeat).
+    std::function<std::int32_t(frmMsgQueue &queue)> heartBeat;
+    // Queues the panel goodbye with its code (0 plain, 1 reset) owned by the queue window; the
+    // session result travels as the message's priority.
+    std::function<std::int32_t(std::uint8_t goodbyeCode, frmMsgQueue &queue, std::int16_t sessionResult)> panelGoodbye;
+    // Answers to the queue window's own messages.
+    std::function<std::int32_t(const QByteArray &answer)> processKeepAlive;
+    std::function<std::int32_t(clsMessage &msg)> processPanelGoodbye;
+    // Runs the inactivity window; returns its answer (6 keep, 3 disconnect now, 7 expired).
+    std::function<std::int16_t()> inactivityPrompt;
+    // Runs the panel-event warning window with the level; returns the choice (1 disconnect,
+    // 2 ignore further warnings, anything else continue).
+    std::function<std::int16_t(std::int16_t level)> eventWarning;
+    // Shows a new level in the warning window that is already open.
+    std::function<void(std::int32_t level)> updateEventWarning;
+    // The retry state of a registered client, or null when it has none.
+    std::function<QueueClient *(GuidObject *client)> clientOf;
+};
+
+// The links in use; resetQueueLinks() restores the built-in ones.
+QueueLinks &queueLinks();
+void resetQueueLinks();

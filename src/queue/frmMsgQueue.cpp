@@ -1,0 +1,753 @@
+#include "queue/frmMsgQueue.h"
+
+#include "component/HostObjects.h"
+#include "core/ErrorCodes.h"
+#include "core/Errors.h"
+#include "core/SessionState.h"
+#include "core/modGlobals.h"
+#include "diagnostics/frmDiagnostics.h"
+#include "external/CQueue.h"
+#include "platform/Timing.h"
+#include "queue/QueueLinks.h"
+#include "queue/clsMessage.h"
+#include "transports/IControlType.h"
+
+#include <QDateTime>
+#include <QGridLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTimer>
+#include <QUdpSocket>
+
+namespace {
+
+const QString kModule = QStringLiteral("frmMsgQueue");
+const QString kWaitCommand = QStringLiteral("Wait Command");
+const QString kNullCommand = QStringLiteral("Null Command");
+const QString kKeepAlive = QStringLiteral("Keep Alive");
+const QString kPanelGoodbye = QStringLiteral("Panel Goodbye");
+const QString kChangePanelDate = QStringLiteral("Change Panel Date");
+
+// Longest list the queue walks; a longer chain can only be a damaged one.
+constexpr int kMaxWalk = 100000;
+
+QTimer *deferralTimer(QObject *parent)
+{
+    auto *timer = new QTimer(parent);
+    timer->setInterval(1);
+    timer->setSingleShot(true);
+    return timer;
+}
+
+// Removes a registry entry when it is there (a missing key is not worth an error report here).
+void unregister(const QString &guid)
+{
+    SessionState &state = sessionState();
+    if (state.guidRegistry && state.guidRegistry->contains(guid))
+        state.guidRegistry->remove(guid);
+}
+
+std::shared_ptr<ResponseReceiver> ownerOf(const QString &ownerGUID)
+{
+    return std::dynamic_pointer_cast<ResponseReceiver>(modGlobals::GetGUIDObject(ownerGUID));
+}
+
+// Closes and releases one of the component's windows.
+template <typename W>
+void releaseWindow(QPointer<W> &window)
+{
+    if (window) {
+        window->close();
+        window->deleteLater();
+    }
+    window = nullptr;
+}
+
+} // namespace
+
+frmMsgQueue::frmMsgQueue(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmMsgQueue"));
+    setWindowTitle(QStringLiteral("Message Queue Console"));
+
+    auto *layout = new QGridLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Queued Messages"), this), 0, 0);
+    lstWorkQueue = new QListWidget(this);
+    layout->addWidget(lstWorkQueue, 1, 0, 1, 2);
+    layout->addWidget(new QLabel(QStringLiteral("Current Message"), this), 2, 0);
+    lstCurrentMsg = new QListWidget(this);
+    layout->addWidget(lstCurrentMsg, 3, 0, 1, 2);
+    layout->addWidget(new QLabel(QStringLiteral("Last Sent Message"), this), 4, 0);
+    lstLastSentMsg = new QListWidget(this);
+    layout->addWidget(lstLastSentMsg, 5, 0, 1, 2);
+    cmdDetails = new QPushButton(QStringLiteral("Details"), this);
+    cmdRefresh = new QPushButton(QStringLiteral("Refresh"), this);
+    layout->addWidget(cmdDetails, 6, 0);
+    layout->addWidget(cmdRefresh, 6, 1);
+    connect(cmdRefresh, &QPushButton::clicked, this, [this] { refreshLists(true, true, true); });
+
+    MSComm1 = new QSerialPort(this);
+    Socket = new QUdpSocket(this);
+
+    tmrTimeout = deferralTimer(this);
+    tmrInactivity = deferralTimer(this);
+    tmrWarning = deferralTimer(this);
+    connect(tmrTimeout, &QTimer::timeout, this, &frmMsgQueue::tmrTimeout_Timer);
+    connect(tmrInactivity, &QTimer::timeout, this, &frmMsgQueue::tmrInactivity_Timer);
+    connect(tmrWarning, &QTimer::timeout, this, &frmMsgQueue::tmrWarning_Timer);
+
+    modGlobals::AddGUIDObjectUnowned(this);
+    const SessionState &state = sessionState();
+    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+}
+
+frmMsgQueue::~frmMsgQueue()
+{
+    // A window destroyed without Unload still leaves nothing behind.
+    if (m_queue)
+        m_queue->Shutdown();
+    if (m_registered)
+        unregister(szGUID());
+}
+
+bool frmMsgQueue::queueOperation(const QString &procedure, const std::function<void()> &body)
+{
+    if (errors::guarded(kModule, procedure, body) == 0)
+        return true;
+    m_queueFailed = true;
+    return false;
+}
+
+void frmMsgQueue::Form_Load()
+{
+    SessionState &state = sessionState();
+    state.LastErrorNumber = 0;
+    m_queueFailed = false;
+    lstWorkQueue->clear();
+    lstCurrentMsg->clear();
+    lstLastSentMsg->clear();
+
+    if (m_queue) {
+        m_queue->Shutdown();
+        delete m_queue;
+        m_queue = nullptr;
+    }
+    m_queue = new CQueue(state.config.standardPollRate, this);
+    if (!m_queue->isValid()) {
+        m_queueFailed = true;
+        return;
+    }
+    connect(m_queue, &CQueue::SendData, this, &frmMsgQueue::CQueue_SendData);
+    connect(m_queue, &CQueue::Timeout, this, &frmMsgQueue::CQueue_Timeout);
+    connect(m_queue, &CQueue::Heartbeat, this, &frmMsgQueue::CQueue_Heartbeat);
+    connect(m_queue, &CQueue::InactiveSession, this, &frmMsgQueue::CQueue_InactiveSession);
+    connect(m_queue, &CQueue::DiagRefresh, this, &frmMsgQueue::CQueue_DiagRefresh);
+
+    m_queue->setInactivityTimeout(state.config.inactivityTimeout);
+    m_workGuid = m_queue->WorkQueueGUID();
+    m_currentGuid = m_queue->CurrentMsgGUID();
+    m_lastSentGuid = m_queue->LastSentMsgGUID();
+
+    m_queue->DiagRefreshTimer()->setInterval(state.config.drInterval);
+    m_queue->HeartbeatTimer()->setInterval(state.config.hbInterval);
+    // The host's answer time-out, in seconds; without a usable value the panel command's
+    // standard 12 seconds apply.
+    std::int32_t seconds = 12;
+    if (state.hostSettings) {
+        bool ok = false;
+        const double value = state.hostSettings->ResponseTimeout().trimmed().toDouble(&ok);
+        if (ok && value > 0 && value <= 3600)
+            seconds = static_cast<std::int32_t>(value);
+        else
+            errors::report(ErrorCode::TypeMismatch, kModule, QStringLiteral("Form_Load()"));
+    }
+    m_queue->TimeoutTimer()->setInterval(seconds * 1000);
+}
+
+// ---- Adding messages ---------------------------------------------------------------------------
+
+std::int32_t frmMsgQueue::Add(const QString &clientGUID, const QString &ownerGUID, const QString &ownerName,
+                              const QString &msgGUID, const QString &name, std::int16_t priority, bool autoFlag,
+                              const QVariant &data)
+{
+    if (!active())
+        return 0;
+    queueOperation(QStringLiteral("Add()"), [&] {
+        QString guid = msgGUID;
+        if (guid.isEmpty()) {
+            const std::int32_t rc = modGlobals::GetGUID(guid);
+            if (rc != 0)
+                raiseError(rc);
+        }
+        auto msg = std::make_shared<clsMessage>();
+        const std::int32_t created = msg->Create(guid);
+        if (!msg->isLoaded())
+            raiseError(ErrorCode::BadRecord);
+        if (created == SharedMemory::AlreadyExisted)
+            raiseError(ErrorCode::AlreadyExists); // another record's GUID: linking it would corrupt its list
+        try {
+            msg->setName(name);
+            msg->setPriority(priority);
+            msg->setAuto(autoFlag ? -1 : 0);
+            msg->setData(data);
+            msg->setOwnerName(ownerName);
+            msg->setOwnerGUID(ownerGUID);
+            msg->setClientGUID(clientGUID);
+            msg->setHeadGUID(m_workGuid);
+
+            clsMessages head;
+            const std::int32_t rc = head.Load(m_workGuid);
+            if (rc != 0 || !head.isLoaded())
+                raiseError(rc != 0 ? rc : ErrorCode::BadRecord);
+            std::shared_ptr<clsMessage> first = head.FirstMsg();
+            if (!first) {
+                msg->setNextMsgGUID(m_workGuid);
+                head.setFirstMsgGUID(guid);
+            } else if (priority > first->Priority()) {
+                msg->setNextMsgGUID(first->szGUID());
+                head.setFirstMsgGUID(guid);
+            } else {
+                // Behind every message of the same or a higher priority: equal priorities keep
+                // their order of arrival.
+                std::shared_ptr<clsMessage> passed;
+                std::shared_ptr<clsMessage> current = first;
+                int steps = 0;
+                while (current && priority <= current->Priority()) {
+                    if (++steps > kMaxWalk)
+                        raiseError(ErrorCode::BadRecord);
+                    passed = current;
+                    current = current->NextMessage();
+                }
+                msg->setNextMsgGUID(passed->NextMsgGUID());
+                passed->setNextMsgGUID(guid);
+            }
+        } catch (...) {
+            msgrecord::Discard(guid); // never linked: nothing else will remove it
+            throw;
+        }
+        SessionState &state = sessionState();
+        if (state.guidRegistry)
+            state.guidRegistry->add(guid, msg);
+        refreshLists(true, false, false);
+    });
+    return 0;
+}
+
+// ---- Properties --------------------------------------------------------------------------------
+
+void frmMsgQueue::setDisconnecting(bool value)
+{
+    if (active())
+        queueOperation(QStringLiteral("[Let]Disconnecting()"), [&] { m_queue->setDisconnecting(value); });
+}
+
+void frmMsgQueue::setPanelEventWarning(bool value)
+{
+    if (active())
+        queueOperation(QStringLiteral("[Let]PanelEventWarning()"), [&] { m_queue->setPanelEventWarning(value); });
+}
+
+void frmMsgQueue::setUnattended(bool value)
+{
+    if (active())
+        queueOperation(QStringLiteral("[Let]Unattended()"), [&] {
+            m_queue->setUnattended(value);
+            sessionState().UnattendedFlag = value;
+        });
+}
+
+void frmMsgQueue::setInactivityTimeout(std::int16_t seconds)
+{
+    if (active())
+        queueOperation(QStringLiteral("InactivityTimeout[Let]"), [&] { m_queue->setInactivityTimeout(seconds); });
+}
+
+void frmMsgQueue::InactivityComplete()
+{
+    if (active())
+        queueOperation(QStringLiteral("InactivityComplete()"), [&] { m_queue->InactivityComplete(); });
+}
+
+void frmMsgQueue::setDiagRefreshEnabled(bool enabled)
+{
+    if (active())
+        queueOperation(QStringLiteral("DiagRefreshEnabled()"), [&] { m_queue->DiagRefreshTimer()->setEnabled(enabled); });
+}
+
+void frmMsgQueue::setHeartbeatEnabled(bool enabled)
+{
+    if (active())
+        queueOperation(QStringLiteral("HeartbeatEnabled()"), [&] { m_queue->HeartbeatTimer()->setEnabled(enabled); });
+}
+
+void frmMsgQueue::setTimeoutEnabled(bool enabled)
+{
+    if (active())
+        queueOperation(QStringLiteral("TimeoutEnabled()"), [&] { m_queue->TimeoutTimer()->setEnabled(enabled); });
+}
+
+void frmMsgQueue::setWorkerEnabled(bool enabled)
+{
+    if (active())
+        queueOperation(QStringLiteral("WorkerEnabled()"), [&] { m_queue->WorkerTimer()->setEnabled(enabled); });
+}
+
+void frmMsgQueue::setWorkerInterval(std::int32_t ms)
+{
+    if (active())
+        queueOperation(QStringLiteral("[Let]WorkerInterval()"), [&] { m_queue->WorkerTimer()->setInterval(ms); });
+}
+
+bool frmMsgQueue::DiagRefreshEnabled() const
+{
+    return m_queue && m_queue->DiagRefreshTimer()->Enabled();
+}
+
+bool frmMsgQueue::HeartbeatEnabled() const
+{
+    return m_queue && m_queue->HeartbeatTimer()->Enabled();
+}
+
+bool frmMsgQueue::TimeoutEnabled() const
+{
+    return m_queue && m_queue->TimeoutTimer()->Enabled();
+}
+
+bool frmMsgQueue::WorkerEnabled() const
+{
+    return m_queue && m_queue->WorkerTimer()->Enabled();
+}
+
+std::int32_t frmMsgQueue::WorkerInterval() const
+{
+    return m_queue ? m_queue->WorkerTimer()->Interval() : 0;
+}
+
+// ---- Lists -------------------------------------------------------------------------------------
+
+std::shared_ptr<clsMessage> frmMsgQueue::firstOf(const QString &headGUID)
+{
+    if (!active())
+        return nullptr;
+    return errors::guardedValue(kModule, QStringLiteral("[Get]FirstMsg()"), std::shared_ptr<clsMessage>(), [&] {
+        clsMessages head;
+        if (head.Load(headGUID) != 0 || !head.isLoaded())
+            return std::shared_ptr<clsMessage>();
+        return head.FirstMsg();
+    });
+}
+
+std::shared_ptr<clsMessage> frmMsgQueue::FirstQueuedMsg()
+{
+    return firstOf(m_workGuid);
+}
+
+std::shared_ptr<clsMessage> frmMsgQueue::CurrentMessage()
+{
+    return firstOf(m_currentGuid);
+}
+
+std::shared_ptr<clsMessage> frmMsgQueue::LastSentMessage()
+{
+    return firstOf(m_lastSentGuid);
+}
+
+void frmMsgQueue::refreshLists(bool work, bool current, bool lastSent)
+{
+    if (work)
+        RefreshQueue(m_workGuid, lstWorkQueue);
+    if (current)
+        RefreshQueue(m_currentGuid, lstCurrentMsg);
+    if (lastSent)
+        RefreshQueue(m_lastSentGuid, lstLastSentMsg);
+}
+
+void frmMsgQueue::RefreshQueue(const QString &headGUID, QListWidget *list)
+{
+    if (!list || !isVisible() || !m_queue || m_queue->isShutDown())
+        return;
+    errors::guarded(kModule, QStringLiteral("RefreshQueue()"), [&] {
+        clsMessages head;
+        if (head.Load(headGUID) != 0 || !head.isLoaded())
+            return;
+        list->clear();
+        int steps = 0;
+        for (std::shared_ptr<clsMessage> msg = head.FirstMsg(); msg && ++steps <= kMaxWalk; msg = msg->NextMessage())
+            list->addItem(msg->Name() + QStringLiteral("  ") + msg->szGUID());
+        if (list->count() > 0)
+            list->setCurrentRow(list->count() - 1);
+    });
+}
+
+// ---- Sending and receiving ---------------------------------------------------------------------
+
+void frmMsgQueue::CQueue_SendData()
+{
+    if (!active())
+        return;
+    refreshLists(true, true, false);
+    errors::guarded(kModule, QStringLiteral("CQueue_SendData()"), [&] {
+        std::shared_ptr<clsMessage> msg = CurrentMessage();
+        if (!msg)
+            return;
+        if (msg->Name() == kWaitCommand) {
+            // Never transmitted: it only waits for the panel or for its time-out.
+            m_queue->TimeoutTimer()->setEnabled(true);
+            return;
+        }
+        if (const std::shared_ptr<IControlType> transport = sessionState().currentTransport)
+            transport->SendData(*msg);
+    });
+}
+
+void frmMsgQueue::DataArrival(QByteArray &data)
+{
+    if (!active() || m_timeoutPending)
+        return;
+    if (data.size() > msgrecord::MaxDataBytes) {
+        // Longer than a record's data field: dropped whole rather than cut into a record.
+        errors::report(ErrorCode::InvalidArgument, kModule, QStringLiteral("DataArrival()"),
+                       QStringLiteral("%1 bytes received, at most %2 fit a message").arg(data.size()).arg(msgrecord::MaxDataBytes));
+        return;
+    }
+    m_receiveBusy = true;
+    queueOperation(QStringLiteral("DataArrival()"), [&] {
+        m_queue->TimeoutTimer()->setEnabled(false);
+        const std::shared_ptr<IControlType> transport = sessionState().currentTransport;
+        std::shared_ptr<clsMessage> msg = CurrentMessage();
+        if (!msg) {
+            // Unsolicited data: a record of its own, handed to the transport and then discarded.
+            QString guid;
+            const std::int32_t rc = modGlobals::GetGUID(guid);
+            if (rc != 0)
+                raiseError(rc);
+            clsMessage record;
+            const std::int32_t created = record.Create(guid);
+            if (!record.isLoaded() || created != 0)
+                raiseError(created != 0 ? created : ErrorCode::BadRecord); // someone else's record: leave it alone
+            struct Discarder
+            {
+                QString guid;
+                ~Discarder() { msgrecord::Discard(guid); }
+            } discarder{guid};
+            record.setData(data);
+            if (transport)
+                transport->DataReceived(record);
+            return;
+        }
+        msg->setData(data);
+        if (transport)
+            transport->DataReceived(*msg);
+        if (const std::shared_ptr<ResponseReceiver> owner = ownerOf(msg->OwnerGUID()))
+            owner->ResponseReceived(*msg);
+        ReceiveComplete();
+    });
+    m_receiveBusy = false;
+}
+
+void frmMsgQueue::ReceiveComplete()
+{
+    if (!active())
+        return;
+    queueOperation(QStringLiteral("ReceiveComplete()"), [&] {
+        clsMessages lastSent;
+        if (lastSent.Load(m_lastSentGuid) != 0 || !lastSent.isLoaded())
+            raiseError(ErrorCode::BadRecord);
+        clsMessages current;
+        if (current.Load(m_currentGuid) != 0 || !current.isLoaded())
+            raiseError(ErrorCode::BadRecord);
+
+        // The previous last-sent message is discarded.
+        if (std::shared_ptr<clsMessage> previous = lastSent.FirstMsg()) {
+            const QString guid = previous->szGUID();
+            unregister(guid);
+            lastSent.setFirstMsgGUID(m_lastSentGuid);
+            msgrecord::Discard(guid);
+        }
+        if (std::shared_ptr<clsMessage> msg = current.FirstMsg()) {
+            unregister(msg->ClientGUID());
+            current.setFirstMsgGUID(m_currentGuid);
+            msg->setNextMsgGUID(m_lastSentGuid);
+            msg->setHeadGUID(m_lastSentGuid);
+            lastSent.setFirstMsgGUID(msg->szGUID());
+        }
+        refreshLists(false, true, true);
+    });
+}
+
+// ---- Time-out and retry ------------------------------------------------------------------------
+
+void frmMsgQueue::CQueue_Timeout()
+{
+    if (m_unloading || m_queueFailed || m_receiveBusy)
+        return;
+    m_timeoutPending = true;
+    tmrTimeout->start();
+}
+
+void frmMsgQueue::tmrTimeout_Timer()
+{
+    tmrTimeout->stop();
+    bool endSession = false;
+    errors::guardedFatal(kModule, QStringLiteral("tmrTimeout_Timer()"), endSession, [&] {
+        if (m_unloading || m_receiveBusy || !active())
+            return;
+        std::shared_ptr<clsMessage> msg = CurrentMessage();
+        if (!msg)
+            return;
+        const QString name = msg->Name();
+        if (name == kNullCommand || name == kWaitCommand) {
+            QByteArray bytes;
+            modGlobals::StringToByte(QStringLiteral("TIMEOUT"), bytes);
+            msg->setData(bytes);
+            if (const std::shared_ptr<ResponseReceiver> owner = ownerOf(msg->OwnerGUID()))
+                owner->ResponseReceived(*msg);
+            ReceiveComplete();
+            return;
+        }
+        const std::shared_ptr<GuidObject> clientObject = modGlobals::GetGUIDObject(msg->ClientGUID());
+        QueueClient *client = clientObject ? queueLinks().clientOf(clientObject.get()) : nullptr;
+        if (!client)
+            raiseError(ErrorCode::ObjectRequired, QStringLiteral("the message's command is gone"));
+        const std::int16_t count = static_cast<std::int16_t>(client->retryCount() + 1);
+        client->setRetryCount(count);
+        if (count > client->retryMax()) {
+            modGlobals::AddLogEntry(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(280), QStringLiteral("MAX"), QString::number(client->retryMax())));
+            raiseError(ErrorCode::RetriesExhausted);
+        }
+        const std::shared_ptr<IControlType> transport = sessionState().currentTransport;
+        if (transport && !transport->AbortPending()) {
+            modGlobals::DebugPrint(QStringLiteral("Retry %1").arg(count));
+            transport->SendData(*msg);
+        }
+    });
+    m_timeoutPending = false;
+    if (endSession)
+        modGlobals::Disconnect(false, 5);
+}
+
+// ---- Answers to the window's own messages ------------------------------------------------------
+
+void frmMsgQueue::ResponseReceived(clsMessage &msg)
+{
+    bool endSession = false;
+    errors::guardedFatal(kModule, QStringLiteral("ResponseReceived()"), endSession, [&] {
+        if (msg.OwnerName() != Name())
+            return;
+        modGlobals::DebugPrint(QStringLiteral("Callback to ") + msg.OwnerName());
+        const QString name = msg.Name();
+        const QByteArray data = msg.dataBytes();
+        if (data.isEmpty() && name != kPanelGoodbye)
+            raiseError(ErrorCode::SendRefused, QStringLiteral("empty answer to %1").arg(name));
+        std::int32_t rc = 0;
+        if (name == kKeepAlive) {
+            rc = queueLinks().processKeepAlive(data);
+        } else if (name == kPanelGoodbye) {
+            rc = queueLinks().processPanelGoodbye(msg);
+        } else if (name == kChangePanelDate) {
+            if (data.size() < 3)
+                raiseError(ErrorCode::SubscriptOutOfRange, QStringLiteral("short date answer"));
+            if (static_cast<unsigned char>(data.at(2)) == 2)
+                raiseError(ErrorCode::SendRefused, QStringLiteral("the panel refused the new date"));
+            const std::shared_ptr<HostSettings> settings = sessionState().hostSettings;
+            const qint64 hours = settings ? settings->TimeOffsetHours() : 0;
+            modGlobals::MakeCallback(QStringLiteral("SET_TIME"), QDateTime::currentDateTime().addSecs(hours * 3600));
+        }
+        if (rc != 0)
+            raiseError(rc);
+    });
+    if (endSession)
+        modGlobals::Disconnect(false, 5);
+}
+
+// ---- Supervision -------------------------------------------------------------------------------
+
+void frmMsgQueue::CQueue_Heartbeat()
+{
+    if (!active())
+        return;
+    queueLinks().heartBeat(*this);
+}
+
+void frmMsgQueue::CQueue_InactiveSession()
+{
+    if (m_unloading)
+        return;
+    tmrInactivity->start();
+}
+
+void frmMsgQueue::tmrInactivity_Timer()
+{
+    tmrInactivity->stop();
+    if (m_unloading)
+        return;
+    bool endSession = false;
+    bool disconnectNow = false;
+    errors::guardedFatal(kModule, QStringLiteral("tmrInactivity_Timer()"), endSession, [&] {
+        const std::int16_t answer = queueLinks().inactivityPrompt();
+        InactivityComplete();
+        if (answer == 3)
+            disconnectNow = true;
+        else if (answer == 7)
+            raiseError(ErrorCode::InactivityDisconnect);
+    });
+    if (endSession || disconnectNow)
+        modGlobals::Disconnect(false, 5);
+}
+
+void frmMsgQueue::tmrWarning_Timer()
+{
+    tmrWarning->stop();
+    if (m_unloading)
+        return;
+    bool endSession = false;
+    bool disconnectNow = false;
+    errors::guardedFatal(kModule, QStringLiteral("tmrWarning_Timer()"), endSession, [&] {
+        setPanelEventWarning(true);
+        const std::int16_t choice = queueLinks().eventWarning(EventLevel);
+        setPanelEventWarning(false);
+        if (choice == 1)
+            disconnectNow = true;
+        else if (choice == 2)
+            IgnoreFurtherWarnings = true;
+        if (PendingTransferFile) {
+            modGlobals::ZelCommEvent(10, sessionState().config.tamselDataPath + QStringLiteral("\\tempdat.000"));
+            PendingTransferFile = false;
+        }
+    });
+    if (endSession || disconnectNow)
+        modGlobals::Disconnect(false, 5);
+}
+
+void frmMsgQueue::CQueue_DiagRefresh()
+{
+    if (m_unloading)
+        return;
+    SessionState &state = sessionState();
+    auto *diagnostics = qobject_cast<frmDiagnostics *>(state.diagnosticsWindow.data());
+    if (!diagnostics)
+        return;
+    const std::int64_t now = Timing::nowMs();
+    if (m_lastDiagRefreshMs != 0 && now - m_lastDiagRefreshMs < Timing::scaled(state.config.drInterval))
+        return;
+    m_lastDiagRefreshMs = now;
+    diagnostics->Display();
+}
+
+// ---- Aborts ------------------------------------------------------------------------------------
+
+void frmMsgQueue::discardMessage(const QString &guid, const QString &clientGUID)
+{
+    unregister(clientGUID);
+    unregister(guid);
+    msgrecord::Discard(guid);
+}
+
+void frmMsgQueue::AbortQueuedMsgOwnedBy(const QString &name)
+{
+    if (!m_queue || m_queue->isShutDown())
+        return;
+    errors::guarded(kModule, QStringLiteral("AbortQueuedMsgOwnedBy()"), [&] {
+        clsMessages head;
+        if (head.Load(m_workGuid) != 0 || !head.isLoaded())
+            return;
+        std::shared_ptr<clsMessage> kept; // the last message that stays, or none
+        std::shared_ptr<clsMessage> msg = head.FirstMsg();
+        int steps = 0;
+        while (msg && ++steps <= kMaxWalk) {
+            std::shared_ptr<clsMessage> next = msg->NextMessage();
+            if (msg->OwnerName() == name) {
+                const QString link = msg->NextMsgGUID();
+                if (kept)
+                    kept->setNextMsgGUID(link);
+                else
+                    head.setFirstMsgGUID(link);
+                discardMessage(msg->szGUID(), msg->ClientGUID());
+            } else {
+                kept = msg;
+            }
+            msg = next;
+        }
+    });
+    refreshLists(true, false, false);
+}
+
+void frmMsgQueue::AbortQueuedDiagMessages()
+{
+    AbortQueuedMsgOwnedBy(QStringLiteral("frmDiag"));
+}
+
+void frmMsgQueue::AbortAllMessagesFrom(const QString &headGUID)
+{
+    if (!m_queue || m_queue->isShutDown())
+        return;
+    errors::guarded(kModule, QStringLiteral("AbortAllMessagesFrom()"), [&] {
+        clsMessages head;
+        if (head.Load(headGUID) != 0 || !head.isLoaded())
+            return;
+        std::shared_ptr<clsMessage> msg = head.FirstMsg();
+        int steps = 0;
+        while (msg && ++steps <= kMaxWalk) {
+            std::shared_ptr<clsMessage> next = msg->NextMessage();
+            discardMessage(msg->szGUID(), msg->ClientGUID());
+            msg = next;
+        }
+        head.setFirstMsgGUID(headGUID);
+    });
+}
+
+void frmMsgQueue::AbortAllMessages()
+{
+    AbortAllMessagesFrom(m_workGuid);
+    AbortAllMessagesFrom(m_currentGuid);
+    refreshLists(true, true, false);
+}
+
+// ---- Unload ------------------------------------------------------------------------------------
+
+void frmMsgQueue::Unload()
+{
+    if (m_unloading)
+        return;
+    m_unloading = true;
+    tmrTimeout->stop();
+    tmrInactivity->stop();
+    tmrWarning->stop();
+    SessionState &state = sessionState();
+    // The queue server is in-process: it is shut down also after a queue failure, so that no
+    // record outlives the session.
+    if (m_queue)
+        m_queue->Shutdown();
+    if (state.currentTransport)
+        state.currentTransport->setAbortPending(true);
+    if (m_registered) {
+        unregister(szGUID());
+        m_registered = false;
+    }
+
+    // The component's other windows.
+    releaseWindow(state.connectionDialog);
+    releaseWindow(state.diagnosticsWindow);
+    releaseWindow(state.inactivityWindow);
+    releaseWindow(state.eventWarningWindow);
+    if (state.immediateWindow) {
+        state.immediateWindow->unload();
+        releaseWindow(state.immediateWindow);
+    }
+
+    // Whatever is still registered goes; message records among it are unlinked.
+    if (state.guidRegistry) {
+        for (const QString &key : state.guidRegistry->keys()) {
+            if (std::dynamic_pointer_cast<clsMessage>(state.guidRegistry->get(key)))
+                msgrecord::Discard(key);
+        }
+        state.guidRegistry->clear();
+    }
+    if (state.queueWindow == this)
+        state.queueWindow = nullptr;
+    hide();
+    deleteLater();
+}
