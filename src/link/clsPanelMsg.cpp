@@ -122,6 +122,10 @@ std::int32_t clsPanelMsg::SendCmd(std::int32_t CommandNo, std::int32_t FunctionN
     std::int32_t frameError = 0;
     const std::int32_t rc = errors::guarded(kModule, QStringLiteral("SendCmd()"), [&] {
         SessionState &state = sessionState();
+        // A command sent again after its earlier exchange completed (which removed it from the
+        // registry) registers again, so the transport can find it under the new message's client.
+        if (state.guidRegistry && !szGUID().isEmpty() && !state.guidRegistry->contains(szGUID()))
+            state.guidRegistry->add(szGUID(), shared_from_this());
         if (state.hostSettings)
             m_address = state.hostSettings->HostDataMode() ? kRemoteAddress : kLocalAddress;
         m_command = toByte(CommandNo, "command number");
@@ -136,12 +140,23 @@ std::int32_t clsPanelMsg::SendCmd(std::int32_t CommandNo, std::int32_t FunctionN
 
         queueMessage();
     });
-    return frameError != 0 ? frameError : rc;
+    const std::int32_t result = frameError != 0 ? frameError : rc;
+    if (result != 0)
+        unregister();
+    return result;
 }
 
 void clsPanelMsg::queueMessage()
 {
     // Wired to the queue window's Add once the queue lands.
+}
+
+void clsPanelMsg::unregister()
+{
+    // Nothing was queued, so nothing would ever remove the command: let it go now.
+    SessionState &state = sessionState();
+    if (state.guidRegistry && !szGUID().isEmpty() && state.guidRegistry->get(szGUID()).get() == this)
+        state.guidRegistry->remove(szGUID());
 }
 
 void MsgOwner::check() const

@@ -117,7 +117,8 @@ public:
     // Builds the frame for CommandNo/FunctionNo into OutputData and adds the message to the queue
     // window's work queue (when a queue window exists; otherwise only the frame is built). Returns 0,
     // or the error number: a frame that cannot be built (more data than the frame can carry, a
-    // number outside a byte) or the queue's refusal. On an error nothing is queued.
+    // number outside a byte) or the queue's refusal. On an error nothing is queued and the command
+    // leaves the registry (a later SendCmd registers it again).
     std::int32_t SendCmd(std::int32_t CommandNo, std::int32_t FunctionNo);
 
     // The frame for the current fields (empty on an error, which is reported).
@@ -132,6 +133,7 @@ private:
     QByteArray buildFrame();        // throws when the frame cannot be built
     std::int32_t makeOutput(QByteArray &frame);
     void queueMessage();            // throws the queue's refusal
+    void unregister();              // drops the registry's reference after a failed SendCmd
 
     std::uint8_t m_address = 0;
     std::uint8_t m_lengthByte = 0;
