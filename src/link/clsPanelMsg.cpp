@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "queue/frmMsgQueue.h"
 
 namespace {
 
@@ -148,7 +149,20 @@ std::int32_t clsPanelMsg::SendCmd(std::int32_t CommandNo, std::int32_t FunctionN
 
 void clsPanelMsg::queueMessage()
 {
-    // Wired to the queue window's Add once the queue lands.
+    frmMsgQueue *queue = sessionState().queueWindow;
+    if (!queue)
+        return; // no session queue: the frame is built, nothing is sent
+
+    const QString ownerGUID = Parent.isNull() ? QString() : Parent.szGUID();
+    const QString ownerName = Parent.isNull() ? QString() : Parent.Name();
+    const QVariant data = OutputData.isEmpty() ? QVariant() : QVariant(OutputData);
+    const std::int32_t rc = queue->Add(szGUID(), ownerGUID, ownerName, QString(), Name, Priority, Auto, data);
+    if (rc != 0)
+        raiseError(rc);
+    // A queue that failed or is closing takes nothing in; its Add returns 0 all the same, so ask
+    // it, rather than let the caller wait for an answer to a message that does not exist.
+    if (queue->queueFailed() || queue->isUnloading() || !queue->queueServer())
+        raiseError(ErrorCode::SendRefused, QStringLiteral("the message queue takes no messages"));
 }
 
 void clsPanelMsg::unregister()
