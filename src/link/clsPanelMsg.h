@@ -55,11 +55,20 @@ public:
             return;
         m_guid = [owner] { return QString(owner->szGUID()); };
         m_name = [owner] { return QString(owner->Name()); };
-        if constexpr (std::is_base_of_v<QObject, T>) {
-            m_guard = static_cast<QObject *>(owner);
+        if constexpr (std::is_base_of_v<QObject, std::remove_const_t<T>>) {
+            m_guard = static_cast<QObject *>(const_cast<std::remove_const_t<T> *>(owner));
             m_guarded = true;
         }
         m_address = static_cast<const void *>(owner);
+    }
+
+    template <PanelMsgOwnerType T>
+    MsgOwner(const QPointer<T> &owner) : MsgOwner(owner.data()) // NOLINT(google-explicit-constructor)
+    {
+    }
+    template <PanelMsgOwnerType T>
+    MsgOwner(const std::shared_ptr<T> &owner) : MsgOwner(owner.get()) // NOLINT(google-explicit-constructor)
+    {
     }
 
     bool isNull() const { return m_address == nullptr; }

@@ -42,7 +42,7 @@ protected:
 
 TEST_F(PanelMsgQueue, QueuedRecordCarriesTheCommand)
 {
-    ASSERT_EQ(modExecFunctions::SMHeartBeat(queue.data(), 4, true), 0);
+    ASSERT_EQ(modExecFunctions::SMHeartBeat(sessionState().queueWindow, 4, true), 0);
     const auto heartbeat = newCommand();
     ASSERT_TRUE(heartbeat);
     ASSERT_EQ(modSDIFunctions::SDIRequestItemBlock(5, 16, &owner, 9, false), 0);

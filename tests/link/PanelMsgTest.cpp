@@ -151,11 +151,15 @@ TEST_F(PanelMsg, OwnerReferenceReadsGuidAndNameAndNoticesADestroyedWindow)
         QString Name() const { return QStringLiteral("frmWindow"); }
     };
     auto *window = new Window;
-    const MsgOwner windowRef(window);
+    const Window *constWindow = window;
+    const MsgOwner windowRef(constWindow);
     EXPECT_EQ(windowRef.Name(), QStringLiteral("frmWindow"));
     delete window;
     EXPECT_THROW(windowRef.Name(), QuarvoError);
     EXPECT_THROW(MsgOwner().szGUID(), QuarvoError);
+
+    auto shared = std::make_shared<linktest::OwnerDouble>(QStringLiteral("frmShared"));
+    EXPECT_EQ(MsgOwner(shared).Name(), QStringLiteral("frmShared"));
 }
 
 } // namespace
