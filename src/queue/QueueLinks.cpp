@@ -3,6 +3,9 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/GuidRegistry.h"
+#include "link/clsPanelMsg.h"
+#include "link/modExecFunctions.h"
+#include "queue/frmMsgQueue.h"
 
 namespace {
 
@@ -18,9 +21,12 @@ std::int32_t notBuilt(const char *procedure)
 QueueLinks builtIn()
 {
     QueueLinks links;
-    // Request procedures (keep-alive, goodbye) and their answer processing.
-    links.heartBeat = [](frmMsgQueue &) { return notBuilt("SMHeartBeat()"); };
-    links.panelGoodbye = [](std::uint8_t, frmMsgQueue &, std::int16_t) { return notBuilt("SMPanelGoodbye()"); };
+    // Keep-alive and goodbye requests, owned by the queue window.
+    links.heartBeat = [](frmMsgQueue &queue) { return modExecFunctions::SMHeartBeat(&queue, 0, false); };
+    links.panelGoodbye = [](std::uint8_t code, frmMsgQueue &queue, std::int16_t sessionResult) {
+        return modExecFunctions::SMPanelGoodbye(code, &queue, sessionResult, false);
+    };
+    // Their answers.
     links.processKeepAlive = [](const QByteArray &) { return notBuilt("ProcessKeepAlive()"); };
     links.processPanelGoodbye = [](clsMessage &) { return notBuilt("ProcessPanelGoodbye()"); };
     // Supervision windows: without them the session simply continues.
@@ -33,7 +39,20 @@ QueueLinks builtIn()
         return 0;
     };
     links.updateEventWarning = [](std::int32_t) { notBuilt("UpdatePanelEventForm()"); };
-    links.clientOf = [](GuidObject *client) { return dynamic_cast<QueueClient *>(client); };
+    links.countRetry = [](GuidObject *client, std::int16_t &count, std::int16_t &max) {
+        if (auto *command = dynamic_cast<clsPanelMsg *>(client)) {
+            count = ++command->RetryCount;
+            max = command->RetryMax;
+            return true;
+        }
+        if (auto *other = dynamic_cast<QueueClient *>(client)) {
+            count = static_cast<std::int16_t>(other->retryCount() + 1);
+            other->setRetryCount(count);
+            max = other->retryMax();
+            return true;
+        }
+        return false;
+    };
     return links;
 }
 

@@ -13,7 +13,8 @@ class GuidObject;
 class clsMessage;
 class frmMsgQueue;
 
-// What the queue needs of the object that queued a message (the client): its retry state.
+// What the queue needs of the object that queued a message (the client): its retry state. Panel
+// commands keep theirs in their own fields; other clients can offer this interface.
 class QueueClient
 {
 public:
@@ -40,8 +41,9 @@ struct QueueLinks
     std::function<std::int16_t(std::int16_t level)> eventWarning;
     // Shows a new level in the warning window that is already open.
     std::function<void(std::int32_t level)> updateEventWarning;
-    // The retry state of a registered client, or null when it has none.
-    std::function<QueueClient *(GuidObject *client)> clientOf;
+    // Adds one to the retry count of a registered client and gives the new count and the maximum;
+    // false when the object keeps no retry state.
+    std::function<bool(GuidObject *client, std::int16_t &count, std::int16_t &max)> countRetry;
 };
 
 // The links in use; resetQueueLinks() restores the built-in ones.

@@ -175,7 +175,8 @@ std::int32_t frmMsgQueue::Add(const QString &clientGUID, const QString &ownerGUI
 {
     if (!active())
         return 0;
-    queueOperation(QStringLiteral("Add()"), [&] {
+    std::int32_t result = 0;
+    const auto body = [&] {
         QString guid = msgGUID;
         if (guid.isEmpty()) {
             const std::int32_t rc = modGlobals::GetGUID(guid);
@@ -232,8 +233,11 @@ std::int32_t frmMsgQueue::Add(const QString &clientGUID, const QString &ownerGUI
         if (state.guidRegistry)
             state.guidRegistry->add(guid, msg);
         refreshLists(true, false, false);
-    });
-    return 0;
+    };
+    result = errors::guarded(kModule, QStringLiteral("Add()"), body);
+    if (result != 0)
+        m_queueFailed = true; // every further Add does nothing until the window unloads
+    return result;
 }
 
 // ---- Properties --------------------------------------------------------------------------------
@@ -509,13 +513,12 @@ void frmMsgQueue::tmrTimeout_Timer()
             return;
         }
         const std::shared_ptr<GuidObject> clientObject = modGlobals::GetGUIDObject(msg->ClientGUID());
-        QueueClient *client = clientObject ? queueLinks().clientOf(clientObject.get()) : nullptr;
-        if (!client)
+        std::int16_t count = 0;
+        std::int16_t max = 0;
+        if (!clientObject || !queueLinks().countRetry(clientObject.get(), count, max))
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("the message's command is gone"));
-        const std::int16_t count = static_cast<std::int16_t>(client->retryCount() + 1);
-        client->setRetryCount(count);
-        if (count > client->retryMax()) {
-            modGlobals::AddLogEntry(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(280), QStringLiteral("MAX"), QString::number(client->retryMax())));
+        if (count > max) {
+            modGlobals::AddLogEntry(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(280), QStringLiteral("MAX"), QString::number(max)));
             raiseError(ErrorCode::RetriesExhausted);
         }
         const std::shared_ptr<IControlType> transport = sessionState().currentTransport;

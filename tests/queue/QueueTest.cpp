@@ -1,0 +1,571 @@
+// The queue window and the queue server together, against a fake transport: priority order, one
+// message in flight, answers routed to owners, time-outs, retries, aborts and a clean unload.
+#include <gtest/gtest.h>
+
+#include "component/Configuration.h"
+#include "component/modRegistry.h"
+#include "core/ErrorCodes.h"
+#include "core/SessionState.h"
+#include "core/modGlobals.h"
+#include "diagnostics/clsSessionLog.h"
+#include "external/CQueue.h"
+#include "platform/Paths.h"
+#include "platform/SharedMemory.h"
+#include "platform/Timing.h"
+#include "queue/QueueLinks.h"
+#include "queue/clsMessage.h"
+#include "queue/frmMsgQueue.h"
+#include "support/HostDoubles.h"
+#include "support/TestSupport.h"
+#include "transports/IControlType.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <vector>
+
+using testsupport::waitFor;
+
+namespace {
+
+// A transport that records what the queue hands it.
+class FakeTransport : public IControlType
+{
+public:
+    QString Name() const override { return QStringLiteral("Fake"); }
+    void setName(const QString &) override {}
+    bool Remote() const override { return true; }
+    void setRemote(bool) override {}
+    bool CallbackSet() const override { return false; }
+    void setCallbackSet(bool) override {}
+    bool Connected() const override { return connected; }
+    void setConnected(bool c) override { connected = c; }
+    bool AbortPending() const override { return abortPending; }
+    void setAbortPending(bool a) override { abortPending = a; }
+    bool AbortWorkInProgress() const override { return false; }
+    void setAbortWorkInProgress(bool) override {}
+    std::int32_t ControlInitialize(frmCommInterface *, bool) override { return 0; }
+    std::int32_t ControlDisconnect(frmCommInterface *, bool) override
+    {
+        ++disconnects;
+        connected = false;
+        return 0;
+    }
+    std::int32_t ControlRinging(frmCommInterface *, bool) override { return 0; }
+    std::int32_t PortPrep(frmCommInterface *, bool) override { return 0; }
+    std::int32_t Connect(frmCommInterface *, bool) override { return 0; }
+    std::int32_t Answer(frmCommInterface *, bool) override { return 0; }
+    std::int32_t SendData(clsMessage &msg) override
+    {
+        sent.push_back(msg.Name());
+        sentGuids.push_back(msg.szGUID());
+        if (onSend)
+            onSend(msg);
+        return 0;
+    }
+    std::int32_t DataReceived(clsMessage &msg) override
+    {
+        received.push_back(msg.dataBytes());
+        receivedGuids.push_back(msg.szGUID());
+        if (onReceive)
+            onReceive(msg);
+        return 0;
+    }
+
+    bool connected = false;
+    bool abortPending = false;
+    int disconnects = 0;
+    std::vector<QString> sent;
+    std::vector<QString> sentGuids;
+    std::vector<QByteArray> received;
+    std::vector<QString> receivedGuids;
+    std::function<void(clsMessage &)> onSend;
+    std::function<void(clsMessage &)> onReceive;
+};
+
+// An owner window stand-in: collects the answers it is given.
+class Owner : public GuidObjectBase, public ResponseReceiver
+{
+public:
+    void ResponseReceived(clsMessage &msg) override { answers.push_back({msg.Name(), msg.dataBytes()}); }
+    std::vector<std::pair<QString, QByteArray>> answers;
+};
+
+// A command stand-in with its retry state.
+class Client : public GuidObjectBase, public QueueClient
+{
+public:
+    std::int16_t retryCount() const override { return count; }
+    void setRetryCount(std::int16_t c) override { count = c; }
+    std::int16_t retryMax() const override { return max; }
+    std::int16_t count = 0;
+    std::int16_t max = 5;
+};
+
+QString newGuid()
+{
+    QString g;
+    modGlobals::GetGUID(g);
+    return g;
+}
+
+void flushDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+class QueueTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        resetSessionState();
+        resetQueueLinks();
+        testsupport::freshSettingsDir();
+        testsupport::freshLogDir();
+        modGlobals::InitApplicationVariables();
+        SessionState &state = sessionState();
+        state.config.standardPollRate = 5;
+        state.config.inactivityTimeout = 0;
+        settings = std::make_shared<testsupport::SettingsDouble>();
+        state.hostSettings = settings;
+        callback = std::make_shared<testsupport::CallbackDouble>();
+        state.hostCallback = callback;
+        transport = std::make_shared<FakeTransport>();
+        state.currentTransport = transport;
+
+        modGlobals::InitQueue();
+        queue = state.queueWindow;
+        ASSERT_TRUE(queue);
+        ASSERT_FALSE(queue->queueFailed());
+        heads = {queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
+        queue->queueServer()->TimeoutTimer()->setInterval(30);
+
+        owner = std::make_shared<Owner>();
+        modGlobals::AddGUIDObject(owner);
+    }
+
+    void TearDown() override
+    {
+        if (queue)
+            queue->Unload();
+        flushDeletes();
+        EXPECT_FALSE(queue);
+        for (const QString &g : heads + guids)
+            EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
+        resetQueueLinks();
+        resetSessionState();
+    }
+
+    // Queues a message with a known GUID and a registered client.
+    QString add(const QString &name, std::int16_t priority, const QByteArray &data = QByteArray("\x01", 1),
+                const QString &ownerName = QStringLiteral("frmOwner"), std::shared_ptr<Client> client = nullptr)
+    {
+        if (!client) {
+            client = std::make_shared<Client>();
+            modGlobals::AddGUIDObject(client);
+        }
+        const QString guid = newGuid();
+        guids << guid;
+        EXPECT_EQ(queue->Add(client->szGUID(), owner->szGUID(), ownerName, guid, name, priority, false, data), 0);
+        return guid;
+    }
+
+    QStringList workQueue()
+    {
+        QStringList out;
+        for (auto m = queue->FirstQueuedMsg(); m; m = m->NextMessage())
+            out << m->szGUID();
+        return out;
+    }
+
+    QString errorFile() const { return QString::fromLocal8Bit(testsupport::readFile(Paths::logFile(QStringLiteral("Comm.err")))); }
+
+    std::shared_ptr<testsupport::SettingsDouble> settings;
+    std::shared_ptr<testsupport::CallbackDouble> callback;
+    std::shared_ptr<FakeTransport> transport;
+    std::shared_ptr<Owner> owner;
+    QPointer<frmMsgQueue> queue;
+    QStringList heads;
+    QStringList guids;
+};
+
+} // namespace
+
+TEST_F(QueueTest, HigherPriorityFirstEqualPrioritiesInArrivalOrder)
+{
+    queue->setWorkerEnabled(false);
+    const QString a = add(QStringLiteral("A"), 5);
+    const QString b = add(QStringLiteral("B"), 9);
+    const QString c = add(QStringLiteral("C"), 5);
+    const QString d = add(QStringLiteral("D"), 1);
+    const QString e = add(QStringLiteral("E"), 9);
+    EXPECT_EQ(workQueue(), (QStringList{b, e, a, c, d}));
+    // Every record belongs to the work queue, and the chain ends at the head.
+    for (auto m = queue->FirstQueuedMsg(); m; m = m->NextMessage())
+        EXPECT_EQ(m->HeadGUID(), queue->WorkQueueGUID());
+    clsMessage last;
+    ASSERT_EQ(last.Load(d), 0);
+    EXPECT_EQ(last.NextMsgGUID(), queue->WorkQueueGUID());
+    EXPECT_TRUE(sessionState().guidRegistry->contains(a));
+}
+
+TEST_F(QueueTest, OneMessageInFlightAndAnswersReachTheirOwner)
+{
+    const QString low = add(QStringLiteral("Request CRC"), 5);
+    const QString high = add(QStringLiteral("Request Panel Status"), 9);
+    ASSERT_TRUE(waitFor([&] { return transport->sent.size() == 1; }));
+    EXPECT_EQ(transport->sentGuids[0], high);
+    // The next message waits until the current one is complete.
+    QTest::qWait(40);
+    EXPECT_EQ(transport->sent.size(), 1u);
+    auto current = queue->CurrentMessage();
+    ASSERT_TRUE(current);
+    const QString client = current->ClientGUID();
+    EXPECT_TRUE(sessionState().guidRegistry->contains(client));
+
+    QByteArray answer = QByteArray::fromHex("0004ff0102");
+    queue->DataArrival(answer);
+    ASSERT_EQ(owner->answers.size(), 1u);
+    EXPECT_EQ(owner->answers[0].first, QStringLiteral("Request Panel Status"));
+    EXPECT_EQ(owner->answers[0].second, answer);
+    EXPECT_EQ(transport->received.back(), answer);
+    // Moved to the last-sent list; its command has left the registry, the record has not yet.
+    EXPECT_EQ(queue->CurrentMessage(), nullptr);
+    ASSERT_TRUE(queue->LastSentMessage());
+    EXPECT_EQ(queue->LastSentMessage()->szGUID(), high);
+    EXPECT_EQ(queue->LastSentMessage()->HeadGUID(), queue->LastSentMsgGUID());
+    EXPECT_FALSE(sessionState().guidRegistry->contains(client));
+    EXPECT_TRUE(SharedMemory::exists(high));
+
+    ASSERT_TRUE(waitFor([&] { return transport->sent.size() == 2; }));
+    EXPECT_EQ(transport->sentGuids[1], low);
+    queue->DataArrival(answer);
+    // The earlier last-sent message is discarded: out of the registry and out of /dev/shm.
+    EXPECT_EQ(queue->LastSentMessage()->szGUID(), low);
+    EXPECT_FALSE(sessionState().guidRegistry->contains(high));
+    EXPECT_FALSE(SharedMemory::exists(high));
+
+    // With nothing current, ReceiveComplete only discards the last-sent message.
+    queue->ReceiveComplete();
+    EXPECT_EQ(queue->LastSentMessage(), nullptr);
+    EXPECT_FALSE(SharedMemory::exists(low));
+}
+
+TEST_F(QueueTest, WaitCommandIsNeverSentAndTimesOutToItsOwner)
+{
+    add(QStringLiteral("Wait Command"), 5, QByteArray());
+    ASSERT_TRUE(waitFor([&] { return !owner->answers.empty(); }));
+    EXPECT_TRUE(transport->sent.empty());
+    EXPECT_EQ(owner->answers[0].first, QStringLiteral("Wait Command"));
+    EXPECT_EQ(owner->answers[0].second, QByteArray("TIMEOUT"));
+    EXPECT_EQ(queue->CurrentMessage(), nullptr);
+}
+
+TEST_F(QueueTest, TimeOutDuringReceiveIsDropped)
+{
+    auto client = std::make_shared<Client>();
+    modGlobals::AddGUIDObject(client);
+    add(QStringLiteral("Request CRC"), 5, QByteArray("\x01", 1), QStringLiteral("frmOwner"), client);
+    ASSERT_TRUE(waitFor([&] { return transport->sent.size() == 1; }));
+    // The time-out fires while the answer is being decoded.
+    transport->onReceive = [&](clsMessage &) {
+        Q_EMIT queue->queueServer()->Timeout();
+        QCoreApplication::processEvents();
+    };
+    QByteArray answer("\x06", 1);
+    queue->DataArrival(answer);
+    QTest::qWait(20);
+    EXPECT_EQ(client->count, 0);
+    EXPECT_EQ(transport->sent.size(), 1u);
+    EXPECT_EQ(owner->answers.size(), 1u);
+
+    // Bytes arriving while a time-out is being handled are not taken either. (The completed
+    // exchange took the command out of the registry; sending it again registers it again.)
+    modGlobals::AddGUIDObject(client);
+    add(QStringLiteral("Request CRC"), 5, QByteArray("\x01", 1), QStringLiteral("frmOwner"), client);
+    ASSERT_TRUE(waitFor([&] { return transport->sent.size() == 2; }));
+    transport->onSend = [&](clsMessage &) {
+        QByteArray late("\x07", 1);
+        queue->DataArrival(late); // from inside the retry: ignored
+    };
+    queue->setTimeoutEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return client->count == 1; }));
+    EXPECT_EQ(transport->received.size(), 1u);
+}
+
+TEST_F(QueueTest, RetriesThenTheSessionEnds)
+{
+    sessionState().sessionLog = std::make_shared<clsSessionLog>();
+    sessionState().sessionLog->OpenLog(QStringLiteral("queue.log"));
+    auto client = std::make_shared<Client>();
+    client->max = 3;
+    modGlobals::AddGUIDObject(client);
+    add(QStringLiteral("Request CRC"), 5, QByteArray("\x01", 1), QStringLiteral("frmOwner"), client);
+    // Every send arms the answer time-out, as a network transport does.
+    transport->onSend = [&](clsMessage &) { queue->setTimeoutEnabled(true); };
+
+    ASSERT_TRUE(waitFor([&] { return !queue; }, 5000));
+    EXPECT_EQ(transport->sent.size(), 4u); // once plus three retries
+    EXPECT_EQ(client->count, 4);
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
+    EXPECT_EQ(transport->disconnects, 1); // not connected: the link is dropped and the queue unloads
+    EXPECT_TRUE(errorFile().contains(QStringLiteral("800413A1"), Qt::CaseInsensitive)) << errorFile().toStdString();
+    const QString log = QString::fromLocal8Bit(testsupport::readFile(sessionState().sessionLog->path()));
+    EXPECT_TRUE(log.contains(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(280), QStringLiteral("MAX"), QStringLiteral("3"))))
+        << log.toStdString();
+}
+
+TEST_F(QueueTest, PendingAbortCountsTheRetryWithoutResending)
+{
+    auto client = std::make_shared<Client>();
+    modGlobals::AddGUIDObject(client);
+    add(QStringLiteral("Request CRC"), 5, QByteArray("\x01", 1), QStringLiteral("frmOwner"), client);
+    ASSERT_TRUE(waitFor([&] { return transport->sent.size() == 1; }));
+    transport->abortPending = true;
+    queue->setTimeoutEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return client->count == 1; }));
+    QTest::qWait(60);
+    EXPECT_EQ(transport->sent.size(), 1u);
+    EXPECT_EQ(client->count, 1); // one time-out, counted once; the timer is not re-armed
+}
+
+TEST_F(QueueTest, AfterAnAddErrorEveryFurtherAddDoesNothing)
+{
+    queue->setWorkerEnabled(false);
+    const QString ok = add(QStringLiteral("A"), 5);
+    const QString bad = newGuid();
+    const std::int32_t rc = queue->Add(newGuid(), owner->szGUID(), QStringLiteral("frmOwner"), bad, QString(51, u'x'), 5,
+                                       false, QByteArray("\x01", 1));
+    EXPECT_EQ(rc, ErrorCode::InvalidArgument);
+    EXPECT_FALSE(SharedMemory::exists(bad)); // the refused record is not left behind
+    EXPECT_TRUE(queue->queueFailed());
+    const QString later = newGuid();
+    EXPECT_EQ(queue->Add(newGuid(), owner->szGUID(), QStringLiteral("frmOwner"), later, QStringLiteral("B"), 5, false,
+                         QByteArray("\x01", 1)),
+              0);
+    EXPECT_FALSE(SharedMemory::exists(later));
+    EXPECT_FALSE(sessionState().guidRegistry->contains(later));
+    EXPECT_TRUE(SharedMemory::exists(ok));
+    EXPECT_TRUE(errorFile().contains(QStringLiteral("Add()")));
+}
+
+TEST_F(QueueTest, OversizedDataIsRefusedByAdd)
+{
+    const QString bad = newGuid();
+    EXPECT_EQ(queue->Add(newGuid(), owner->szGUID(), QStringLiteral("frmOwner"), bad, QStringLiteral("Write Item Block"), 5,
+                         false, QByteArray(257, 'x')),
+              ErrorCode::InvalidArgument);
+    EXPECT_FALSE(SharedMemory::exists(bad));
+}
+
+TEST_F(QueueTest, OversizedDatagramIsDroppedWithAReport)
+{
+    add(QStringLiteral("Request CRC"), 5);
+    ASSERT_TRUE(waitFor([&] { return transport->sent.size() == 1; }));
+    QByteArray big(300, '\x55');
+    queue->DataArrival(big);
+    EXPECT_TRUE(transport->received.empty());
+    EXPECT_TRUE(owner->answers.empty());
+    EXPECT_TRUE(errorFile().contains(QStringLiteral("DataArrival()")));
+    EXPECT_FALSE(queue->queueFailed());
+    QByteArray fits(256, '\x55');
+    queue->DataArrival(fits);
+    ASSERT_EQ(owner->answers.size(), 1u);
+    EXPECT_EQ(owner->answers[0].second, fits);
+}
+
+TEST_F(QueueTest, UnsolicitedDataGoesToTheTransportInARecordOfItsOwn)
+{
+    QByteArray bytes("\x10\x20", 2);
+    queue->DataArrival(bytes);
+    ASSERT_EQ(transport->received.size(), 1u);
+    EXPECT_EQ(transport->received[0], bytes);
+    EXPECT_FALSE(SharedMemory::exists(transport->receivedGuids[0]));
+    EXPECT_TRUE(owner->answers.empty());
+}
+
+TEST_F(QueueTest, AbortsDropMessagesAndTheirCommands)
+{
+    queue->setWorkerEnabled(false);
+    auto c1 = std::make_shared<Client>();
+    modGlobals::AddGUIDObject(c1);
+    const QString a1 = add(QStringLiteral("A1"), 5, QByteArray("\x01", 1), QStringLiteral("frmHistory"), c1);
+    const QString b = add(QStringLiteral("B"), 5, QByteArray("\x01", 1), QStringLiteral("frmSync"));
+    const QString a2 = add(QStringLiteral("A2"), 3, QByteArray("\x01", 1), QStringLiteral("frmHistory"));
+    const QString d = add(QStringLiteral("D"), 9, QByteArray("\x01", 1), QStringLiteral("frmDiag"));
+    queue->AbortQueuedMsgOwnedBy(QStringLiteral("frmHistory"));
+    EXPECT_EQ(workQueue(), (QStringList{d, b}));
+    EXPECT_FALSE(SharedMemory::exists(a1));
+    EXPECT_FALSE(SharedMemory::exists(a2));
+    EXPECT_FALSE(sessionState().guidRegistry->contains(a1));
+    EXPECT_FALSE(sessionState().guidRegistry->contains(c1->szGUID()));
+    queue->AbortQueuedDiagMessages();
+    EXPECT_EQ(workQueue(), (QStringList{b}));
+
+    queue->setWorkerEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return transport->sent.size() == 1; }));
+    add(QStringLiteral("E"), 5);
+    queue->AbortAllMessages();
+    EXPECT_EQ(queue->CurrentMessage(), nullptr);
+    EXPECT_EQ(queue->FirstQueuedMsg(), nullptr);
+    EXPECT_FALSE(SharedMemory::exists(b));
+}
+
+TEST_F(QueueTest, UnloadLeavesNoSegmentAndNoRegistryEntry)
+{
+    // A session's worth of traffic: answered, timed out, aborted and still queued messages.
+    for (int i = 0; i < 6; ++i)
+        add(QStringLiteral("Request Item Block"), std::int16_t(i % 3));
+    add(QStringLiteral("Wait Command"), 0, QByteArray());
+    transport->onSend = [&](clsMessage &msg) {
+        if (msg.Name() != QStringLiteral("Request Item Block"))
+            return;
+        QByteArray answer = QByteArray::fromHex("00030f0000");
+        QTimer::singleShot(0, queue, [this, answer]() mutable {
+            if (queue)
+                queue->DataArrival(answer);
+        });
+    };
+    ASSERT_TRUE(waitFor([&] { return owner->answers.size() >= 4; }));
+    queue->setWorkerEnabled(false);
+    add(QStringLiteral("Left In Queue"), 5);
+    queue->AbortQueuedMsgOwnedBy(QStringLiteral("nobody"));
+    for (const QString &g : transport->sentGuids)
+        guids << g;
+
+    queue->Unload();
+    flushDeletes();
+    EXPECT_FALSE(queue);
+    EXPECT_EQ(sessionState().queueWindow, nullptr);
+    EXPECT_EQ(sessionState().guidRegistry->size(), 0);
+    EXPECT_TRUE(transport->abortPending);
+    for (const QString &g : heads + guids)
+        EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
+}
+
+TEST_F(QueueTest, OwnAnswersAreProcessedAndFailuresEndTheSession)
+{
+    std::vector<QByteArray> keepAlives;
+    queueLinks().processKeepAlive = [&](const QByteArray &a) {
+        keepAlives.push_back(a);
+        return 0;
+    };
+    queue->setWorkerEnabled(false);
+    const QString guid = newGuid();
+    guids << guid;
+    ASSERT_EQ(queue->Add(newGuid(), queue->szGUID(), queue->Name(), guid, QStringLiteral("Keep Alive"), 0, false, QVariant()), 0);
+    auto msg = queue->FirstQueuedMsg();
+    msg->setData(QByteArray::fromHex("00100f01"));
+    queue->ResponseReceived(*msg);
+    ASSERT_EQ(keepAlives.size(), 1u);
+
+    // A date change that the panel accepted tells the host the new time.
+    msg->setName(QStringLiteral("Change Panel Date"));
+    msg->setData(QByteArray::fromHex("000300"));
+    queue->ResponseReceived(*msg);
+    EXPECT_EQ(callback->tags(), QStringList{QStringLiteral("SET_TIME")});
+
+    // An empty answer to an own message ends the session.
+    msg->setName(QStringLiteral("Keep Alive"));
+    msg->setData(QVariant());
+    queue->ResponseReceived(*msg);
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::SendRefused);
+    flushDeletes();
+    EXPECT_FALSE(queue);
+}
+
+TEST_F(QueueTest, DisconnectSaysGoodbyeOnAConnectedLink)
+{
+    transport->connected = true;
+    struct Goodbye
+    {
+        int code;
+        std::int16_t result;
+    };
+    std::vector<Goodbye> goodbyes;
+    queueLinks().panelGoodbye = [&](std::uint8_t code, frmMsgQueue &, std::int16_t result) {
+        goodbyes.push_back({code, result});
+        return 0;
+    };
+    queue->setWorkerEnabled(false);
+    queue->setHeartbeatEnabled(true);
+    const QString queued = add(QStringLiteral("Request CRC"), 5);
+    modGlobals::Disconnect(true, 10);
+    ASSERT_EQ(goodbyes.size(), 1u);
+    EXPECT_EQ(goodbyes[0].code, 1);
+    EXPECT_EQ(goodbyes[0].result, 10);
+    EXPECT_FALSE(queue->HeartbeatEnabled());
+    EXPECT_FALSE(SharedMemory::exists(queued));
+    EXPECT_TRUE(queue); // the goodbye's answer ends the session
+    EXPECT_EQ(transport->disconnects, 0);
+}
+
+TEST_F(QueueTest, PanelEventsOpenTheWarningThroughTheQueue)
+{
+    std::vector<std::int16_t> levels;
+    queueLinks().eventWarning = [&](std::int16_t level) -> std::int16_t {
+        levels.push_back(level);
+        return 2;
+    };
+    queue->PendingTransferFile = true;
+    modGlobals::DisplayPanelEventForm(7);
+    ASSERT_TRUE(waitFor([&] { return !levels.empty(); }));
+    EXPECT_EQ(levels[0], 7);
+    EXPECT_TRUE(queue->IgnoreFurtherWarnings);
+    ASSERT_EQ(callback->withCode(10).size(), 1u);
+    EXPECT_TRUE(callback->withCode(10)[0].data.toString().endsWith(QStringLiteral("\\tempdat.000")));
+    EXPECT_FALSE(queue->PendingTransferFile);
+}
+
+TEST_F(QueueTest, InactivityIsRaisedOnceUntilComplete)
+{
+    Timing::setScale(0.02); // 1 s of protocol time = 20 ms
+    int prompts = 0;
+    queueLinks().inactivityPrompt = [&]() -> std::int16_t {
+        ++prompts;
+        return 6;
+    };
+    CQueue *server = queue->queueServer();
+    QSignalSpy spy(server, &CQueue::InactiveSession);
+    server->InactivityComplete();
+    queue->setInactivityTimeout(2); // 40 ms
+    // Keep-alives alone are no activity.
+    transport->onSend = [&](clsMessage &) { queue->ReceiveComplete(); };
+    for (int i = 0; i < 5; ++i)
+        add(QStringLiteral("Keep Alive"), 0);
+    ASSERT_TRUE(waitFor([&] { return spy.count() >= 1; }, 3000));
+    ASSERT_TRUE(waitFor([&] { return prompts == 1; }, 3000));
+    // Answer 6 restarts the watch: it fires again later, once each time.
+    ASSERT_TRUE(waitFor([&] { return prompts == 2; }, 3000));
+
+    // Another message going out restarts the watch from zero.
+    queueLinks().inactivityPrompt = [&]() -> std::int16_t { return 3; }; // disconnect now
+    add(QStringLiteral("Request CRC"), 5);
+    ASSERT_TRUE(waitFor([&] { return !queue; }, 3000));
+    EXPECT_EQ(transport->disconnects, 1);
+    Timing::setScale(0);
+}
+
+TEST_F(QueueTest, ConsoleShowsTheListsWhenDebugIsOn)
+{
+    EXPECT_FALSE(queue->isVisible());
+    modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("SavedSettings"), QStringLiteral("Debug"), QStringLiteral("Yes"));
+    heads.clear();
+    modGlobals::InitQueue(); // a new session replaces the old queue window
+    flushDeletes();
+    EXPECT_FALSE(queue);
+    queue = sessionState().queueWindow;
+    ASSERT_TRUE(queue);
+    heads = {queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
+    EXPECT_TRUE(queue->isVisible());
+    queue->setWorkerEnabled(false);
+    const QString a = add(QStringLiteral("Request CRC"), 5);
+    ASSERT_EQ(queue->lstWorkQueue->count(), 1);
+    EXPECT_EQ(queue->lstWorkQueue->item(0)->text(), QStringLiteral("Request CRC  ") + a);
+}

@@ -1,0 +1,293 @@
+// Message records in named shared memory: the byte layout, the results of Create and Load, the
+// field limits, and that another process sees the same record.
+#include <gtest/gtest.h>
+
+#include "core/ErrorCodes.h"
+#include "core/Errors.h"
+#include "core/SessionState.h"
+#include "core/modGlobals.h"
+#include "component/Configuration.h"
+#include "platform/Paths.h"
+#include "platform/SharedMemory.h"
+#include "queue/clsMessage.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+QString newGuid()
+{
+    QString g;
+    modGlobals::GetGUID(g);
+    return g;
+}
+
+// Raw view of a block, independent of clsMessage.
+QByteArray rawRecord(const QString &guid)
+{
+    SharedMemory block;
+    if (block.open(guid, msgrecord::RecordSize) != 0)
+        return {};
+    return QByteArray(static_cast<const char *>(block.data()), int(msgrecord::RecordSize));
+}
+
+QByteArray utf16le(const QString &text)
+{
+    QByteArray out;
+    for (QChar c : text) {
+        out.append(char(c.unicode() & 0xFF));
+        out.append(char(c.unicode() >> 8));
+    }
+    return out;
+}
+
+int le16(const QByteArray &raw, int offset)
+{
+    return int(std::int16_t(quint8(raw[offset]) | (quint8(raw[offset + 1]) << 8)));
+}
+
+class RecordTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        resetSessionState();
+        testsupport::freshSettingsDir();
+        testsupport::freshLogDir();
+        modGlobals::InitApplicationVariables();
+    }
+    void TearDown() override
+    {
+        for (const QString &g : created)
+            SharedMemory::unlink(g);
+        resetSessionState();
+    }
+    QString track(const QString &g)
+    {
+        created << g;
+        return g;
+    }
+    QString errorFile() const { return QString::fromLocal8Bit(testsupport::readFile(Paths::logFile(QStringLiteral("Comm.err")))); }
+
+    QStringList created;
+};
+
+std::int32_t propertyError(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const QuarvoError &e) {
+        return e.number();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST_F(RecordTest, FieldsLandAtTheirOffsetsByteForByte)
+{
+    const QString guid = track(newGuid());
+    const QString owner = newGuid(), client = newGuid(), next = newGuid(), head = newGuid();
+    clsMessage msg;
+    ASSERT_EQ(msg.Create(guid), 0);
+    msg.setName(QStringLiteral("Keep Alive"));
+    msg.setPriority(-2);
+    msg.setAuto(-1);
+    msg.setData(QByteArray::fromHex("e40428ff"));
+    msg.setOwnerName(QStringLiteral("frmMsgQueue"));
+    msg.setOwnerGUID(owner);
+    msg.setClientGUID(client);
+    msg.setNextMsgGUID(next);
+    msg.setHeadGUID(head);
+
+    const QByteArray raw = rawRecord(guid);
+    ASSERT_EQ(raw.size(), 1024);
+    EXPECT_EQ(raw.mid(0, 76), utf16le(guid));
+    EXPECT_EQ(le16(raw, 76), 20);
+    EXPECT_EQ(raw.mid(78, 20), utf16le(QStringLiteral("Keep Alive")));
+    EXPECT_EQ(le16(raw, 178), -2);
+    EXPECT_EQ(quint8(raw[178]), 0xFE); // little-endian
+    EXPECT_EQ(le16(raw, 180), -1);
+    EXPECT_EQ(le16(raw, 182), 4);
+    EXPECT_EQ(raw.mid(184, 4), QByteArray::fromHex("e40428ff"));
+    EXPECT_EQ(le16(raw, 440), 22);
+    EXPECT_EQ(raw.mid(442, 22), utf16le(QStringLiteral("frmMsgQueue")));
+    EXPECT_EQ(raw.mid(542, 76), utf16le(owner));
+    EXPECT_EQ(raw.mid(618, 76), utf16le(client));
+    EXPECT_EQ(raw.mid(694, 76), utf16le(next));
+    EXPECT_EQ(raw.mid(770, 76), utf16le(head));
+    EXPECT_EQ(raw.mid(846), QByteArray(178, '\0'));
+
+    // The block is private to the user.
+    struct stat st {};
+    ASSERT_EQ(stat(("/dev/shm" + SharedMemory::objectName(guid)).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(RecordTest, CreateAndLoadResults)
+{
+    const QString guid = track(newGuid());
+    clsMessage first;
+    ASSERT_EQ(first.Create(guid), 0);
+    first.setName(QStringLiteral("Request CRC"));
+
+    // A second Create opens the same block, says so, and leaves it as it was.
+    clsMessage second;
+    EXPECT_EQ(second.Create(guid), 183);
+    EXPECT_EQ(second.Name(), QStringLiteral("Request CRC"));
+    EXPECT_EQ(second.szGUID(), guid);
+
+    // Load of a missing block: reported, returns 0, and the accessor has no block.
+    clsMessage missing;
+    EXPECT_EQ(missing.Load(newGuid()), 0);
+    EXPECT_FALSE(missing.isLoaded());
+    EXPECT_EQ(propertyError([&] { (void)missing.Name(); }), ErrorCode::TypeMismatch);
+    EXPECT_TRUE(errorFile().contains(QStringLiteral("Load()")));
+
+    // A text that is not a GUID: error 160, nothing created.
+    clsMessage bad;
+    EXPECT_EQ(bad.Create(QStringLiteral("{short}")), 0);
+    EXPECT_FALSE(bad.isLoaded());
+    EXPECT_TRUE(errorFile().contains(QStringLiteral("Create()")));
+
+    // An unwritten GUID field differs from every real GUID text.
+    EXPECT_EQ(first.OwnerGUID(), QString(38, QChar(0)));
+    EXPECT_NE(first.OwnerGUID(), guid);
+}
+
+TEST_F(RecordTest, OversizedValuesAreRefusedNotCut)
+{
+    const QString guid = track(newGuid());
+    clsMessage msg;
+    ASSERT_EQ(msg.Create(guid), 0);
+
+    const QString fifty(50, QChar(u'n'));
+    msg.setName(fifty);
+    EXPECT_EQ(msg.Name(), fifty);
+    EXPECT_EQ(propertyError([&] { msg.setName(fifty + QStringLiteral("x")); }), ErrorCode::InvalidArgument);
+    EXPECT_EQ(msg.Name(), fifty);
+    EXPECT_EQ(propertyError([&] { msg.setOwnerName(QString(51, QChar(u'o'))); }), ErrorCode::InvalidArgument);
+    EXPECT_EQ(msg.OwnerName(), QString());
+    msg.setName(QString());
+    EXPECT_EQ(le16(rawRecord(guid), 76), 0);
+    EXPECT_EQ(msg.Name(), QString());
+
+    QByteArray full(256, '\x5A');
+    full[255] = '\x01';
+    msg.setData(full);
+    EXPECT_EQ(msg.dataBytes(), full);
+    EXPECT_EQ(propertyError([&] { msg.setData(QByteArray(257, '\x7F')); }), ErrorCode::InvalidArgument);
+    EXPECT_EQ(msg.dataBytes(), full);
+    // Nothing was written past the data field: OwnerName's length word is still 0.
+    EXPECT_EQ(le16(rawRecord(guid), 440), 0);
+
+    // Lists of numbers are converted element by element; a value that is no byte is refused.
+    msg.setData(QVariantList{1, 2, 255});
+    EXPECT_EQ(msg.dataBytes(), QByteArray::fromHex("0102ff"));
+    EXPECT_EQ(propertyError([&] { msg.setData(QVariantList{1, 300}); }), ErrorCode::Overflow);
+
+    // An empty value reads back as an empty value.
+    msg.setData(QVariant());
+    EXPECT_FALSE(msg.Data().isValid());
+}
+
+TEST_F(RecordTest, DamagedLengthWordsNeverReadPastTheirField)
+{
+    const QString guid = track(newGuid());
+    clsMessage msg;
+    ASSERT_EQ(msg.Create(guid), 0);
+    SharedMemory raw;
+    ASSERT_EQ(raw.open(guid, 1024), 0);
+    auto *p = static_cast<unsigned char *>(raw.data());
+    p[182] = 0x00;
+    p[183] = 0x7F; // data length 32512
+    EXPECT_EQ(propertyError([&] { (void)msg.Data(); }), ErrorCode::BadRecord);
+    p[76] = 0xFF;
+    p[77] = 0x00; // name length 255 bytes
+    EXPECT_EQ(propertyError([&] { (void)msg.Name(); }), ErrorCode::BadRecord);
+    p[76] = 0xFE;
+    p[77] = 0xFF; // negative: empty
+    EXPECT_EQ(msg.Name(), QString());
+}
+
+TEST_F(RecordTest, ListsWalkFromTheHeadAndEndAtIt)
+{
+    const QString headGuid = track(newGuid());
+    clsMessages head;
+    ASSERT_EQ(head.Create(headGuid), 0);
+    EXPECT_EQ(head.FirstMsgGUID(), headGuid);
+    EXPECT_EQ(head.FirstMsg(), nullptr);
+
+    const QString a = track(newGuid()), b = track(newGuid());
+    clsMessage ma, mb;
+    ASSERT_EQ(ma.Create(a), 0);
+    ASSERT_EQ(mb.Create(b), 0);
+    ma.setHeadGUID(headGuid);
+    mb.setHeadGUID(headGuid);
+    ma.setNextMsgGUID(b);
+    mb.setNextMsgGUID(headGuid);
+    head.setFirstMsgGUID(a);
+
+    auto first = head.FirstMsg();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->szGUID(), a);
+    auto second = first->NextMessage();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->szGUID(), b);
+    EXPECT_EQ(second->NextMessage(), nullptr);
+
+    EXPECT_EQ(propertyError([&] { head.setFirstMsgGUID(QStringLiteral("{too short}")); }), ErrorCode::BadRecord);
+    EXPECT_EQ(head.FirstMsgGUID(), a);
+
+    // A link to a record that is gone ends the walk without an object.
+    SharedMemory::unlink(b);
+    EXPECT_EQ(first->NextMessage(), nullptr);
+}
+
+// The child half of the cross-process check: runs only when started by the test below.
+TEST_F(RecordTest, ChildReadsRecord)
+{
+    const QString guid = qEnvironmentVariable("QUARVO_QUEUE_CHILD_GUID");
+    if (guid.isEmpty())
+        GTEST_SKIP() << "started only by SecondProcessReadsTheSameRecord";
+    clsMessage msg;
+    ASSERT_EQ(msg.Load(guid), 0);
+    ASSERT_TRUE(msg.isLoaded());
+    const QString line = QStringList{msg.szGUID(), msg.Name(), QString::number(msg.Priority()),
+                                     QString::fromLatin1(msg.dataBytes().toHex()), msg.OwnerName(), msg.ClientGUID()}
+                             .join(u'|');
+    std::printf("RECORD:%s\n", line.toUtf8().constData());
+    // The child writes back: the parent must see it.
+    msg.setPriority(42);
+}
+
+TEST_F(RecordTest, SecondProcessReadsTheSameRecord)
+{
+    const QString guid = track(newGuid());
+    const QString client = newGuid();
+    clsMessage msg;
+    ASSERT_EQ(msg.Create(guid), 0);
+    msg.setName(QStringLiteral("Passcode Verification"));
+    msg.setPriority(9);
+    msg.setData(QByteArray::fromHex("e4082012345600"));
+    msg.setOwnerName(QStringLiteral("frmCommInterface"));
+    msg.setClientGUID(client);
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUARVO_QUEUE_CHILD_GUID"), guid);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=RecordTest.ChildReadsRecord")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    const QString expected = QStringLiteral("RECORD:") + guid + QStringLiteral("|Passcode Verification|9|e4082012345600|frmCommInterface|") + client;
+    EXPECT_TRUE(out.contains(expected)) << out.toStdString();
+    EXPECT_EQ(msg.Priority(), 42);
+}
