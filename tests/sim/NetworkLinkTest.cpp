@@ -60,7 +60,7 @@ private:
 
 } // namespace
 
-TEST(SimNetworkLink, EncryptedProbePasscodeAndGoodbyeRoundTrip)
+TEST(PanelsimNetworkLink, EncryptedProbePasscodeAndGoodbyeRoundTrip)
 {
     PanelConfig c;
     c.mode = LinkMode::Network;
@@ -90,7 +90,7 @@ TEST(SimNetworkLink, EncryptedProbePasscodeAndGoodbyeRoundTrip)
     EXPECT_EQ(panel.commandCount("Passcode Verification"), 2);
 }
 
-TEST(SimNetworkLink, LocalConnTestAndClearDatagramsBesideEncryption)
+TEST(PanelsimNetworkLink, LocalConnTestAndClearDatagramsBesideEncryption)
 {
     PanelConfig c;
     c.mode = LinkMode::Network;
@@ -107,7 +107,7 @@ TEST(SimNetworkLink, LocalConnTestAndClearDatagramsBesideEncryption)
     EXPECT_TRUE(encrypted.receive().contains("OK"));
 }
 
-TEST(SimNetworkLink, CallbackRequestThenNetRingAndAnswerPasscode)
+TEST(PanelsimNetworkLink, CallbackRequestThenNetRingAndAnswerPasscode)
 {
     PanelConfig c;
     c.mode = LinkMode::Network;
@@ -132,7 +132,7 @@ TEST(SimNetworkLink, CallbackRequestThenNetRingAndAnswerPasscode)
     EXPECT_EQ(peer.receive().toHex(), QByteArray("0003142048"));
 }
 
-TEST(SimNetworkLink, DatagramFaultsSequenceDuplicateOtherPortLate)
+TEST(PanelsimNetworkLink, DatagramFaultsSequenceDuplicateOtherPortLate)
 {
     PanelConfig c;
     c.mode = LinkMode::Network;
@@ -167,7 +167,7 @@ TEST(SimNetworkLink, DatagramFaultsSequenceDuplicateOtherPortLate)
     EXPECT_EQ(peer.receive(nullptr, nullptr, 2000).size(), 10);
 }
 
-TEST(SimNetworkLink, DateTimeChangeRefusalAndClock)
+TEST(PanelsimNetworkLink, DateTimeChangeRefusalAndClock)
 {
     PanelConfig c;
     c.mode = LinkMode::Network;
@@ -198,7 +198,7 @@ TEST(SimNetworkLink, DateTimeChangeRefusalAndClock)
     EXPECT_EQ(panel.commandCount("Change Panel Date"), 4);
 }
 
-TEST(SimNetworkLink, TraceFileHasOneJsonLinePerDatagram)
+TEST(PanelsimNetworkLink, TraceFileHasOneJsonLinePerDatagram)
 {
     const QString path = testsupport::privateRoot() + QStringLiteral("/sim-trace.jsonl");
     PanelConfig c;

@@ -12,7 +12,7 @@ static QString commandPath()
     return QStringLiteral(QUARVO_BINARY_DIR "/sim/quarvo-panelsim");
 }
 
-TEST(SimCommand, HelpExplainsEveryOption)
+TEST(PanelsimCommand, HelpExplainsEveryOption)
 {
     ASSERT_TRUE(QFileInfo::exists(commandPath()));
     QProcess p;
@@ -26,7 +26,7 @@ TEST(SimCommand, HelpExplainsEveryOption)
         EXPECT_TRUE(help.contains(option)) << option;
 }
 
-TEST(SimCommand, ServesANetworkPanelUntilTerminated)
+TEST(PanelsimCommand, ServesANetworkPanelUntilTerminated)
 {
     QProcess p;
     p.start(commandPath(), {QStringLiteral("--mode"), QStringLiteral("network"), QStringLiteral("--passcode"),

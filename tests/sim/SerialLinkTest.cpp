@@ -33,7 +33,7 @@ struct TimeScaleGuard
 
 } // namespace
 
-TEST(SimSerialLink, ModemDialConnectExchangeEscapeAndHangUp)
+TEST(PanelsimSerialLink, ModemDialConnectExchangeEscapeAndHangUp)
 {
     TimeScaleGuard scale("0.1");
     PanelConfig c;
@@ -83,7 +83,7 @@ TEST(SimSerialLink, ModemDialConnectExchangeEscapeAndHangUp)
     panel.stop();
 }
 
-TEST(SimSerialLink, ModemFaultsBusyRejectedInitAndSilence)
+TEST(PanelsimSerialLink, ModemFaultsBusyRejectedInitAndSilence)
 {
     PanelConfig c;
     c.mode = LinkMode::Modem;
@@ -107,7 +107,7 @@ TEST(SimSerialLink, ModemFaultsBusyRejectedInitAndSilence)
     EXPECT_EQ(line.readUntil("\r1\r", 2000), QByteArray("ATDT1\r1\r")); // CONNECT once the fault is spent
 }
 
-TEST(SimSerialLink, DirectLineIdleFramesNakFaultAndBadChecksum)
+TEST(PanelsimSerialLink, DirectLineIdleFramesNakFaultAndBadChecksum)
 {
     PanelConfig c;
     c.mode = LinkMode::Direct;
@@ -138,7 +138,7 @@ TEST(SimSerialLink, DirectLineIdleFramesNakFaultAndBadChecksum)
     EXPECT_EQ(panel.commandCount("Request Panel Date"), 0);
 }
 
-TEST(SimSerialLink, DirectLineBlocksCrcAndDataLock)
+TEST(PanelsimSerialLink, DirectLineBlocksCrcAndDataLock)
 {
     PanelConfig c;
     c.mode = LinkMode::Direct;
@@ -178,7 +178,7 @@ TEST(SimSerialLink, DirectLineBlocksCrcAndDataLock)
     EXPECT_EQ(static_cast<quint8>(crc[42]) << 8 | static_cast<quint8>(crc[43]), crc16Arc(s.itemBytes(18)));
 }
 
-TEST(SimSerialLink, EnhancedDirectEnvelopeProbeAndEventLog)
+TEST(PanelsimSerialLink, EnhancedDirectEnvelopeProbeAndEventLog)
 {
     PanelConfig c;
     c.mode = LinkMode::EnhancedDirect;
@@ -221,7 +221,7 @@ TEST(SimSerialLink, EnhancedDirectEnvelopeProbeAndEventLog)
     EXPECT_EQ(logSlots.mid(3, 32), log.readSlots(62, 8)); // wraps from slot 63 to 0
 }
 
-TEST(SimSerialLink, DroppedDirectLineHangsUpTheClient)
+TEST(PanelsimSerialLink, DroppedDirectLineHangsUpTheClient)
 {
     PanelConfig c;
     c.localPollMs = 0;

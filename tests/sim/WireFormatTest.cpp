@@ -19,7 +19,7 @@ static QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-TEST(SimWireFormat, FramesCarryAddressAndChecksumPerDirectionAndAddressing)
+TEST(PanelsimWireFormat, FramesCarryAddressAndChecksumPerDirectionAndAddressing)
 {
     EXPECT_EQ(PanelFrame::nak(Addressing::Local), hex("64020297"));
     EXPECT_EQ(PanelFrame::sum(hex("64020297")), 0xFF);
@@ -35,7 +35,7 @@ TEST(SimWireFormat, FramesCarryAddressAndChecksumPerDirectionAndAddressing)
     EXPECT_EQ(PanelFrame::sum(refused), 0xFF);
 }
 
-TEST(SimWireFormat, Crc16ArcCheckValues)
+TEST(PanelsimWireFormat, Crc16ArcCheckValues)
 {
     EXPECT_EQ(crc16Arc("abc"), 0x9738);
     EXPECT_EQ(crc16Arc("123456789"), 0xBB3D);
@@ -44,13 +44,13 @@ TEST(SimWireFormat, Crc16ArcCheckValues)
     EXPECT_EQ(crc16Arc(QByteArray(1, '\x01')), 0xC0C1);
 }
 
-TEST(SimWireFormat, TwofishPublishedVectorHolds)
+TEST(PanelsimWireFormat, TwofishPublishedVectorHolds)
 {
     EXPECT_EQ(TwofishCbc::encryptBlockEcb(QByteArray(32, '\0'), QByteArray(16, '\0')).toHex().toUpper(),
               QByteArray("57FF739D4DC92C1BD7FC01700CC8216F"));
 }
 
-TEST(SimWireFormat, EnvelopeSizesHeaderAndRoundTrip)
+TEST(PanelsimWireFormat, EnvelopeSizesHeaderAndRoundTrip)
 {
     const QString key = QStringLiteral("0123456789abcdef0123456789ABCDEF");
     const QByteArray vector = hex("000102030405060708090A0B0C0D0E0F");
@@ -74,7 +74,7 @@ TEST(SimWireFormat, EnvelopeSizesHeaderAndRoundTrip)
     EXPECT_FALSE(ok);
 }
 
-TEST(SimWireFormat, EnvelopePiecesChainAsOneCbcStream)
+TEST(PanelsimWireFormat, EnvelopePiecesChainAsOneCbcStream)
 {
     // Two 1024-byte pieces: the second continues from the first piece's last cipher block.
     const QString key = QStringLiteral("k");
@@ -87,7 +87,7 @@ TEST(SimWireFormat, EnvelopePiecesChainAsOneCbcStream)
     EXPECT_EQ(LinkEnvelope::keyBytes(key), QByteArray("k") + QByteArray(31, ' '));
 }
 
-TEST(SimWireFormat, SerialEnvelopeWrapsAndReadsDatagrams)
+TEST(PanelsimWireFormat, SerialEnvelopeWrapsAndReadsDatagrams)
 {
     const QByteArray datagram = QByteArray(1, '\x07') + QByteArray(10, '\x11');
     EXPECT_EQ(SerialEnvelope::wrap(datagram).left(7), hex("02FFFFFFFF000B"));
@@ -106,7 +106,7 @@ TEST(SimWireFormat, SerialEnvelopeWrapsAndReadsDatagrams)
     EXPECT_EQ(reader.rejectedHeaders(), 1);
 }
 
-TEST(SimWireFormat, TimeStampPackingOfMonthDayHourMinute)
+TEST(PanelsimWireFormat, TimeStampPackingOfMonthDayHourMinute)
 {
     EXPECT_EQ(EventLog::packTimeStamp({12, 31, 23, 59}), hex("CFDFB000"));
     EXPECT_EQ(EventLog::packTimeStamp({1, 2, 3, 4}), hex("110C4000"));
@@ -121,7 +121,7 @@ TEST(SimWireFormat, TimeStampPackingOfMonthDayHourMinute)
     EXPECT_FALSE(EventLog::unpackTimeStamp(hex("11FF0000"))); // hour 31
 }
 
-TEST(SimWireFormat, GeneratedEventLogHoldsValidModifiedInvalidAndEmptySlots)
+TEST(PanelsimWireFormat, GeneratedEventLogHoldsValidModifiedInvalidAndEmptySlots)
 {
     const QDateTime newest(QDate(2024, 3, 9), QTime(14, 30));
     const EventLog log = EventLog::generate(128, 10, 3, 120, 7, newest);
@@ -152,7 +152,7 @@ TEST(SimWireFormat, GeneratedEventLogHoldsValidModifiedInvalidAndEmptySlots)
     EXPECT_EQ(log.readSlots(127, 2), log.slot(127) + log.slot(0));
 }
 
-TEST(SimWireFormat, ItemMapBlocksByPanelType)
+TEST(PanelsimWireFormat, ItemMapBlocksByPanelType)
 {
     const ItemMap standard(1), wide(50);
     EXPECT_EQ(standard.blocks().size(), ItemMap::BlockCount);
@@ -168,7 +168,7 @@ TEST(SimWireFormat, ItemMapBlocksByPanelType)
     EXPECT_EQ(standard.findBlock(13, 6), -1);
 }
 
-TEST(SimWireFormat, PasscodeBytesAndSequenceKey)
+TEST(PanelsimWireFormat, PasscodeBytesAndSequenceKey)
 {
     EXPECT_EQ(DatagramCodec::passcodeBytes("123456"), hex("1234560000"));
     EXPECT_EQ(DatagramCodec::passcodeBytes("12ZZ5G"), hex("1200050000"));
@@ -183,7 +183,7 @@ TEST(SimWireFormat, PasscodeBytesAndSequenceKey)
     EXPECT_EQ(payload, "LANVesk");
 }
 
-TEST(SimWireFormat, FaultRulesParseAndFireTheirCount)
+TEST(PanelsimWireFormat, FaultRulesParseAndFireTheirCount)
 {
     QString error;
     const auto rule = FaultScript::parse("nak@passcode*2", &error);
@@ -207,7 +207,7 @@ TEST(SimWireFormat, FaultRulesParseAndFireTheirCount)
     EXPECT_EQ(script.takeForModem("ATDT5551234", 2, true).size(), 1);
 }
 
-TEST(SimWireFormat, TimeScaleMultipliesDelays)
+TEST(PanelsimWireFormat, TimeScaleMultipliesDelays)
 {
     const QByteArray saved = qgetenv("QUARVO_TIME_SCALE");
     qputenv("QUARVO_TIME_SCALE", "0.1");
