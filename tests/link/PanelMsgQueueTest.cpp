@@ -101,16 +101,21 @@ TEST_F(PanelMsgQueue, ACommandWhoseOwnerIsGoneIsRefused)
 
 TEST_F(PanelMsgQueue, AQueueThatTakesNoMessagesIsARefusal)
 {
-    // A name longer than the record's field makes the queue fail; its Add still returns 0.
+    // A name longer than the record's field makes the queue fail (its error number comes back);
+    // from then on its Add does nothing and returns 0, which must still not count as queued.
     auto msg = clsPanelMsg::create();
     msg->Name = QString(60, QLatin1Char('n'));
     msg->Parent = &owner;
-    EXPECT_EQ(msg->SendCmd(20, 26), ErrorCode::SendRefused);
+    EXPECT_NE(msg->SendCmd(20, 26), 0);
     EXPECT_TRUE(queue->queueFailed());
     EXPECT_FALSE(sessionState().guidRegistry->contains(msg->szGUID()));
 
+    auto later = clsPanelMsg::create();
+    later->Parent = &owner;
+    EXPECT_EQ(later->SendCmd(18, 26), ErrorCode::SendRefused);
     EXPECT_EQ(modSDIFunctions::SDIRequestCRC(&owner, 5, false), ErrorCode::SendRefused);
     EXPECT_TRUE(newCommands().isEmpty());
+    EXPECT_FALSE(queue->FirstQueuedMsg());
 }
 
 TEST_F(PanelMsgQueue, ACommandSentAgainRegistersAgain)
