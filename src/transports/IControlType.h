@@ -9,8 +9,13 @@
 
 #include <cstdint>
 
+#include "transports/StatusSink.h"
+
 class clsMessage;
-class frmCommInterface;
+
+// The connection dialog as the transports see it: a sink for status lines. The dialog class derives
+// from StatusSink; until it exists, the name stands for the sink itself.
+using frmCommInterface = StatusSink;
 
 class IControlType
 {

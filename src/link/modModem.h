@@ -1,0 +1,58 @@
+// The command/response exchange with the panel over a serial line (modem or plain direct cable).
+//
+// Panel frame: address, length L (bytes after the length byte, checksum included), command, L - 2
+// data bytes, checksum; the sum of all L + 2 bytes modulo 256 equals a target that depends on the
+// direction and on the transport's Remote flag:
+//
+//   Remote  direction   address  target
+//   false   to panel    0xE4     0x7F
+//   false   from panel  0x64     0xFF
+//   true    to panel    0x00     0xFF
+//   true    from panel  0x00     0x7F
+//
+// Special answers: a NAK (L = 2, command 2) in both modes; on remote links a callback request
+// (L = 3, command 3, bit 3 of byte 3 set), honoured once per session (SessionState::CallbackSession).
+//
+// The exchange blocks the GUI thread without running events: every wait is a bounded
+// waitForReadyRead slice against a monotonic deadline, so an idle wait costs no CPU. A port that
+// goes away during a wait ends the exchange at once with 0x8004138B.
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+
+class clsMessage;
+
+namespace modModem {
+
+// Frame bytes of the two addressing modes.
+constexpr std::uint8_t LocalRequestAddress = 0xE4;
+constexpr std::uint8_t LocalAnswerAddress = 0x64;
+constexpr std::uint8_t LocalRequestTarget = 0x7F;
+constexpr std::uint8_t LocalAnswerTarget = 0xFF;
+constexpr std::uint8_t RemoteAddress = 0x00;
+constexpr std::uint8_t RemoteRequestTarget = 0xFF;
+constexpr std::uint8_t RemoteAnswerTarget = 0x7F;
+
+// Frames whose highest index is above this are written one byte at a time.
+constexpr int SingleWriteMaxIndex = 140;
+
+// Result of ReceiveResponse when no valid frame arrived before the deadline.
+constexpr std::int32_t NoFrame = 2;
+
+// Sends the panel command behind the queued message (its client in GuidRegistry) on the current
+// modem transport's port and waits for the answer, resending on NAK or silence until the command's
+// RetryMax is exceeded. The answer goes into the message's Data; the owner gets ResponseReceived and
+// the queue window is told the exchange is complete. Returns 0, 0x8004139B for a callback request
+// (owner still called), or the error number: then the error is reported, LastErrorNumber set and the
+// session ended with Disconnect(false, 5), and the owner is not called.
+std::int32_t SendCmd(clsMessage &message);
+
+// Collects one answer frame from the current modem transport's port. `response` is emptied on entry
+// and receives the whole frame (address through checksum) on success. Returns 0, NoFrame (2), or an
+// error number (0x8004138E no input / NAK / malformed frame, 0x8004139B callback request,
+// 0x8004138B port closed, ...), which is reported.
+std::int32_t ReceiveResponse(QByteArray &response);
+
+} // namespace modModem

@@ -1,0 +1,107 @@
+// The transport for a Hayes-command dial-up modem on a serial port, and for a plain direct serial
+// cable (where the workflow sends no modem commands and sets Connected itself). It owns the port
+// settings, talks to the modem in text commands and waits for its verbal or numeric result codes,
+// dials, answers, waits for a ring and hangs up. Once the link is up every queued message goes
+// through the frame exchange of modModem on the same port.
+//
+// The port is the queue window's MSComm1. Port number N opens the device named by the
+// "Communications" setting "Port<N>" when it exists, else /dev/ttyS<N-1> (COM<N> on Windows).
+//
+// Every wait here is a loop of bounded waits on a monotonic deadline that lets pending events run,
+// so the dialog's Cancel (AbortPending) and port events stay live. The fixed settle pauses block.
+// When the port goes away under a wait (the far end vanished), the port is closed at once and the
+// wait ends with the port-closed error 0x8004138B.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+
+#include "transports/IControlType.h"
+
+class QSerialPort;
+
+class clsModem : public QObject, public IControlType
+{
+public:
+    // Opens the session log when none exists yet; takes the queue window's serial port (unless the
+    // session is unattended); copies the line settings from HostSettings.
+    clsModem();
+    // Closes the session log and releases it.
+    ~clsModem() override;
+
+    // Configuration, written by the connection workflow before the link operations.
+    std::int32_t BaudRate = 9600;
+    std::int16_t DataBits = 8;
+    QString Parity = QStringLiteral("N");
+    QString PreDialInit;
+    QString PostDialString;
+    QString ResetCmd;
+    std::int16_t StopBits = 1;
+    QString DataPhone;
+    std::int16_t CommPort = 1;
+
+    // The serial port in use (null when none was taken).
+    QSerialPort *CommControl() const { return m_port.data(); }
+    // Request-to-send wish for the port; applied when the port opens (a pty refuses it: warning only).
+    bool RTSEnable() const { return m_rtsEnable; }
+    void setRTSEnable(bool enable);
+
+    // The device path port number `port` opens.
+    static QString devicePathFor(std::int16_t port);
+
+    // IControlType properties.
+    QString Name() const override;
+    void setName(const QString &name) override { m_name = name; }
+    bool Remote() const override { return m_remote; }
+    void setRemote(bool remote) override { m_remote = remote; }
+    bool CallbackSet() const override { return m_callbackSet; }
+    void setCallbackSet(bool set) override { m_callbackSet = set; }
+    bool Connected() const override { return m_connected; }
+    void setConnected(bool connected) override { m_connected = connected; }
+    bool AbortPending() const override { return m_abortPending; }
+    void setAbortPending(bool pending) override { m_abortPending = pending; }
+    bool AbortWorkInProgress() const override { return m_abortWorkInProgress; }
+    void setAbortWorkInProgress(bool abort) override { m_abortWorkInProgress = abort; }
+
+    // IControlType operations.
+    std::int32_t ControlInitialize(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t ControlDisconnect(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t ControlRinging(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t PortPrep(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t Connect(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t Answer(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t SendData(clsMessage &msg) override;
+    std::int32_t DataReceived(clsMessage &msg) override;
+
+    // Modem result codes of ModemTextCmd.
+    enum TextCmdResult : std::int32_t { Expected = 0, Failed = 1, NoAnswer = 2, Busy = 3 };
+
+    // Sends one text command (a carriage return follows it, except for "+++") and waits up to
+    // WaitSeconds, counted from before the fixed 2.1 s settle pause, for the Expected or Failure
+    // text (verbal, or the numeric code followed by a carriage return) or "BUSY". Returns a
+    // TextCmdResult, or an error number (0x8004138B when the port closed during the wait).
+    std::int32_t ModemTextCmd(const QString &Cmd, const QString &expected, const QString &failure,
+                              std::int32_t WaitSeconds);
+
+    // Reads one byte within lTimeoutSeconds; 0x800413A2 when none arrives.
+    std::int32_t GetCharacter(std::uint8_t &cNewChar, std::int32_t lTimeoutSeconds);
+
+private:
+    void status(frmCommInterface *frm, const QString &text) const;
+    bool portOpen() const;
+    void onPortError(int error);
+    // Lets pending events run, then waits for input up to `ms` real milliseconds.
+    void waitSlice(qint64 ms);
+
+    QPointer<QSerialPort> m_port;
+    QString m_name;
+    bool m_remote = false;
+    bool m_callbackSet = false;
+    bool m_connected = false;
+    bool m_abortPending = false;
+    bool m_abortWorkInProgress = false;
+    bool m_rtsEnable = false;
+};
