@@ -11,7 +11,9 @@
 // transport can find it by the message's client GUID and read OutputData, TimeOut, RetryCount,
 // RetryMax and Name. The queue removes it again when the exchange completes (ReceiveComplete: the
 // current message's client is removed), when its message is aborted, or when the queue window
-// unloads and empties the registry. SendCmd removes it itself when the queue refuses the message.
+// unloads and empties the registry. SendCmd removes it itself when the frame cannot be built or the
+// queue refuses the message. Without a queue window SendCmd only builds the frame and the command
+// stays registered (findable by its GUID) until the registry is emptied.
 #pragma once
 
 #include <QByteArray>
