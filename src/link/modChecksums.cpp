@@ -33,17 +33,18 @@ namespace modGlobals {
 
 std::int32_t CalcBufferCRC_Morx(const QByteArray &buffer)
 {
+    const auto body = [&]() -> std::int32_t {
+        if (buffer.isEmpty())
+            raiseError(ErrorCode::SubscriptOutOfRange, QStringLiteral("empty buffer"));
+        std::uint16_t crc = 0;
+        for (const char c : buffer) {
+            const auto index = static_cast<std::uint8_t>(crc ^ static_cast<std::uint8_t>(c));
+            crc = static_cast<std::uint16_t>((crc >> 8) ^ kCrcTable[index]);
+        }
+        return crc;
+    };
     return errors::guardedValue(QStringLiteral("modGlobals"), QStringLiteral("CalcBufferCRC_Morx()"), std::int32_t(0),
-                                [&]() -> std::int32_t {
-                                    if (buffer.isEmpty())
-                                        raiseError(ErrorCode::SubscriptOutOfRange, QStringLiteral("empty buffer"));
-                                    std::uint16_t crc = 0;
-                                    for (const char c : buffer) {
-                                        const auto index = static_cast<std::uint8_t>((crc ^ static_cast<std::uint8_t>(c)) & 0xFF);
-                                        crc = static_cast<std::uint16_t>((crc >> 8) ^ kCrcTable[index]);
-                                    }
-                                    return crc;
-                                });
+                                body);
 }
 
 } // namespace modGlobals
