@@ -61,6 +61,13 @@ void requireOpen(QSerialPort *port)
         portClosed();
 }
 
+// True when the port's last failure means its device is gone: a pty whose far end closed reports
+// ReadError from blocking waits, and ResourceError from the event loop.
+bool deviceLost(QSerialPort *port)
+{
+    return !port->isOpen() || port->error() == QSerialPort::ResourceError || port->error() == QSerialPort::ReadError;
+}
+
 // Waits up to `ms` real milliseconds for new input. A port whose device vanished is closed and
 // ends the wait with the port-closed error; a wait that returns early without data sleeps out its
 // slice so the caller's loop never spins.
@@ -72,7 +79,7 @@ void waitForInput(QSerialPort *port, qint64 ms)
     slice.start();
     if (port->waitForReadyRead(static_cast<int>(ms)))
         return;
-    if (port->error() == QSerialPort::ResourceError || !port->isOpen()) {
+    if (deviceLost(port)) {
         if (port->isOpen())
             port->close();
         portClosed();
@@ -92,7 +99,7 @@ void writeBytes(QSerialPort *port, const QByteArray &bytes)
         if (deadline.expired())
             raiseError(ErrorCode::Aborted, QStringLiteral("the serial port does not take the frame"));
         if (!port->waitForBytesWritten(static_cast<int>(std::clamp<qint64>(deadline.remainingMs(), 1, kSliceMs)))) {
-            if (port->error() == QSerialPort::ResourceError || !port->isOpen()) {
+            if (deviceLost(port)) {
                 if (port->isOpen())
                     port->close();
                 portClosed();

@@ -147,7 +147,7 @@ QString clsModem::devicePathFor(std::int16_t port)
 void clsModem::status(frmCommInterface *frm, const QString &text) const
 {
     if (frm)
-        frm->AddStatus(text);
+        static_cast<StatusSink *>(frm)->AddStatus(text);
 }
 
 bool clsModem::portOpen() const
@@ -157,7 +157,9 @@ bool clsModem::portOpen() const
 
 void clsModem::onPortError(int error)
 {
-    if (error != QSerialPort::ResourceError || !m_port || !m_port->isOpen())
+    // A read that fails on a serial line means the device hung up or vanished (a pty whose far end
+    // closed reports ReadError in blocking waits and ResourceError from the event loop).
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !m_port || !m_port->isOpen())
         return;
     // The device is gone: close it so waits end at once, and the link is down.
     m_port->close();
@@ -177,8 +179,8 @@ void clsModem::waitSlice(qint64 ms)
     slice.start();
     if (m_port->waitForReadyRead(static_cast<int>(ms)))
         return;
-    if (m_port && m_port->error() == QSerialPort::ResourceError) {
-        onPortError(QSerialPort::ResourceError);
+    if (m_port && (m_port->error() == QSerialPort::ResourceError || m_port->error() == QSerialPort::ReadError)) {
+        onPortError(m_port->error());
         return;
     }
     // A wait that gave up early without data must not turn the loop into a spin.

@@ -1,0 +1,326 @@
+// The serial frame exchange, driven the way a session drives it: request procedures queue panel
+// commands, the queue window hands each to the modem transport, the transport exchanges frames with
+// the simulated panel and the owner gets the answer. Both addressing modes: a dial-up (remote) link
+// and a plain direct (local) line.
+#include "SerialFixture.h"
+
+#include "PtyPort.h"
+#include "core/ErrorCodes.h"
+#include "link/modExecFunctions.h"
+#include "link/modModem.h"
+
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace serialtest;
+
+namespace {
+
+enum class Line { Remote, Local };
+
+std::string lineName(const ::testing::TestParamInfo<Line> &info)
+{
+    return info.param == Line::Remote ? "Modem" : "Direct";
+}
+
+} // namespace
+
+class FrameExchangeTest : public SerialTest, public ::testing::WithParamInterface<Line>
+{
+protected:
+    void SetUp() override
+    {
+        SerialTest::SetUp();
+        sessionState().config.numOfNaks = 2; // RetryMax of new commands: three sends in all
+    }
+
+    bool remote() const { return GetParam() == Line::Remote; }
+
+    void openLine(int idlePollMs = 200)
+    {
+        if (remote())
+            dialUp();
+        else
+            directLine(idlePollMs);
+    }
+
+    // Queues the passcode and takes the command it registered.
+    std::shared_ptr<clsPanelMsg> queuePasscode()
+    {
+        const QStringList before = sessionState().guidRegistry->keys();
+        EXPECT_EQ(modExecFunctions::SMPasscode(QStringLiteral("123456"), owner.get(), 0, false), 0);
+        return newCommand(before);
+    }
+
+    std::shared_ptr<clsPanelMsg> newCommand(const QStringList &before)
+    {
+        for (const QString &key : sessionState().guidRegistry->keys())
+            if (!before.contains(key))
+                if (auto cmd = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)))
+                    return cmd;
+        ADD_FAILURE() << "no command was registered";
+        return nullptr;
+    }
+
+    // Lets the queue send until the owner has `count` answers or the session failed.
+    bool settle(int count, int timeoutMs = 20000)
+    {
+        return testsupport::waitFor(
+            [&] { return owner->answers.size() >= count || sessionState().LastErrorNumber != 0; }, timeoutMs);
+    }
+
+    std::uint8_t answerAddress() const { return remote() ? 0x00 : 0x64; }
+    std::uint8_t answerTarget() const { return remote() ? 0x7F : 0xFF; }
+
+    static unsigned sum(const QByteArray &frame)
+    {
+        unsigned s = 0;
+        for (const char b : frame)
+            s += static_cast<std::uint8_t>(b);
+        return s & 0xFF;
+    }
+};
+
+TEST_P(FrameExchangeTest, PasscodeAnswerReachesTheOwner)
+{
+    openLine();
+    const auto cmd = queuePasscode();
+    ASSERT_TRUE(settle(1));
+    ASSERT_EQ(owner->answers.size(), 1);
+    const QByteArray answer = owner->answers.first();
+    EXPECT_EQ(answer, bytes({answerAddress(), 0x03, 0x14, 0x20, (answerTarget() - answerAddress() - 0x03 - 0x14 - 0x20) & 0xFF}));
+    EXPECT_EQ(sum(answer), answerTarget());
+    EXPECT_EQ(cmd->RetryCount, 0);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 1);
+    EXPECT_EQ(sessionState().LastErrorNumber, 0);
+    // The exchange completed in the queue: the message moved to the last-sent list.
+    EXPECT_FALSE(queue->CurrentMessage());
+    ASSERT_TRUE(queue->LastSentMessage());
+    EXPECT_EQ(queue->LastSentMessage()->Name(), QStringLiteral("Passcode Verification"));
+
+    const QString log = sessionLogText();
+    EXPECT_TRUE(log.contains(modGlobals::GetCatalogString(329))); // command 20: execution command
+    EXPECT_TRUE(log.contains(modGlobals::GetCatalogString(330)));
+    EXPECT_TRUE(immediateText().contains(QStringLiteral("Send: [")));
+    EXPECT_TRUE(immediateText().contains(QStringLiteral("Receive: [")));
+}
+
+TEST_P(FrameExchangeTest, NakPausesAndResends)
+{
+    faults << QStringLiteral("nak@passcode*2");
+    openLine();
+    const auto cmd = queuePasscode();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(settle(1));
+    EXPECT_GE(clock.elapsed(), 2 * Timing::scaled(sessionState().config.sendAgainPauseTime));
+    ASSERT_EQ(owner->answers.size(), 1);
+    EXPECT_EQ(static_cast<std::uint8_t>(owner->answers.first().at(2)), 0x14);
+    EXPECT_EQ(cmd->RetryCount, 2);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 3);
+    EXPECT_TRUE(immediateText().contains(QStringLiteral("NAK!")));
+    EXPECT_TRUE(immediateText().contains(QStringLiteral("Retry 2")));
+    EXPECT_TRUE(sessionLogText().contains(QStringLiteral("No valid answer. Retry 2.")));
+}
+
+TEST_P(FrameExchangeTest, RetriesExhaustedEndTheSession)
+{
+    faults << QStringLiteral("nak@passcode*0") << QStringLiteral("nak@status*0");
+    openLine();
+    const auto cmd = queuePasscode();
+    ASSERT_TRUE(settle(1));
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::PasscodeFailed);
+    EXPECT_TRUE(owner->answers.isEmpty());
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 3); // 1 + RetryMax
+    EXPECT_TRUE(errorLog().contains(QStringLiteral("SendCmd()")));
+    EXPECT_TRUE(sessionLogText().contains(QStringLiteral("Retry limit of 2 exceeded.")));
+}
+
+TEST_P(FrameExchangeTest, OtherCommandsExhaustWithTheRetryError)
+{
+    faults << QStringLiteral("nak@status*0");
+    openLine();
+    EXPECT_EQ(modExecFunctions::SMReqPanelStatus(owner.get(), 0, false), 0);
+    ASSERT_TRUE(settle(1));
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
+    EXPECT_TRUE(owner->answers.isEmpty());
+}
+
+TEST_P(FrameExchangeTest, GarbageBeforeTheAddressIsSkipped)
+{
+    faults << QStringLiteral("garbage=7@passcode");
+    openLine();
+    const auto cmd = queuePasscode();
+    ASSERT_TRUE(settle(1));
+    ASSERT_EQ(owner->answers.size(), 1);
+    EXPECT_EQ(owner->answers.first().size(), 5);
+    EXPECT_EQ(static_cast<std::uint8_t>(owner->answers.first().at(0)), answerAddress());
+    EXPECT_EQ(cmd->RetryCount, 0);
+}
+
+TEST_P(FrameExchangeTest, BadChecksumIsDroppedAndTheWaitGoesOn)
+{
+    faults << QStringLiteral("badsum@passcode");
+    // The local panel's idle frame is a valid frame too: keep it out of the wait under test.
+    openLine(3000);
+    const auto cmd = queuePasscode();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(settle(1));
+    // The bad frame is dropped; the wait goes on for about a second before the command is resent.
+    EXPECT_GE(clock.elapsed(), Timing::scaled(1000) * 8 / 10);
+    ASSERT_EQ(owner->answers.size(), 1);
+    EXPECT_EQ(sum(owner->answers.first()), answerTarget());
+    EXPECT_EQ(cmd->RetryCount, 1);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 2);
+}
+
+TEST_P(FrameExchangeTest, NoAnswerAwaitedCallsTheOwnerAtOnce)
+{
+    openLine();
+    EXPECT_EQ(modExecFunctions::SMPanelGoodbye(0, owner.get(), 0, false), 0);
+    ASSERT_TRUE(settle(1, 5000));
+    ASSERT_EQ(owner->answers.size(), 1);
+    // No answer was stored: the message still holds the goodbye frame it was queued with.
+    const QByteArray data = owner->answers.first();
+    ASSERT_EQ(data.size(), 11);
+    EXPECT_EQ(static_cast<std::uint8_t>(data.at(0)), remote() ? 0x00 : 0xE4);
+    EXPECT_EQ(static_cast<std::uint8_t>(data.at(3)), 30);
+    EXPECT_EQ(owner->names.first(), QStringLiteral("Panel Goodbye"));
+    EXPECT_TRUE(testsupport::waitFor([this] { return sim->goodbyeReceived(); }, 2000));
+}
+
+TEST_P(FrameExchangeTest, VanishingPortEndsTheExchangeAtOnce)
+{
+    faults << QStringLiteral("silence@passcode*0");
+    openLine(3000); // no idle frame may stand in for the missing answer
+    queuePasscode();
+    std::thread unplug([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(Timing::scaled(2000)));
+        sim->stop();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(settle(1));
+    const qint64 elapsed = clock.elapsed();
+    unplug.join();
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::Aborted);
+    // Far sooner than the three five-second answer waits of a silent panel.
+    EXPECT_LT(elapsed, Timing::scaled(9000));
+    EXPECT_FALSE(modem->CommControl()->isOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLines, FrameExchangeTest, ::testing::Values(Line::Remote, Line::Local), lineName);
+
+// Only remote links carry callback requests.
+TEST_F(SerialTest, CallbackRequestIsHonouredOncePerSession)
+{
+    faults << QStringLiteral("callback@passcode*2");
+    dialUp();
+    ASSERT_FALSE(sessionState().CallbackSession);
+
+    QStringList before = sessionState().guidRegistry->keys();
+    ASSERT_EQ(modExecFunctions::SMPasscode(QStringLiteral("123456"), owner.get(), 0, false), 0);
+    std::shared_ptr<clsPanelMsg> first;
+    for (const QString &key : sessionState().guidRegistry->keys())
+        if (!before.contains(key))
+            if (auto cmd = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)))
+                first = cmd;
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(testsupport::waitFor([&] { return owner->answers.size() >= 1; }, 10000));
+    EXPECT_TRUE(first->CallBackFlag);
+    EXPECT_TRUE(sessionState().CallbackSession);
+    // The request is not an answer: the message keeps the passcode frame it was queued with.
+    ASSERT_EQ(owner->answers.first().size(), 11);
+    EXPECT_EQ(static_cast<std::uint8_t>(owner->answers.first().at(3)), 32);
+    EXPECT_EQ(sessionState().LastErrorNumber, 0);
+
+    // The second request while the flag is set is an ordinary answer.
+    before = sessionState().guidRegistry->keys();
+    ASSERT_EQ(modExecFunctions::SMPasscode(QStringLiteral("123456"), owner.get(), 0, false), 0);
+    std::shared_ptr<clsPanelMsg> second;
+    for (const QString &key : sessionState().guidRegistry->keys())
+        if (!before.contains(key))
+            if (auto cmd = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)))
+                second = cmd;
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(testsupport::waitFor([&] { return owner->answers.size() >= 2; }, 10000));
+    EXPECT_FALSE(second->CallBackFlag);
+    EXPECT_EQ(owner->answers.at(1), bytes({0x00, 0x03, 0x03, 0x08, 0x71}));
+}
+
+// Answers that are not frames, from a line the test writes itself.
+class MalformedAnswerTest : public SerialTest
+{
+protected:
+    void SetUp() override
+    {
+        SerialTest::SetUp();
+        QString why;
+        ASSERT_TRUE(pty.open(QString(), &why)) << why.toStdString();
+        modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"),
+                                    QStringLiteral("Port%1").arg(kPortNumber), pty.devicePath());
+        createModem(true);
+        modem->setConnected(true);
+        ASSERT_EQ(modem->PortPrep(nullptr, true), 0);
+    }
+    void TearDown() override
+    {
+        SerialTest::TearDown();
+        pty.close();
+    }
+
+    std::int32_t receiveAfter(const QByteArray &answer, QByteArray &frame)
+    {
+        pty.write(answer);
+        return modModem::ReceiveResponse(frame);
+    }
+
+    panelsim::PtyPort pty;
+};
+
+TEST_F(MalformedAnswerTest, LengthZeroAndShortFramesAreFailedAnswers)
+{
+    QByteArray frame("x");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(receiveAfter(bytes({0x00, 0x00, 0x14, 0x20}), frame), ErrorCode::PanelNak);
+    EXPECT_TRUE(frame.isEmpty());
+    EXPECT_LT(clock.elapsed(), Timing::scaled(3000));
+
+    // Announces 5 bytes, brings 2: the body wait gives up after one quiet gather window.
+    clock.restart();
+    EXPECT_EQ(receiveAfter(bytes({0x00, 0x05, 0x14, 0x20}), frame), ErrorCode::PanelNak);
+    EXPECT_TRUE(frame.isEmpty());
+    EXPECT_LT(clock.elapsed(), Timing::scaled(3000));
+    EXPECT_TRUE(immediateText().contains(QStringLiteral("Exit No input(Wait for body).")));
+}
+
+TEST_F(MalformedAnswerTest, LongestFrameAfterNoise)
+{
+    QByteArray longest = bytes({0x00, 0xFF, 0x0F});
+    for (int i = 0; i < 253; ++i)
+        longest.append(static_cast<char>(i));
+    unsigned s = 0;
+    for (const char b : longest)
+        s += static_cast<std::uint8_t>(b);
+    longest.append(static_cast<char>((0x7F - s) & 0xFF));
+    ASSERT_EQ(longest.size(), 257);
+
+    QByteArray frame;
+    EXPECT_EQ(receiveAfter(bytes({0x55, 0xAA, 0x13}) + longest, frame), 0);
+    EXPECT_EQ(frame, longest);
+}
+
+TEST_F(MalformedAnswerTest, SilenceEndsWithoutAFrameAfterFiveSeconds)
+{
+    QByteArray frame;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(modModem::ReceiveResponse(frame), modModem::NoFrame);
+    EXPECT_GE(clock.elapsed(), Timing::scaled(5000) * 9 / 10);
+    EXPECT_LT(clock.elapsed(), Timing::scaled(8000));
+}
