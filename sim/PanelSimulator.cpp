@@ -324,7 +324,7 @@ void PanelSimulator::ring(quint16 port)
             return;
         if (m_modem) {
             m_modem->startRinging();
-        } else {
+        } else if (m_config.mode != LinkMode::Direct) { // a plain direct line has no way to call
             UdpPeer to = m_lastPeer;
             if (port != 0)
                 to = UdpPeer{0x7F000001u, port};

@@ -83,6 +83,31 @@ TEST(PanelsimSerialLink, ModemDialConnectExchangeEscapeAndHangUp)
     panel.stop();
 }
 
+TEST(PanelsimSerialLink, ModemCallbackRingsAfterHangUpAndTakesTheAnswerPasscode)
+{
+    PanelConfig c;
+    c.mode = LinkMode::Modem;
+    c.connectDelayMs = 20;
+    c.callbackDelayMs = 20;
+    c.ringIntervalMs = 100;
+    PanelSimulator panel(c);
+    ASSERT_TRUE(panel.addFault("callback@passcode"));
+    ASSERT_TRUE(panel.start());
+    SerialClient line;
+    ASSERT_TRUE(line.open(panel.devicePath()));
+    line.write("ATDT42\r");
+    ASSERT_TRUE(line.readUntil("CONNECT\r\n", 2000).contains("CONNECT"));
+    line.write(execFrame(true, 32, hex("1234560000")));
+    EXPECT_EQ(line.readFrame(true, 2000), hex("0003030871"));
+    panel.dropLink(); // the carrier goes: the panel calls back a moment later
+    EXPECT_TRUE(line.readUntil("NO CARRIER", 2000).contains("\r\nNO CARRIER\r\n"));
+    EXPECT_TRUE(line.readUntil("RING", 2000).contains("\r\nRING\r\n"));
+    line.write("ATA\r");
+    ASSERT_TRUE(line.readUntil("CONNECT\r\n", 2000).contains("CONNECT"));
+    line.write(execFrame(true, 32, hex("4829070000")));
+    EXPECT_EQ(line.readFrame(true, 2000).toHex(), QByteArray("0003142048"));
+}
+
 TEST(PanelsimSerialLink, ModemFaultsBusyRejectedInitAndSilence)
 {
     PanelConfig c;
