@@ -15,13 +15,14 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSerialPort>
 #include <QString>
 
 #include <cstdint>
 
 #include "transports/IControlType.h"
 
-class QSerialPort;
+
 
 class clsModem : public QObject, public IControlType
 {

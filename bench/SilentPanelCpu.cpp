@@ -1,0 +1,122 @@
+// CPU use of the process while a serial frame exchange waits for a panel that does not answer.
+// The exchange blocks the GUI thread in bounded waits on the port; it must not spin. Prints the
+// wall time of the wait, the CPU time the whole process used meanwhile (getrusage, all threads,
+// the simulator's included) and their ratio; exits 1 when the ratio reaches 5 % of one core.
+//
+//   bench_SilentPanelCpu [time-scale]     (default 0.5: each 5 s answer wait lasts 2.5 s)
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "PanelSimulator.h"
+#include "component/Configuration.h"
+#include "component/modRegistry.h"
+#include "core/SessionState.h"
+#include "core/modGlobals.h"
+#include "link/modExecFunctions.h"
+#include "platform/Timing.h"
+#include "support/HostDoubles.h"
+#include "transports/clsModem.h"
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class Owner : public GuidObjectBase, public ResponseReceiver
+{
+public:
+    QString Name() const { return QStringLiteral("frmBenchOwner"); }
+    void ResponseReceived(clsMessage &) override { ++answers; }
+    int answers = 0;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const QByteArray scale = argc > 1 ? QByteArray(argv[1]) : QByteArray("0.5");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QUARVO_TIME_SCALE", scale);
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return 2;
+    qputenv("QUARVO_SETTINGS_DIR", folder.filePath(QStringLiteral("settings")).toLocal8Bit());
+    qputenv("QUARVO_LOG_DIR", folder.filePath(QStringLiteral("logs")).toLocal8Bit());
+    QApplication app(argc, argv);
+
+    modGlobals::InitApplicationVariables();
+    SessionState &state = sessionState();
+    auto settings = std::make_shared<testsupport::SettingsDouble>();
+    settings->hostDataMode = true;
+    state.hostSettings = settings;
+    state.config.numOfNaks = 1; // two sends, two full answer waits
+    modGlobals::InitQueue();
+
+    panelsim::PanelConfig config;
+    config.mode = panelsim::LinkMode::Modem;
+    panelsim::PanelSimulator panel(config);
+    panel.addFault(QStringLiteral("silence@passcode*0"));
+    QString why;
+    if (!panel.start(&why)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(why));
+        return 2;
+    }
+    modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"), QStringLiteral("Port1"),
+                                panel.devicePath());
+
+    auto modem = std::make_shared<clsModem>();
+    modem->CommPort = 1;
+    modem->ResetCmd = QStringLiteral("ATZ");
+    modem->PreDialInit = QStringLiteral("AT&F");
+    modem->DataPhone = QStringLiteral("5551234");
+    modem->setRemote(true);
+    state.currentTransport = modem;
+    if (modem->PortPrep(nullptr, false) != 0 || modem->ControlInitialize(nullptr, false) != 0
+        || modem->Connect(nullptr, false) != 0) {
+        std::fprintf(stderr, "the modem link did not come up\n");
+        return 2;
+    }
+
+    Owner owner;
+    owner.setSzGUID(QStringLiteral("{0B0B0B0B-1111-2222-3333-444444444444}"));
+    state.guidRegistry->addUnowned(owner.szGUID(), &owner);
+
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    modExecFunctions::SMPasscode(QStringLiteral("123456"), &owner, 0, false);
+    // The queue sends the command on its next tick; the exchange then blocks until it gives up.
+    while (state.LastErrorNumber == 0 && wall.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const double wallSeconds = static_cast<double>(wall.elapsed()) / 1000.0;
+    const double cpu = cpuSeconds() - cpuBefore;
+    const std::int32_t result = state.LastErrorNumber;
+
+    state.guidRegistry->remove(owner.szGUID());
+    state.currentTransport.reset();
+    modem.reset();
+    panel.stop();
+    delete state.queueWindow.data();
+    resetSessionState();
+
+    const double percent = wallSeconds > 0 ? 100.0 * cpu / wallSeconds : 0.0;
+    std::printf("silent panel wait: wall %.3f s, process CPU %.3f s, %.2f %% of one core (limit 5 %%), result 0x%08X\n",
+                wallSeconds, cpu, percent, static_cast<unsigned>(result));
+    if (result == 0) {
+        std::printf("the exchange did not fail as a silent panel should\n");
+        return 1;
+    }
+    return percent < 5.0 ? 0 : 1;
+}
