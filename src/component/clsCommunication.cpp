@@ -6,10 +6,13 @@
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "connection/frmCommInterface.h"
 #include "diagnostics/frmDiagnostics.h"
+#include "transports/IControlType.h"
 #include "transports/Resolver.h"
 
 #include <QObject>
+#include <QPointer>
 
 namespace {
 const QString kClass = QStringLiteral("clsCommunication");
@@ -18,6 +21,15 @@ const QString kClass = QStringLiteral("clsCommunication");
 [[noreturn]] void notBuiltYet(const char *what)
 {
     raiseError(ErrorCode::NotImplemented, QStringLiteral("%1 is not available in this build").arg(QLatin1String(what)));
+}
+
+// PENDING: the panel synchronisation check that follows a successful connection is not part of
+// this build. Until it is, the session simply continues after the connection (result 0); the
+// immediate log says that the check was skipped.
+std::int32_t pendingSynchronisationCheck()
+{
+    modGlobals::DebugPrint(QStringLiteral("Synchronisation check skipped: not available in this build"));
+    return 0;
 }
 } // namespace
 
@@ -105,9 +117,36 @@ void clsCommunication::setCommControl(QObject *)
 std::int32_t clsCommunication::CommStartup()
 {
     return errors::guarded(kClass, QStringLiteral("CommStartup()"), [] {
+        SessionState &state = sessionState();
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
-        notBuiltYet("the connection dialog");
+
+        QPointer<frmCommInterface> dialog = new frmCommInterface();
+        state.connectionDialog = dialog;
+        // The dialog goes whatever happens below; the queue window may have closed it already.
+        struct Release
+        {
+            QPointer<frmCommInterface> &dialog;
+            ~Release()
+            {
+                if (sessionState().connectionDialog == dialog)
+                    sessionState().connectionDialog = nullptr;
+                delete dialog.data();
+            }
+        } release{dialog};
+
+        std::int16_t result = frmCommInterface::ResultNotConnected;
+        dialog->Display(result);
+        if (result == frmCommInterface::ResultConnected) {
+            const std::shared_ptr<HostSettings> settings = state.hostSettings;
+            modGlobals::ZelCommEvent(settings && settings->HostDataMode() ? 2 : 12, 0, modGlobals::ApplicationName);
+            modGlobals::MakeCallback(QStringLiteral("GET_REV"), state.panelRevision);
+            if (pendingSynchronisationCheck() != 0)
+                raiseError(ErrorCode::SendRefused);
+        } else if (frmMsgQueue *queue = state.queueWindow) {
+            queue->Unload();
+            state.queueWindow = nullptr;
+        }
     });
 }
 
@@ -115,7 +154,12 @@ std::int32_t clsCommunication::CommShutdown(bool &Force)
 {
     return errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
         if (Force) {
+            SessionState &state = sessionState();
+            if (state.currentTransport)
+                state.currentTransport->setAbortWorkInProgress(true);
             modGlobals::Disconnect(false, 10);
+            if (state.currentTransport)
+                state.currentTransport->setAbortPending(true);
             return;
         }
         notBuiltYet("the end-session dialog");

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "connection/frmCommInterface.h"
 #include "core/GuidRegistry.h"
 #include "diagnostics/frmImmediate.h"
 #include "queue/frmMsgQueue.h"
@@ -62,7 +63,7 @@ struct SessionState
 
     // Session windows (null when not open).
     QPointer<frmMsgQueue> queueWindow;
-    QPointer<QWidget> connectionDialog;
+    QPointer<frmCommInterface> connectionDialog;
     QPointer<QWidget> diagnosticsWindow;
     QPointer<frmImmediate> immediateWindow;
     QPointer<QWidget> inactivityWindow;
@@ -80,6 +81,7 @@ struct SessionState
     QString accountName;
     QString panelRevision;
     QString passcode; // mirrors the connection dialog's passcode box
+    QString remoteHost; // the dialog's network address after CheckIP (dotted when it resolved)
     std::int32_t LastErrorNumber = 0;
 };
 

@@ -11,11 +11,11 @@
 
 #include "transports/StatusSink.h"
 
-class clsMessage;
+// The connection dialog: a StatusSink for the status lines, the owner of the probes the network
+// and enhanced-direct transports send, and the net-ring indication they drive.
+#include "connection/frmCommInterface.h"
 
-// The connection dialog as the transports see it: a sink for status lines. The dialog class derives
-// from StatusSink; until it exists, the name stands for the sink itself.
-using frmCommInterface = StatusSink;
+class clsMessage;
 
 class IControlType
 {

@@ -1,0 +1,103 @@
+// What the dialog does with a particular transport class: create and configure it for a
+// connection type, the network transport's net-ring state and probe direction, and the panel test.
+#include "connection/frmCommInterface.h"
+
+#include "component/HostObjects.h"
+#include "core/ErrorCodes.h"
+#include "core/Errors.h"
+#include "core/SessionState.h"
+#include "core/modGlobals.h"
+#include "transports/IControlType.h"
+#include "transports/clsModem.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSerialPort>
+
+namespace {
+
+const QString kForm = QStringLiteral("frmCommInterface");
+
+// The network and enhanced-direct transports are not part of this build yet.
+[[noreturn]] void transportNotBuilt(const char *what)
+{
+    raiseError(ErrorCode::NotImplemented, QStringLiteral("the %1 transport is not available in this build").arg(QLatin1String(what)));
+}
+
+} // namespace
+
+std::shared_ptr<IControlType> frmCommInterface::createTransport(std::int32_t ControlType)
+{
+    switch (ControlType) {
+    case 0:
+    case 1: {
+        auto modem = std::make_shared<clsModem>();
+        modem->BaudRate = cmbBaudRate->currentText().toInt();
+        modem->CommPort = static_cast<std::int16_t>(txtComPort->text().toInt());
+        modem->PreDialInit = txtInitString->text();
+        modem->DataPhone = txtDataPhone->text();
+        if (ControlType == 1)
+            modem->PostDialString.clear();
+        const std::shared_ptr<HostSettings> settings = sessionState().hostSettings;
+        if (settings && !settings->HostDataMode())
+            modem->setRTSEnable(false); // the plain direct cable
+        return modem;
+    }
+    case 3:
+        transportNotBuilt("enhanced direct");
+    case 4:
+        transportNotBuilt("network");
+    default:
+        return nullptr;
+    }
+}
+
+std::int32_t frmCommInterface::createIdleTransport()
+{
+    return errors::guarded(kForm, QStringLiteral("Display()"), [&] { transportNotBuilt("network"); });
+}
+
+void frmCommInterface::setNetCallBack(bool)
+{
+    transportNotBuilt("network");
+}
+
+bool frmCommInterface::transportConnecting() const
+{
+    return true;
+}
+
+void frmCommInterface::cmdTestPanel_Click()
+{
+    const std::int32_t rc = errors::guarded(kForm, QStringLiteral("cmdTestPanel_Click"), [&] {
+        SessionState &state = sessionState();
+        if (const std::shared_ptr<IControlType> previous = state.currentTransport) {
+            previous->ControlDisconnect(this, true);
+            state.currentTransport.reset();
+        }
+        if (ConnectionType == TypeNetwork && CheckIP(true) != 0)
+            return;
+        const std::int32_t type = ConnectionType == TypeEnhancedDirect ? 3 : 4;
+        const std::shared_ptr<IControlType> created = createTransport(type);
+        if (!created)
+            raiseError(ErrorCode::InvalidArgument, QStringLiteral("no panel test for connection type %1").arg(ConnectionType));
+        state.currentTransport = created;
+        m_controlType = type;
+        ControlButtons(false, true);
+        m_busy = true;
+        m_retries = 0;
+        m_testPassed = false;
+        m_pendingStatus = modGlobals::GetCatalogString(109);
+        // The outcome arrives answer by answer in ResponseReceived.
+        const std::int32_t pinged = pingTransport(4);
+        if (pinged != 0)
+            raiseError(pinged);
+    });
+    if (rc != 0 && m_busy)
+        endAttempt();
+}
+
+std::int32_t frmCommInterface::pingTransport(std::int16_t)
+{
+    return ErrorCode::NotImplemented;
+}
