@@ -211,9 +211,9 @@ quint16 PanelSimulator::udpPort() const
     return m_udp.port();
 }
 
-bool PanelSimulator::addFault(const QString &spec, QString *error)
+bool PanelSimulator::addFault(const QString &ruleText, QString *error)
 {
-    const std::optional<FaultRule> rule = FaultScript::parse(spec, error);
+    const std::optional<FaultRule> rule = FaultScript::parse(ruleText, error);
     if (!rule)
         return false;
     addFault(*rule);

@@ -63,7 +63,7 @@ public:
     quint16 udpPort() const;    // network mode: the bound port
 
     // Faults (see FaultScript for the rule syntax).
-    bool addFault(const QString &spec, QString *error = nullptr);
+    bool addFault(const QString &ruleText, QString *error = nullptr);
     void addFault(const FaultRule &rule);
     void clearFaults();
     QList<FaultRule> faults() const;

@@ -166,8 +166,8 @@ int main(int argc, char **argv)
     }
 
     PanelSimulator panel(c);
-    for (const QString &spec : p.values(QStringLiteral("fault"))) {
-        if (!panel.addFault(spec, &error))
+    for (const QString &ruleText : p.values(QStringLiteral("fault"))) {
+        if (!panel.addFault(ruleText, &error))
             return fail(error);
     }
 
