@@ -7,9 +7,36 @@
 
 #include <QSet>
 
+#include <cstdlib>
+
 namespace {
 const QString kKeepAlive = QStringLiteral("Keep Alive");
+
+// Queue servers that have not shut down yet. A process that ends without unloading its queue
+// window (a host that exits, a test that forgets) still removes their records at exit.
+QSet<CQueue *> &liveQueues()
+{
+    static QSet<CQueue *> queues;
+    return queues;
 }
+
+void discardAtExit()
+{
+    const QSet<CQueue *> queues = liveQueues();
+    for (CQueue *queue : queues)
+        queue->discardRecords();
+}
+
+void watchForExit(CQueue *queue)
+{
+    static bool registered = false;
+    liveQueues().insert(queue); // constructed before the handler is registered: destroyed after it runs
+    if (!registered) {
+        registered = true;
+        std::atexit(discardAtExit);
+    }
+}
+} // namespace
 
 // ---- CQueueTimer -------------------------------------------------------------------------------
 
@@ -61,6 +88,7 @@ CQueue::CQueue(std::int32_t workerIntervalMs, QObject *parent)
     connect(&m_timeout, &CQueueTimer::fired, this, &CQueue::Timeout);
     connect(&m_worker, &CQueueTimer::fired, this, &CQueue::workerTick);
 
+    watchForExit(this);
     // The three list heads, each a record of its own that starts as an empty list.
     QString guids[3];
     for (QString &g : guids) {
@@ -192,12 +220,20 @@ void CQueue::Shutdown()
 {
     if (m_shutDown)
         return;
-    m_shutDown = true;
     m_diagRefresh.setEnabled(false);
     m_heartbeat.setEnabled(false);
     m_timeout.setEnabled(false);
     m_worker.setEnabled(false);
     m_inactivity.stop();
+    discardRecords();
+}
+
+void CQueue::discardRecords()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    liveQueues().remove(this);
     for (const QString &head : {m_workGuid, m_currentGuid, m_lastSentGuid}) {
         if (head.isEmpty())
             continue;

@@ -73,6 +73,9 @@ public:
     QString LastSentMsgGUID() const { return m_lastSentGuid; }
 
     void Shutdown();
+    // Unlinks every record the lists hold, heads included, without touching the timers (also
+    // used at process exit for a queue that was never shut down).
+    void discardRecords();
     bool isShutDown() const { return m_shutDown; }
     bool inactivityWatchRunning() const { return m_inactivity.isActive(); }
 

@@ -12,6 +12,7 @@
 #include "platform/Paths.h"
 #include "platform/SharedMemory.h"
 #include "platform/Timing.h"
+#include "link/clsPanelMsg.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
@@ -22,6 +23,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
@@ -568,4 +571,98 @@ TEST_F(QueueTest, ConsoleShowsTheListsWhenDebugIsOn)
     const QString a = add(QStringLiteral("Request CRC"), 5);
     ASSERT_EQ(queue->lstWorkQueue->count(), 1);
     EXPECT_EQ(queue->lstWorkQueue->item(0)->text(), QStringLiteral("Request CRC  ") + a);
+}
+
+TEST_F(QueueTest, HeartbeatIsPeriodicAndTimeoutFiresOnce)
+{
+    int beats = 0;
+    queueLinks().heartBeat = [&](frmMsgQueue &) {
+        ++beats;
+        return 0;
+    };
+    CQueue *server = queue->queueServer();
+    QSignalSpy timeouts(server, &CQueue::Timeout);
+    server->HeartbeatTimer()->setInterval(10);
+    queue->setHeartbeatEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return beats >= 3; }, 3000));
+    queue->setHeartbeatEnabled(false);
+    const int stopped = beats;
+    queue->setTimeoutEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return timeouts.count() == 1; }, 3000));
+    EXPECT_FALSE(queue->TimeoutEnabled());
+    QTest::qWait(80);
+    EXPECT_EQ(beats, stopped);
+    EXPECT_EQ(timeouts.count(), 1);
+    // Disabled before its interval: no time-out at all.
+    queue->setTimeoutEnabled(true);
+    queue->setTimeoutEnabled(false);
+    QTest::qWait(80);
+    EXPECT_EQ(timeouts.count(), 1);
+}
+
+TEST_F(QueueTest, HeartbeatQueuesAKeepAliveThatIsRetriedThroughItsCommand)
+{
+    CQueue *server = queue->queueServer();
+    server->HeartbeatTimer()->setInterval(10);
+    queue->setHeartbeatEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return !transport->sent.empty(); }, 3000));
+    queue->setHeartbeatEnabled(false);
+    EXPECT_EQ(transport->sent[0], QStringLiteral("Keep Alive"));
+    auto msg = queue->CurrentMessage();
+    ASSERT_TRUE(msg);
+    EXPECT_EQ(msg->OwnerName(), QStringLiteral("frmMsgQueue"));
+    EXPECT_EQ(msg->OwnerGUID(), queue->szGUID());
+    EXPECT_EQ(msg->dataBytes().size(), 11); // an execution command frame
+    auto command = std::dynamic_pointer_cast<clsPanelMsg>(modGlobals::GetGUIDObject(msg->ClientGUID()));
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->RetryCount, 0);
+
+    queue->setTimeoutEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return transport->sent.size() == 2; }, 3000));
+    EXPECT_EQ(command->RetryCount, 1);
+    EXPECT_EQ(transport->sentGuids[1], transport->sentGuids[0]); // the same message again
+    for (const QString &g : transport->sentGuids)
+        guids << g;
+}
+
+// The child half of the test below: leaves its queue window loaded and lets the process end.
+TEST(QueueExit, ChildLeavesItsQueueLoaded)
+{
+    if (qEnvironmentVariableIsEmpty("QUARVO_QUEUE_CHILD_EXIT"))
+        GTEST_SKIP() << "started only by ProcessEndRemovesRecordsOfAQueueNeverUnloaded";
+    resetSessionState();
+    modGlobals::InitApplicationVariables();
+    modGlobals::InitQueue();
+    frmMsgQueue *queue = sessionState().queueWindow;
+    ASSERT_TRUE(queue);
+    queue->setWorkerEnabled(false);
+    QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
+    for (int i = 0; i < 3; ++i) {
+        const QString guid = newGuid();
+        ASSERT_EQ(queue->Add(newGuid(), queue->szGUID(), queue->Name(), guid, QStringLiteral("Request CRC"), 5, false,
+                             QByteArray("\x01", 1)),
+                  0);
+        names << guid;
+    }
+    for (const QString &g : names)
+        ASSERT_TRUE(SharedMemory::exists(g));
+    std::printf("NAMES:%s\n", names.join(u',').toLatin1().constData());
+}
+
+TEST(QueueExit, ProcessEndRemovesRecordsOfAQueueNeverUnloaded)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUARVO_QUEUE_CHILD_EXIT"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=QueueExit.ChildLeavesItsQueueLoaded")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    const qsizetype at = out.indexOf(QStringLiteral("NAMES:"));
+    ASSERT_GE(at, 0) << out.toStdString();
+    const QStringList names = out.mid(at + 6).section(u'\n', 0, 0).trimmed().split(u',');
+    ASSERT_EQ(names.size(), 6);
+    for (const QString &g : names)
+        EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
 }
