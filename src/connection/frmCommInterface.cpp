@@ -168,7 +168,7 @@ void frmCommInterface::buildWindow()
     txtPad = new QPlainTextEdit(this);
     txtPad->setObjectName(QStringLiteral("txtPad"));
     txtPad->setReadOnly(true);
-    txtPad->setMinimumSize(380, 120);
+    txtPad->setMinimumSize(380, 110);
     txtPad->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     cmdTestPanel = button("cmdTestPanel", 134);
     cmdTestNetwork = button("cmdTestNetwork", 135);
