@@ -5,6 +5,7 @@
 #include "core/GuidRegistry.h"
 #include "link/clsPanelMsg.h"
 #include "link/modExecFunctions.h"
+#include "link/modToolbox.h"
 #include "queue/frmMsgQueue.h"
 
 namespace {
@@ -27,8 +28,8 @@ QueueLinks builtIn()
         return modExecFunctions::SMPanelGoodbye(code, &queue, sessionResult, false);
     };
     // Their answers.
-    links.processKeepAlive = [](const QByteArray &) { return notBuilt("ProcessKeepAlive()"); };
-    links.processPanelGoodbye = [](clsMessage &) { return notBuilt("ProcessPanelGoodbye()"); };
+    links.processKeepAlive = [](const QByteArray &answer) { return modToolbox::ProcessKeepAlive(answer); };
+    links.processPanelGoodbye = [](clsMessage &msg) { return modToolbox::ProcessPanelGoodbye(msg); };
     // Supervision windows: without them the session simply continues.
     links.inactivityPrompt = []() -> std::int16_t {
         notBuilt("frmInactivityDisconnect");

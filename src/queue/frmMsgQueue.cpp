@@ -443,8 +443,13 @@ void frmMsgQueue::DataArrival(QByteArray &data)
             return;
         }
         msg->setData(data);
-        if (transport)
+        if (transport) {
             transport->DataReceived(*msg);
+            // A transport that dropped the bytes (not this exchange's answer) or is sending the
+            // message again leaves the record without data: the message stays in flight.
+            if (msg->dataBytes().isEmpty())
+                return;
+        }
         if (const std::shared_ptr<ResponseReceiver> owner = ownerOf(msg->OwnerGUID()))
             owner->ResponseReceived(*msg);
         ReceiveComplete();

@@ -1,0 +1,83 @@
+// Moving panel data between the host's copy (HostPif) and the panel, block by block, and the two
+// routine answers of a session: the keep-alive (panel event counter) and the goodbye.
+//
+// The panel's programming is cut into 19 items and 213 transfer blocks (the item map). Blocks of
+// one item are consecutive; within an item the start record grows by a fixed step:
+//
+//   item  blocks  start step  block bytes      item  blocks  start step  block bytes
+//     0      1        -          2               10     4        16         128
+//     1      8        1        75 / 78           11     1         -         128
+//     2      1        -         72               12     4        20          80
+//     3      1        -         30               13    50         5          40
+//     4      1        -         72               14     1         -         104
+//     5      4        4        112               15     1         -          72
+//     6      1        -        183               16     1         -         144
+//     7      2       16        128               17    50         5          60
+//     8     31        8        112               18    50         5         100
+//     9      1        -        104
+//
+// Item 1 blocks are 75 bytes on panel types 1-6 and 37-39 and 78 bytes on types 49-51; for any
+// other type the block lengths are unknown and block transfers fail.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QVector>
+
+#include <cstdint>
+#include <functional>
+
+#include "link/clsPanelMsg.h"
+
+class QCheckBox;
+class clsMessage;
+
+namespace modToolbox {
+
+constexpr int ItemCount = 19;
+constexpr int BlockCount = 213;
+
+// Fills the item map: ItemOf, StartOf and BlockLen per block (0..212), BlockCount per item
+// (0..18). BlockLen is left empty for a panel type (HostSettings::PanelType) without known
+// block lengths.
+void GetItemMap(QVector<std::int16_t> &ItemOf, QVector<std::int16_t> &StartOf, QVector<std::int16_t> &BlockLen,
+                QVector<std::int16_t> &BlockCount);
+
+// Writes (PanelSend) or requests (PanelReceive) every block of item `itemNo` (-1: all items), in
+// block order, as "Write Item Block" / "Request Item Block" commands owned by `owner` (priority 5,
+// not automatic). Pending events run before each block; an abort of the transport (AbortPending or
+// AbortWorkInProgress) stops the loop. Returns 0, or the first error (a refused command, a panel
+// type without block lengths).
+std::int32_t PanelSend(std::int16_t itemNo, const MsgOwner &owner);
+std::int32_t PanelReceive(std::int16_t itemNo, const MsgOwner &owner);
+
+// Stores the data bytes of an item-block answer frame (between the command byte and the checksum)
+// at (itemNo, start) of the host's panel data. A frame too short to hold its length byte's data
+// is refused (error, nothing stored).
+std::int32_t InsertResponse(const QByteArray &answer, std::int16_t itemNo, std::int16_t start);
+
+// Reads the panel event counter (bytes 14 low, 15 high) of a keep-alive answer. A new non-zero
+// count opens the panel-event warning (DisplayPanelEventForm) unless the operator chose to ignore
+// further warnings. Answers shorter than 16 bytes carry no counter and are ignored. Returns 0.
+std::int32_t ProcessKeepAlive(const QByteArray &answer);
+// The last counter a keep-alive reported (0 at start), and a reset for a new session.
+std::int32_t LastPanelEventCount();
+void ResetPanelEventCount();
+
+// Ends the session after the "Panel Goodbye": closes the link; in a call-back session answers the
+// panel's call (the connection dialog's AutoAnswer); otherwise tells the host (event 3: in
+// unattended sessions the result carried as the message's priority, "SUCCESS", "FAILURE",
+// "ABORTED" or "UNKNOWN", else "USERDISCONNECTING" unless an abort is pending) and unloads the
+// queue window. Returns 0 or the error number.
+std::int32_t ProcessPanelGoodbye(clsMessage &msg);
+
+// How the goodbye reaches the connection dialog's AutoAnswer. By default a late-bound call of
+// "AutoAnswer" on SessionState's connection dialog; replaceable (the dialog, or tests).
+using AutoAnswerCall = std::function<std::int32_t()>;
+void setAutoAnswerCall(AutoAnswerCall call);
+
+// Ticks box b - 8 for each set bit b = 15 .. 8 of eventWord, clears it otherwise; bits 0-7 are not
+// shown. Missing boxes are skipped.
+void UpdatePanelEventForm(const QList<QCheckBox *> &boxes, std::int32_t eventWord);
+
+} // namespace modToolbox

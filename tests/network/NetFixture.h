@@ -1,0 +1,251 @@
+// Shared set-up of the network link tests: a session record with in-memory host objects, the queue
+// window, a network transport aimed at the panel simulator on 127.0.0.1, and an owner that records
+// the answers it gets (and can run a small admission of its own: probe, passcode, status).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+#include "component/Configuration.h"
+#include "core/GuidRegistry.h"
+#include "core/SessionState.h"
+#include "core/modGlobals.h"
+#include "external/ErrorReporter.h"
+#include "link/modExecFunctions.h"
+#include "link/modToolbox.h"
+#include "platform/Timing.h"
+#include "queue/QueueLinks.h"
+#include "queue/clsMessage.h"
+#include "queue/frmMsgQueue.h"
+#include "support/HostDoubles.h"
+#include "support/TestSupport.h"
+#include "transports/clsNetwork.h"
+
+#ifdef QUARVO_HAVE_SIM
+#include "DatagramCodec.h"
+#include "LinkEnvelope.h"
+#include "PanelSimulator.h"
+#endif
+
+namespace nettest {
+
+inline const QString kKey = QStringLiteral("Quarvo-net-test-key-32-chars-ok!");
+inline const QString kPasscode = QStringLiteral("123456");
+
+inline QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray out;
+    for (int b : list)
+        out.append(static_cast<char>(b));
+    return out;
+}
+
+// A remote request frame: address 0, length, command, data, checksum making the sum 0xFF.
+inline QByteArray remoteFrame(int command, const QByteArray &data)
+{
+    QByteArray frame;
+    frame.append('\0');
+    frame.append(static_cast<char>(data.size() + 2));
+    frame.append(static_cast<char>(command));
+    frame.append(data);
+    unsigned sum = 0;
+    for (char c : frame)
+        sum += static_cast<quint8>(c);
+    frame.append(static_cast<char>((0xFF - sum) & 0xFF));
+    return frame;
+}
+
+// An answer frame as the panel sends it on a remote link (sum 0x7F).
+inline QByteArray answerFrame(int command, const QByteArray &data)
+{
+    QByteArray frame;
+    frame.append('\0');
+    frame.append(static_cast<char>(data.size() + 2));
+    frame.append(static_cast<char>(command));
+    frame.append(data);
+    unsigned sum = 0;
+    for (char c : frame)
+        sum += static_cast<quint8>(c);
+    frame.append(static_cast<char>((0x7F - sum) & 0xFF));
+    return frame;
+}
+
+struct Answer
+{
+    QString name;
+    QByteArray data;
+};
+
+// An owner of panel commands, as the windows are.
+class RecordingOwner : public QObject, public GuidObjectBase, public ResponseReceiver
+{
+public:
+    QString Name() const { return QStringLiteral("frmTestOwner"); }
+    void ResponseReceived(clsMessage &msg) override
+    {
+        answers.append({msg.Name(), msg.dataBytes()});
+        if (onAnswer)
+            onAnswer(msg);
+    }
+    int count(const QString &name) const
+    {
+        int n = 0;
+        for (const Answer &a : answers)
+            n += a.name == name ? 1 : 0;
+        return n;
+    }
+    QList<Answer> answers;
+    std::function<void(clsMessage &)> onAnswer;
+};
+
+class NetTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Timing::setScale(0.05);
+        testsupport::freshLogDir();
+        resetSessionState();
+        resetQueueLinks();
+        modToolbox::ResetPanelEventCount();
+        modGlobals::InitApplicationVariables();
+        SessionState &state = sessionState();
+        settings = std::make_shared<testsupport::SettingsDouble>();
+        settings->hostDataMode = true;
+        settings->linkKey = kKey;
+        settings->responseTimeout = QStringLiteral("4");
+        pif = std::make_shared<testsupport::PifDouble>();
+        callback = std::make_shared<testsupport::CallbackDouble>();
+        state.hostSettings = settings;
+        state.hostPif = pif;
+        state.hostCallback = callback;
+        state.config.standardPollRate = 100; // worker tick 5 ms at this scale
+        state.config.hbInterval = 2000;      // heartbeat every 100 ms
+        state.passcode = kPasscode;
+    }
+
+    void TearDown() override
+    {
+        SessionState &state = sessionState();
+        if (state.queueWindow)
+            state.queueWindow->Unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        state.currentTransport.reset();
+        net.reset();
+        resetSessionState();
+        resetQueueLinks();
+        Timing::setScale(0);
+#ifdef QUARVO_HAVE_SIM
+        if (panel)
+            panel->stop();
+#endif
+    }
+
+    // The queue window and a network transport aimed at `port` on 127.0.0.1.
+    void startSession(bool encryption, bool sequenceNumbers, quint16 port)
+    {
+        SessionState &state = sessionState();
+        state.EncryptionEnabled = encryption;
+        state.SequenceNumbersEnabled = sequenceNumbers;
+        modGlobals::InitQueue();
+        modGlobals::InitImmediate();
+        ASSERT_TRUE(state.queueWindow);
+        net = std::make_shared<clsNetwork>();
+        net->RemoteHost = QStringLiteral("127.0.0.1");
+        net->RemotePort = QString::number(port);
+        state.currentTransport = net;
+        modGlobals::AddGUIDObjectUnowned(&owner);
+    }
+
+    // The owner's small admission: on "CONNECT" the link is up and the passcode goes out; its
+    // answer asks for the panel status; the status answer ends the admission and starts the
+    // heartbeat.
+    void admitOnConnect()
+    {
+        owner.onAnswer = [this](clsMessage &msg) {
+            const QString name = msg.Name();
+            if (name == QLatin1String("Null Command") && msg.dataBytes().contains("CONNECT")) {
+                net->setConnected(true);
+                modExecFunctions::SMPasscode(sessionState().passcode, &owner, 6, false);
+            } else if (name == QLatin1String("Passcode Verification")) {
+                modExecFunctions::SMReqPanelStatus(&owner, 6, false);
+            } else if (name == QLatin1String("Request Panel Status")) {
+                admitted = true;
+                if (frmMsgQueue *queue = sessionState().queueWindow)
+                    queue->setHeartbeatEnabled(true);
+            }
+        };
+    }
+
+    QString errorLog() const
+    {
+        return QString::fromLocal8Bit(testsupport::readFile(sessionState().errorReporter->errorFilePath()));
+    }
+
+#ifdef QUARVO_HAVE_SIM
+    // Starts a network panel with the test passcode (and the link key when `keyed`).
+    void startPanel(bool keyed, const std::function<void(panelsim::PanelConfig &)> &adjust = {})
+    {
+        panelsim::PanelConfig config;
+        config.mode = panelsim::LinkMode::Network;
+        config.passcode = kPasscode;
+        if (keyed)
+            config.linkKey = kKey;
+        if (adjust)
+            adjust(config);
+        panel = std::make_unique<panelsim::PanelSimulator>(config);
+        QString error;
+        ASSERT_TRUE(panel->start(&error)) << error.toStdString();
+    }
+
+    // The datagrams the panel received, decoded with its own codec: sequence byte and payload.
+    struct Captured
+    {
+        bool encrypted = false;
+        quint8 sequence = 0;
+        QByteArray payload;
+    };
+    QList<Captured> captured(bool sequenceNumbers = true) const
+    {
+        QList<Captured> out;
+        for (const panelsim::TraceEntry &entry : panel->trace()) {
+            if (entry.direction != QLatin1String("in"))
+                continue;
+            Captured c;
+            QByteArray datagram = entry.bytes;
+            if (panelsim::LinkEnvelope::hasEnvelopeLength(int(datagram.size()))) {
+                bool ok = false;
+                const QByteArray plain = panelsim::LinkEnvelope::decrypt(datagram, kKey, &ok);
+                if (ok && !plain.isEmpty()) {
+                    datagram = plain;
+                    c.encrypted = true;
+                }
+            }
+            if (!panelsim::DatagramCodec::decode(datagram, kPasscode, sequenceNumbers, &c.sequence, &c.payload))
+                continue;
+            out.append(c);
+        }
+        return out;
+    }
+
+    std::unique_ptr<panelsim::PanelSimulator> panel;
+#endif
+
+    std::shared_ptr<testsupport::SettingsDouble> settings;
+    std::shared_ptr<testsupport::PifDouble> pif;
+    std::shared_ptr<testsupport::CallbackDouble> callback;
+    std::shared_ptr<clsNetwork> net;
+    RecordingOwner owner;
+    bool admitted = false;
+};
+
+} // namespace nettest

@@ -1,0 +1,283 @@
+// The network transport against the panel simulator over UDP on 127.0.0.1: sessions with and
+// without encryption (probe, passcode, status, heartbeats, goodbye), sequence numbers, answers that
+// must be ignored, NAK retries, and what the panel saw on the wire, decoded with its own codec.
+#include "NetFixture.h"
+
+#include "core/ErrorCodes.h"
+
+#include <QUdpSocket>
+
+#ifdef QUARVO_HAVE_SIM
+
+using namespace nettest;
+using testsupport::waitFor;
+
+namespace {
+
+QByteArray execRequest(int function, const QByteArray &params = {})
+{
+    QByteArray data;
+    data.append(static_cast<char>(function));
+    data.append(params.leftJustified(6, '\0'));
+    return remoteFrame(20, data);
+}
+
+// The next sequence number after `seq` (1..255, wrapping to 1), skipping numbers whose key is 0.
+quint8 nextSequence(quint8 seq)
+{
+    do {
+        seq = seq >= 255 ? 1 : static_cast<quint8>(seq + 1);
+    } while (panelsim::DatagramCodec::sequenceKey(kPasscode, seq) == 0);
+    return seq;
+}
+
+} // namespace
+
+class NetworkSession : public NetTest, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(NetworkSession, ConnectsKeepsAliveAndSaysGoodbye)
+{
+    const bool encrypted = GetParam();
+    startPanel(encrypted);
+    startSession(encrypted, true, panel->udpPort());
+    admitOnConnect();
+
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return admitted; }, 5000));
+    EXPECT_TRUE(net->Connected());
+    ASSERT_GE(owner.answers.size(), 3);
+    EXPECT_EQ(owner.answers[0].data, QByteArray("CONNECT"));
+    EXPECT_EQ(owner.answers[1].data.toHex(), QByteArray("0003142048")); // passcode accepted
+    EXPECT_EQ(owner.answers[2].data.size(), 17);
+
+    // Heartbeats: the status request of the admission, then keep-alives owned by the queue.
+    ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) >= 4; }, 5000));
+    EXPECT_EQ(owner.count(QStringLiteral("Keep Alive")), 0);
+
+    modGlobals::Disconnect(false, 0);
+    ASSERT_TRUE(waitFor([&] { return !callback->withCode(3).empty(); }, 5000));
+    const auto ended = callback->withCode(3);
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].data.toString(), QStringLiteral("USERDISCONNECTING"));
+    EXPECT_EQ(ended[0].source.value_or(QString()), modGlobals::ApplicationName);
+    EXPECT_FALSE(net->Connected());
+    EXPECT_TRUE(!net->CommControl() || net->CommControl()->state() == QAbstractSocket::UnconnectedState);
+    EXPECT_TRUE(waitFor([&] { return panel->goodbyeReceived(); }, 2000));
+    EXPECT_FALSE(panel->resetRequested());
+    EXPECT_FALSE(sessionState().queueWindow);
+    EXPECT_FALSE(errorLog().contains(QStringLiteral("ProcessKeepAlive")));
+
+    // The panel's own capture: every datagram in the expected cipher setting, consecutive sequence
+    // numbers, and the frames of the link.
+    const auto frames = captured();
+    ASSERT_GE(frames.size(), 7);
+    quint8 expected = frames[0].sequence;
+    for (int i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].encrypted, encrypted) << i;
+        if (i > 0) {
+            expected = nextSequence(expected);
+            EXPECT_EQ(frames[i].sequence, expected) << i;
+        }
+    }
+    EXPECT_EQ(frames[0].payload, QByteArray("LANVesk"));
+    EXPECT_EQ(frames[1].payload, execRequest(32, bytes({0x12, 0x34, 0x56})));
+    EXPECT_EQ(frames[2].payload, execRequest(26));
+    for (int i = 3; i < frames.size() - 1; ++i)
+        EXPECT_EQ(frames[i].payload, execRequest(26)) << i;
+    EXPECT_EQ(frames.last().payload, execRequest(30, bytes({0})));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cipher, NetworkSession, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "Encrypted" : "Clear"; });
+
+TEST_F(NetTest, WithoutSequenceNumbersTheFirstDatagramCarriesZero)
+{
+    startPanel(false, [](panelsim::PanelConfig &c) { c.sequenceNumbers = false; });
+    startSession(false, false, panel->udpPort());
+    admitOnConnect();
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return admitted; }, 5000));
+
+    const auto frames = captured(false);
+    ASSERT_GE(frames.size(), 3);
+    EXPECT_EQ(frames[0].sequence, 0);
+    EXPECT_EQ(frames[0].payload, QByteArray("LANVesk"));
+    EXPECT_NE(frames[1].sequence, 0);
+    EXPECT_EQ(frames[2].sequence, frames[1].sequence == 255 ? 1 : frames[1].sequence + 1);
+    EXPECT_EQ(frames[1].payload, execRequest(32, bytes({0x12, 0x34, 0x56}))); // no XOR
+}
+
+TEST_F(NetTest, ASequenceNumberWithKeyZeroIsSkipped)
+{
+    startPanel(true);
+    startSession(true, true, panel->udpPort());
+    // Passcode "...56": 0x56 + 0xAA is 0x100, key 0.
+    ASSERT_EQ(clsNetwork::SequenceKey(kPasscode, 0xAA), 0);
+    net->SeqNum = 0xA9;
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return owner.answers.size() == 1; }, 3000));
+    EXPECT_EQ(owner.answers[0].data, QByteArray("CONNECT"));
+    const auto frames = captured();
+    ASSERT_EQ(frames.size(), 1);
+    EXPECT_EQ(frames[0].sequence, 0xAB);
+    EXPECT_EQ(net->SeqNum, 0xAB);
+}
+
+TEST_F(NetTest, AnswersWithAnotherSequenceByteOrFromAnotherPortAreIgnoredOnceConnected)
+{
+    startPanel(true);
+    // Before the link is up a wrong sequence byte is accepted; afterwards it is not, and neither is
+    // an answer from another port: the message times out and goes again.
+    ASSERT_TRUE(panel->addFault(QStringLiteral("wrongseq@null")));
+    ASSERT_TRUE(panel->addFault(QStringLiteral("wrongseq@passcode")));
+    ASSERT_TRUE(panel->addFault(QStringLiteral("otherport@status")));
+    startSession(true, true, panel->udpPort());
+    admitOnConnect();
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return admitted; }, 8000));
+
+    EXPECT_EQ(panel->commandCount(QStringLiteral("Null Command")), 1);
+    EXPECT_EQ(panel->commandCount(QStringLiteral("Passcode Verification")), 2);
+    EXPECT_EQ(panel->commandCount(QStringLiteral("Request Panel Status")), 2);
+    EXPECT_EQ(owner.count(QStringLiteral("Null Command")), 1);
+    EXPECT_EQ(owner.count(QStringLiteral("Passcode Verification")), 1);
+    EXPECT_EQ(owner.count(QStringLiteral("Request Panel Status")), 1);
+    EXPECT_EQ(owner.answers[1].data.toHex(), QByteArray("0003142048"));
+}
+
+TEST_F(NetTest, ANakIsRetriedWithANewSequenceNumberUntilRetryMax)
+{
+    sessionState().config.numOfNaks = 2;
+    startPanel(false);
+    ASSERT_TRUE(panel->addFault(QStringLiteral("nak@passcode*2")));
+    startSession(false, true, panel->udpPort());
+    admitOnConnect();
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return admitted; }, 5000));
+    EXPECT_EQ(owner.count(QStringLiteral("Passcode Verification")), 1);
+    EXPECT_EQ(owner.answers[1].data.toHex(), QByteArray("0003142048")); // the NAKs never reached the owner
+
+    QList<quint8> passcodeSequences;
+    for (const auto &f : captured())
+        if (f.payload == execRequest(32, bytes({0x12, 0x34, 0x56})))
+            passcodeSequences << f.sequence;
+    ASSERT_EQ(passcodeSequences.size(), 3);
+    EXPECT_NE(passcodeSequences[0], passcodeSequences[1]);
+    EXPECT_NE(passcodeSequences[1], passcodeSequences[2]);
+}
+
+TEST_F(NetTest, NaksBeyondRetryMaxEndTheSession)
+{
+    sessionState().config.numOfNaks = 2;
+    startPanel(false);
+    ASSERT_TRUE(panel->addFault(QStringLiteral("nak@passcode*0")));
+    startSession(false, true, panel->udpPort());
+    admitOnConnect();
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 5000));
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
+    EXPECT_EQ(panel->commandCount(QStringLiteral("Passcode Verification")), 3); // 1 + RetryMax
+    EXPECT_EQ(owner.count(QStringLiteral("Passcode Verification")), 0);
+    EXPECT_TRUE(waitFor([&] { return panel->goodbyeReceived(); }, 2000)); // the link was up: goodbye
+    EXPECT_FALSE(net->Connected());
+}
+
+TEST_F(NetTest, KeepAliveReportsANewEventCountOnce)
+{
+    QList<std::int16_t> warnings;
+    startPanel(true);
+    startSession(true, true, panel->udpPort());
+    queueLinks().eventWarning = [&](std::int16_t level) -> std::int16_t {
+        warnings << level;
+        return 0;
+    };
+    admitOnConnect();
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return admitted; }, 5000));
+    panel->setEventCounter(0x0102);
+    ASSERT_TRUE(waitFor([&] { return !warnings.isEmpty(); }, 5000));
+    const int seen = panel->commandCount(QStringLiteral("Request Panel Status"));
+    ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) >= seen + 3; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(warnings, QList<std::int16_t>{258});
+    EXPECT_EQ(modToolbox::LastPanelEventCount(), 258);
+}
+
+TEST_F(NetTest, PanelReceiveRequestsEveryBlockInOrderAndTheBlocksLandInTheHostData)
+{
+    startPanel(true);
+    startSession(true, true, panel->udpPort());
+    admitOnConnect();
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return admitted; }, 5000));
+    sessionState().queueWindow->setHeartbeatEnabled(false);
+
+    QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
+    modToolbox::GetItemMap(itemOf, startOf, blockLen, blockCount);
+    int next = 0;
+    int insertFailures = 0;
+    owner.onAnswer = [&](clsMessage &msg) {
+        if (msg.Name() != QLatin1String("Request Item Block") && msg.Name() != QLatin1String("Request Data Lock"))
+            return;
+        insertFailures += modToolbox::InsertResponse(msg.dataBytes(), itemOf.value(next), startOf.value(next)) != 0;
+        ++next;
+    };
+    const int before = int(captured().size());
+    ASSERT_EQ(modToolbox::PanelReceive(-1, &owner), 0);
+    ASSERT_TRUE(waitFor([&] { return next == 213; }, 30000)) << next;
+    EXPECT_EQ(insertFailures, 0);
+
+    // Requests in block order, as the panel saw them.
+    const auto frames = captured().mid(before);
+    ASSERT_EQ(frames.size(), 213);
+    for (int e = 0; e < 213; ++e)
+        ASSERT_EQ(frames[e].payload, remoteFrame(15, bytes({itemOf[e], startOf[e]}))) << e;
+
+    // The host's data holds the panel's blocks: each written at its start record (a record is a
+    // byte in the host double, so later blocks of an item overlap earlier ones).
+    const panelsim::PanelState panelState = panel->state();
+    std::map<int, QByteArray> expected;
+    for (int e = 0; e < 213; ++e) {
+        const QByteArray block = panelState.block(itemOf[e], startOf[e]);
+        ASSERT_EQ(block.size(), blockLen[e]) << e;
+        QByteArray &item = expected[itemOf[e]];
+        if (item.size() < startOf[e] + block.size())
+            item.resize(startOf[e] + block.size(), '\0');
+        item.replace(startOf[e], block.size(), block);
+    }
+    for (const auto &[item, data] : expected)
+        EXPECT_EQ(pif->items[item].toHex(), data.toHex()) << item;
+}
+
+TEST_F(NetTest, PanelReceiveOfOneItemAndPanelSendRoundTrip)
+{
+    startPanel(false);
+    startSession(false, true, panel->udpPort());
+    admitOnConnect();
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return admitted; }, 5000));
+    sessionState().queueWindow->setHeartbeatEnabled(false);
+
+    const int before = int(captured().size());
+    ASSERT_EQ(modToolbox::PanelReceive(8, &owner), 0);
+    ASSERT_TRUE(waitFor([&] { return owner.count(QStringLiteral("Request Item Block")) == 31; }, 10000));
+    const auto frames = captured().mid(before);
+    ASSERT_EQ(frames.size(), 31);
+    for (int i = 0; i < 31; ++i)
+        EXPECT_EQ(frames[i].payload, remoteFrame(15, bytes({8, i * 8}))) << i;
+
+    // The host's item 6 (one 183-byte block) written to the panel.
+    QByteArray item6(183, '\0');
+    for (int i = 0; i < item6.size(); ++i)
+        item6[i] = static_cast<char>(i * 7 + 3);
+    pif->items[6] = item6;
+    ASSERT_EQ(modToolbox::PanelSend(6, &owner), 0);
+    ASSERT_TRUE(waitFor([&] { return owner.count(QStringLiteral("Write Item Block")) == 1; }, 5000));
+    ASSERT_EQ(owner.answers.last().data.size(), 5);
+    EXPECT_EQ(static_cast<quint8>(owner.answers.last().data.at(2)), 0x0E); // accepted
+    EXPECT_EQ(panel->state().block(6, 0).toHex(), item6.toHex());
+}
+
+#endif // QUARVO_HAVE_SIM

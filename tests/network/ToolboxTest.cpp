@@ -1,0 +1,217 @@
+// The item map, the block store, the keep-alive counter, the goodbye and the event check boxes.
+#include "NetFixture.h"
+
+#include "connection/frmCommInterface.h"
+#include "core/ErrorCodes.h"
+
+#include <QCheckBox>
+
+#ifdef QUARVO_HAVE_SIM
+#include "ItemMap.h"
+#endif
+
+using namespace nettest;
+using testsupport::waitFor;
+
+#ifdef QUARVO_HAVE_SIM
+TEST_F(NetTest, TheItemMapAgreesWithThePanelsOwnLayout)
+{
+    for (const int type : {1, 6, 37, 39, 49, 51}) {
+        settings->panelType = type;
+        QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
+        modToolbox::GetItemMap(itemOf, startOf, blockLen, blockCount);
+        const panelsim::ItemMap reference(type);
+        ASSERT_EQ(itemOf.size(), 213);
+        ASSERT_EQ(blockLen.size(), 213) << type;
+        for (int e = 0; e < 213; ++e) {
+            const panelsim::ItemBlock &b = reference.blocks().at(e);
+            ASSERT_EQ(itemOf[e], b.item) << type << " " << e;
+            ASSERT_EQ(startOf[e], b.start) << type << " " << e;
+            ASSERT_EQ(blockLen[e], b.length) << type << " " << e;
+        }
+        for (int i = 0; i < 19; ++i)
+            EXPECT_EQ(blockCount[i], reference.blockCountOf(i)) << i;
+    }
+}
+#endif
+
+TEST_F(NetTest, AnUnknownPanelTypeHasNoBlockLengthsAndBlockTransfersFail)
+{
+    settings->panelType = 7;
+    QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
+    modToolbox::GetItemMap(itemOf, startOf, blockLen, blockCount);
+    EXPECT_EQ(itemOf.size(), 213);
+    EXPECT_TRUE(blockLen.isEmpty());
+    EXPECT_EQ(blockCount.size(), 19);
+    startSession(false, true, 9);
+    net->setConnected(true);
+    EXPECT_EQ(modToolbox::PanelSend(-1, &owner), ErrorCode::SubscriptOutOfRange);
+    EXPECT_TRUE(errorLog().contains(QStringLiteral("PanelSend()")));
+}
+
+TEST_F(NetTest, AnAbortStopsTheBlockLoop)
+{
+    startSession(false, true, 9);
+    net->setAbortWorkInProgress(true);
+    EXPECT_EQ(modToolbox::PanelReceive(-1, &owner), 0);
+    EXPECT_FALSE(sessionState().queueWindow->FirstQueuedMsg());
+}
+
+TEST_F(NetTest, InsertResponseStoresTheDataBytesOfAWellFormedBlockOnly)
+{
+    QByteArray block(30, '\0');
+    for (int i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(0xA0 + i);
+    EXPECT_EQ(modToolbox::InsertResponse(answerFrame(15, block), 3, 0), 0);
+    EXPECT_EQ(pif->items[3], block);
+
+    // A refusal (one data byte), a frame cut short and a frame whose length byte lies are refused:
+    // none of them may overwrite the host's data.
+    pif->items.clear();
+    EXPECT_NE(modToolbox::InsertResponse(answerFrame(2, bytes({0x0F})), 3, 0), 0);
+    EXPECT_NE(modToolbox::InsertResponse(bytes({0x00, 0x20, 0x0F}), 3, 0), 0);
+    QByteArray lying = answerFrame(15, block);
+    lying[1] = static_cast<char>(200);
+    EXPECT_NE(modToolbox::InsertResponse(lying, 3, 0), 0);
+    EXPECT_NE(modToolbox::InsertResponse(QByteArray(), 3, 0), 0);
+    EXPECT_TRUE(pif->items.empty());
+}
+
+TEST_F(NetTest, KeepAliveCountsAreReportedOnceAndZeroWarnsNothing)
+{
+    startSession(false, true, 9);
+    QList<std::int16_t> warnings;
+    queueLinks().eventWarning = [&](std::int16_t level) -> std::int16_t {
+        warnings << level;
+        return 0;
+    };
+    QByteArray answer = answerFrame(20, QByteArray(13, '\0')); // 17 bytes
+    answer[14] = 0x02;
+    answer[15] = 0x01;
+    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer), 0);
+    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer), 0);
+    waitFor([&] { return !warnings.isEmpty(); }, 500);
+    waitFor([] { return false; }, 30);
+    EXPECT_EQ(warnings, QList<std::int16_t>{258});
+
+    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer.left(15)), 0); // no counter: ignored
+    EXPECT_EQ(modToolbox::LastPanelEventCount(), 258);
+
+    answer[14] = 0;
+    answer[15] = 0;
+    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer), 0);
+    EXPECT_EQ(modToolbox::LastPanelEventCount(), 0);
+    waitFor([] { return false; }, 30);
+    EXPECT_EQ(warnings.size(), 1);
+
+    // The operator chose to ignore further warnings: nothing changes.
+    sessionState().queueWindow->IgnoreFurtherWarnings = true;
+    answer[14] = 5;
+    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer), 0);
+    EXPECT_EQ(modToolbox::LastPanelEventCount(), 0);
+}
+
+TEST_F(NetTest, AShortKeepAliveAnswerThroughTheQueueDoesNotEndTheSession)
+{
+    startSession(false, true, 9);
+    net->setConnected(true);
+    // The queue hands its own "Keep Alive" answers to ProcessKeepAlive.
+    QString guid;
+    ASSERT_EQ(modGlobals::GetGUID(guid), 0);
+    clsMessage msg;
+    msg.Create(guid);
+    msg.setName(QStringLiteral("Keep Alive"));
+    msg.setOwnerName(QStringLiteral("frmMsgQueue"));
+    msg.setData(bytes({0x00, 0x03}));
+    sessionState().queueWindow->ResponseReceived(msg);
+    msgrecord::Discard(guid);
+    EXPECT_EQ(sessionState().LastErrorNumber, 0);
+    EXPECT_TRUE(sessionState().queueWindow);
+}
+
+TEST_F(NetTest, GoodbyeReportsTheSessionResultAndClosesTheLink)
+{
+    struct Case
+    {
+        bool unattended;
+        std::int16_t priority;
+        bool abortPending;
+        const char *text; // nullptr: no event
+    };
+    const Case cases[] = {
+        {true, 0, false, "SUCCESS"},     {true, 5, false, "FAILURE"},   {true, 10, false, "ABORTED"},
+        {true, 7, false, "UNKNOWN"},     {false, 5, false, "USERDISCONNECTING"}, {false, 0, true, nullptr},
+    };
+    for (const Case &c : cases) {
+        callback->events.clear();
+        sessionState().UnattendedFlag = c.unattended;
+        startSession(false, true, 9);
+        net->setConnected(true);
+        net->setAbortPending(c.abortPending);
+        QString guid;
+        ASSERT_EQ(modGlobals::GetGUID(guid), 0);
+        clsMessage msg;
+        msg.Create(guid);
+        msg.setName(QStringLiteral("Panel Goodbye"));
+        msg.setPriority(c.priority);
+        EXPECT_EQ(modToolbox::ProcessPanelGoodbye(msg), 0);
+        msgrecord::Discard(guid);
+        EXPECT_FALSE(net->Connected());
+        const auto ended = callback->withCode(3);
+        if (c.text) {
+            ASSERT_EQ(ended.size(), 1u) << c.text;
+            EXPECT_EQ(ended[0].data.toString(), QString::fromLatin1(c.text));
+            EXPECT_FALSE(sessionState().queueWindow) << c.text;
+        } else {
+            EXPECT_TRUE(ended.empty());
+            EXPECT_TRUE(sessionState().queueWindow); // the abort's own path ends the session
+            sessionState().queueWindow->Unload();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        sessionState().currentTransport.reset();
+        net.reset();
+        modGlobals::InitApplicationVariables();
+    }
+}
+
+TEST_F(NetTest, InACallbackSessionTheGoodbyeAnswersThePanelsCall)
+{
+    startSession(false, true, 9);
+    net->setConnected(true);
+    net->setCallbackSet(true);
+    frmCommInterface dialog;
+    sessionState().connectionDialog = &dialog;
+    int answered = 0;
+    modToolbox::setAutoAnswerCall([&] {
+        ++answered;
+        return ErrorCode::NoRing;
+    });
+    QString guid;
+    ASSERT_EQ(modGlobals::GetGUID(guid), 0);
+    clsMessage msg;
+    msg.Create(guid);
+    msg.setName(QStringLiteral("Panel Goodbye"));
+    EXPECT_EQ(modToolbox::ProcessPanelGoodbye(msg), ErrorCode::NoRing);
+    msgrecord::Discard(guid);
+    modToolbox::setAutoAnswerCall({});
+    sessionState().connectionDialog = nullptr;
+    EXPECT_EQ(answered, 1);
+    EXPECT_TRUE(callback->withCode(3).empty());
+    EXPECT_FALSE(net->Connected());
+}
+
+TEST_F(NetTest, TheEventWordTicksTheBoxesOfItsHighByte)
+{
+    QList<QCheckBox *> boxes;
+    std::vector<std::unique_ptr<QCheckBox>> owned;
+    for (int i = 0; i < 8; ++i) {
+        owned.push_back(std::make_unique<QCheckBox>());
+        owned.back()->setChecked(true);
+        boxes << owned.back().get();
+    }
+    modToolbox::UpdatePanelEventForm(boxes, 0x81FF);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(boxes[i]->isChecked(), i == 7 || i == 0) << i;
+    modToolbox::UpdatePanelEventForm(boxes.mid(0, 3), 0xFF00); // missing boxes are skipped
+    EXPECT_TRUE(boxes[2]->isChecked());
+}
