@@ -9,6 +9,7 @@
 #include "core/modGlobals.h"
 #include "transports/IControlType.h"
 #include "transports/clsModem.h"
+#include "transports/clsNetwork.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -18,7 +19,7 @@ namespace {
 
 const QString kForm = QStringLiteral("frmCommInterface");
 
-// The network and enhanced-direct transports are not part of this build yet.
+// The enhanced-direct transport is not part of this build yet.
 [[noreturn]] void transportNotBuilt(const char *what)
 {
     raiseError(ErrorCode::NotImplemented, QStringLiteral("the %1 transport is not available in this build").arg(QLatin1String(what)));
@@ -45,8 +46,13 @@ std::shared_ptr<IControlType> frmCommInterface::createTransport(std::int32_t Con
     }
     case 3:
         transportNotBuilt("enhanced direct");
-    case 4:
-        transportNotBuilt("network");
+    case 4: {
+        // The address CheckIP resolved, and the panel's port.
+        auto network = std::make_shared<clsNetwork>();
+        network->RemoteHost = sessionState().remoteHost;
+        network->RemotePort = txtRemotePort->text().trimmed();
+        return network;
+    }
     default:
         return nullptr;
     }
@@ -54,16 +60,30 @@ std::shared_ptr<IControlType> frmCommInterface::createTransport(std::int32_t Con
 
 std::int32_t frmCommInterface::createIdleTransport()
 {
-    return errors::guarded(kForm, QStringLiteral("Display()"), [&] { transportNotBuilt("network"); });
+    return errors::guarded(kForm, QStringLiteral("Display()"), [&] {
+        SessionState &state = sessionState();
+        if (const std::shared_ptr<IControlType> previous = state.currentTransport) {
+            previous->ControlDisconnect(nullptr, true);
+            state.currentTransport.reset();
+        }
+        // Aimed at the host's panel address, so that the panel's datagrams are recognised.
+        auto network = std::make_shared<clsNetwork>();
+        network->RemoteHost = txtRemoteHost->text().trimmed();
+        network->RemotePort = txtRemotePort->text().trimmed();
+        state.currentTransport = network;
+    });
 }
 
-void frmCommInterface::setNetCallBack(bool)
+void frmCommInterface::setNetCallBack(bool value)
 {
-    transportNotBuilt("network");
+    if (const auto network = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport))
+        network->setNetCallBack(value);
 }
 
 bool frmCommInterface::transportConnecting() const
 {
+    if (const auto network = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport))
+        return network->Connecting;
     return true;
 }
 
@@ -97,7 +117,9 @@ void frmCommInterface::cmdTestPanel_Click()
         endAttempt();
 }
 
-std::int32_t frmCommInterface::pingTransport(std::int16_t)
+std::int32_t frmCommInterface::pingTransport(std::int16_t times)
 {
+    if (const auto network = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport))
+        return network->Ping(times, this);
     return ErrorCode::NotImplemented;
 }

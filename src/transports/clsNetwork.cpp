@@ -32,6 +32,11 @@ const QString kWriteItemBlock = QStringLiteral("Write Item Block");
 
 constexpr std::uint8_t kChecksumTarget = 0x7F; // answers on a remote link sum to 0x7F
 
+// Probes go before the passcode (priority 6) that the connection workflow queues right behind the
+// first probe: the passcode may only go out once a probe was answered "CONNECT", and a repeated
+// probe must not queue up behind it.
+constexpr std::int16_t kProbePriority = 7;
+
 // The leading hexadecimal digits of `text` as a number; no digits give 0.
 unsigned leadingHex(const QString &text)
 {
@@ -192,7 +197,7 @@ std::int32_t clsNetwork::ControlDisconnect(frmCommInterface *, bool)
 std::int32_t clsNetwork::sendProbe(const QByteArray &text, frmCommInterface *frm, const QString &procedure)
 {
     return errors::guarded(kClass, procedure, [&] {
-        if (modExecFunctions::SMNullCommand(text, dialogOwner(frm), 0, false) != 0)
+        if (modExecFunctions::SMNullCommand(text, dialogOwner(frm), kProbePriority, false) != 0)
             raiseError(ErrorCode::SendRefused);
     });
 }
@@ -227,7 +232,7 @@ std::int32_t clsNetwork::Ping(std::int16_t numTimes, frmCommInterface *frm)
         if (frm)
             dialogStatus(frm, modGlobals::ReplaceVariable(modGlobals::GetCatalogString(1457), QStringLiteral("DATA"), PingStr()));
         for (int i = 0; i < numTimes; ++i) {
-            if (modExecFunctions::SMNullCommand(PingStr().toLatin1(), dialogOwner(frm), 0, false) != 0)
+            if (modExecFunctions::SMNullCommand(PingStr().toLatin1(), dialogOwner(frm), kProbePriority, false) != 0)
                 raiseError(ErrorCode::SendRefused);
         }
     });
@@ -353,7 +358,8 @@ std::int32_t clsNetwork::SendData(clsMessage &msg)
 
 void clsNetwork::onReadyRead()
 {
-    while (m_socket && m_socket->hasPendingDatagrams()) {
+    // Handling a datagram can close the socket (the goodbye): stop reading then.
+    while (m_socket && m_socket->state() == QAbstractSocket::BoundState && m_socket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_socket->receiveDatagram();
         if (!datagram.isValid())
             continue;

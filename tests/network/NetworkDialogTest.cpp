@@ -1,0 +1,165 @@
+// Whole network sessions through the connection dialog against the panel simulator on 127.0.0.1:
+// the operator picks the network type and presses Connect; the probe, the handshake, heartbeats
+// and the goodbye follow. Also the probe that is never answered, and the panel test.
+#ifdef QUARVO_HAVE_SIM
+
+#include "connection/ConnectionFixture.h"
+
+#include "DatagramCodec.h"
+#include "LinkEnvelope.h"
+#include "transports/clsNetwork.h"
+
+#include <QUdpSocket>
+
+using namespace conntest;
+using testsupport::waitFor;
+
+namespace {
+
+const QString kKey = QStringLiteral("Quarvo-net-test-key-32-chars-ok!");
+
+// The steps of a network connection: type, address, port, passcode, Connect.
+void connectOverNetwork(Script &script, QPointer<frmCommInterface> &dialog, quint16 port)
+{
+    script.then(QStringLiteral("dialog shown"), [&dialog] { return dialog && dialog->isVisible(); },
+                [&dialog, port] {
+                    dialog->cmbConnect->setCurrentIndex(frmCommInterface::TypeNetwork);
+                    dialog->cmbConnect_Click();
+                    dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1"));
+                    dialog->txtRemotePort->setText(QString::number(port));
+                    dialog->txtPassCode->clear();
+                    QTest::keyClicks(dialog->txtPassCode, QStringLiteral("123456"));
+                    QTest::mouseClick(dialog->cmdConnect, Qt::LeftButton);
+                });
+}
+
+} // namespace
+
+class NetworkDialogTest : public ConnectionTest
+{
+protected:
+    panelsim::PanelConfig networkPanel(bool keyed)
+    {
+        panelsim::PanelConfig config = panel(panelsim::LinkMode::Network);
+        if (keyed)
+            config.linkKey = kKey;
+        return config;
+    }
+    void startNetworkPanel(const panelsim::PanelConfig &config, const QStringList &faults = {})
+    {
+        sim = std::make_unique<panelsim::PanelSimulator>(config);
+        for (const QString &fault : faults)
+            ASSERT_TRUE(sim->addFault(fault)) << fault.toStdString();
+        QString why;
+        ASSERT_TRUE(sim->start(&why)) << why.toStdString();
+    }
+    // Whether each datagram the panel received was an envelope it could open.
+    QList<bool> encryptedProbes() const
+    {
+        QList<bool> out;
+        for (const panelsim::TraceEntry &e : sim->trace()) {
+            if (e.direction != QLatin1String("in"))
+                continue;
+            bool ok = false;
+            const bool envelope = panelsim::LinkEnvelope::hasEnvelopeLength(int(e.bytes.size()))
+                                  && !panelsim::LinkEnvelope::decrypt(e.bytes, kKey, &ok).isEmpty() && ok;
+            out << envelope;
+        }
+        return out;
+    }
+};
+
+class NetworkDialogSession : public NetworkDialogTest, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(NetworkDialogSession, ConnectsThroughTheDialogKeepsAliveAndSaysGoodbye)
+{
+    const bool encrypted = GetParam();
+    settings->linkKey = encrypted ? kKey : QString();
+    settings->linkKeyMode = encrypted ? 2 : 1; // no probing of the other setting
+    sessionState().EncryptionEnabled = encrypted;
+    sessionState().config.hbInterval = 2000; // every 200 ms here
+    startNetworkPanel(networkPanel(encrypted));
+    openSession();
+    Script script;
+    connectOverNetwork(script, dialog, sim->udpPort());
+    const std::int16_t result = display(script);
+    ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
+
+    EXPECT_EQ(result, frmCommInterface::ResultConnected);
+    EXPECT_EQ(hostEvents(), (QStringList{QStringLiteral("5:SET_DATALOCK=1"), QStringLiteral("2"),
+                                         QStringLiteral("5:GET_REV=1.307")}));
+    const auto net = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport);
+    ASSERT_TRUE(net);
+    EXPECT_TRUE(net->Connected());
+    EXPECT_TRUE(settings->hostDataMode);
+
+    const int admitted = sim->commandCount(QStringLiteral("Request Panel Status"));
+    ASSERT_TRUE(waitFor([&] { return sim->commandCount(QStringLiteral("Request Panel Status")) >= admitted + 2; }, 5000));
+
+    modGlobals::Disconnect(false, 0);
+    ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 5000));
+    EXPECT_EQ(hostEvents().last(), QStringLiteral("3:USERDISCONNECTING"));
+    EXPECT_FALSE(net->Connected());
+    EXPECT_TRUE(!net->CommControl() || net->CommControl()->state() == QAbstractSocket::UnconnectedState);
+    EXPECT_TRUE(waitFor([&] { return sim->goodbyeReceived(); }, 2000));
+    for (const bool e : encryptedProbes())
+        EXPECT_EQ(e, encrypted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cipher, NetworkDialogSession, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "Encrypted" : "Clear"; });
+
+TEST_F(NetworkDialogTest, AProbeThatKeepsTimingOutAlternatesTheCipherAndGivesUp)
+{
+    settings->linkKey = kKey;
+    settings->linkKeyMode = 0;
+    settings->responseTimeout = QStringLiteral("2"); // 200 ms per probe here
+    sessionState().EncryptionEnabled = true;
+    sessionState().config.numOfNaks = 3;
+    startNetworkPanel(networkPanel(true), {QStringLiteral("silence@null*0")});
+    openSession();
+    Script script;
+    connectOverNetwork(script, dialog, sim->udpPort());
+    script.then(QStringLiteral("attempt given up"), [this] { return !sessionState().queueWindow; }, [this] {
+        if (dialog)
+            dialog->hide();
+    });
+    const std::int16_t result = display(script);
+    ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
+
+    EXPECT_EQ(result, frmCommInterface::ResultNotConnected);
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::NoCompleteAnswer);
+    // 1 + RetryMax probes, each in the other cipher setting; the passcode never went out.
+    EXPECT_EQ(encryptedProbes(), (QList<bool>{true, false, true, false}));
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 4);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 0);
+}
+
+TEST_F(NetworkDialogTest, PanelTestSendsFourProbesAndPasses)
+{
+    settings->linkKey = kKey;
+    settings->linkKeyMode = 2;
+    sessionState().EncryptionEnabled = true;
+    startNetworkPanel(networkPanel(true));
+    openSession();
+    Script script;
+    script.then(QStringLiteral("dialog shown"), [this] { return dialog && dialog->isVisible(); },
+                [this] {
+                    choose(frmCommInterface::TypeNetwork);
+                    dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1"));
+                    dialog->txtRemotePort->setText(QString::number(sim->udpPort()));
+                    QTest::mouseClick(dialog->cmdTestPanel, Qt::LeftButton);
+                });
+    script.then(QStringLiteral("test over"), [this] { return dialog && dialog->testPassed() && !dialog->busy(); },
+                [this] { dialog->hide(); });
+    display(script);
+    ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 4);
+    for (const panelsim::TraceEntry &e : sim->trace())
+        if (e.direction == QLatin1String("in"))
+            EXPECT_TRUE(e.decoded.contains(QStringLiteral("LOCAL_CONN"))) << e.decoded.toStdString();
+}
+
+#endif // QUARVO_HAVE_SIM
