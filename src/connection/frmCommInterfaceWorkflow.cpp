@@ -100,8 +100,11 @@ std::int32_t frmCommInterface::cmdAnswer_Click()
         if (cmdAnswer->text() == modGlobals::GetCatalogString(136)) {
             result = PerformConnection(0, 0, true);
         } else {
-            // Answering a net-ring.
+            // Answering a net-ring. The network transport is aimed at the checked address, as
+            // for Connect (without the check it would be aimed at nothing).
             tmrNetAnswer->stop();
+            if (CheckIP(true) != 0)
+                raiseError(ErrorCode::AddressCheckFailed);
             result = PerformConnection(4, 1, true);
         }
         if (result != 0)
