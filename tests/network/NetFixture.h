@@ -150,7 +150,8 @@ protected:
 #endif
     }
 
-    // The queue window and a network transport aimed at `port` on 127.0.0.1.
+    // The queue window and a network transport aimed at `port` on 127.0.0.1 (0: no panel, and
+    // nothing can be sent).
     void startSession(bool encryption, bool sequenceNumbers, quint16 port)
     {
         SessionState &state = sessionState();
@@ -161,7 +162,7 @@ protected:
         ASSERT_TRUE(state.queueWindow);
         net = std::make_shared<clsNetwork>();
         net->RemoteHost = QStringLiteral("127.0.0.1");
-        net->RemotePort = QString::number(port);
+        net->RemotePort = port != 0 ? QString::number(port) : QString();
         state.currentTransport = net;
         modGlobals::AddGUIDObjectUnowned(&owner);
     }

@@ -102,7 +102,7 @@ TEST_F(NetReceive, DatagramsThatCannotBeAnAnswerAreDroppedAtTheSocket)
 
 TEST_F(NetReceive, DataReceivedDropsShortDatagramsWithoutTouchingTheSession)
 {
-    startSession(false, true, 9);
+    startSession(false, true, 0);
     for (const QByteArray &data : {QByteArray(), QByteArray(1, '\x05')}) {
         auto msg = record(data);
         EXPECT_EQ(net->DataReceived(*msg), 0);
@@ -114,7 +114,7 @@ TEST_F(NetReceive, DataReceivedDropsShortDatagramsWithoutTouchingTheSession)
 
 TEST_F(NetReceive, LinkKeyModeDecidesWhetherAClearDatagramSwitchesEncryptionOff)
 {
-    startSession(true, true, 9);
+    startSession(true, true, 0);
     const QByteArray datagram = clearDatagram(0x10, QByteArray("0123456789ABCDEFGHI")); // 20 bytes
     ASSERT_EQ(datagram.size(), 20);
 
@@ -134,7 +134,7 @@ TEST_F(NetReceive, LinkKeyModeDecidesWhetherAClearDatagramSwitchesEncryptionOff)
 
 TEST_F(NetReceive, AnswerFramesAreCheckedOnlyWhenValidatingOnAConnectedLink)
 {
-    startSession(false, true, 9);
+    startSession(false, true, 0);
     QByteArray response;
     const QByteArray good = answerFrame(20, bytes({0x20}));
     const QByteArray nak = answerFrame(2, {});

@@ -43,7 +43,7 @@ TEST_F(NetTest, AnUnknownPanelTypeHasNoBlockLengthsAndBlockTransfersFail)
     EXPECT_EQ(itemOf.size(), 213);
     EXPECT_TRUE(blockLen.isEmpty());
     EXPECT_EQ(blockCount.size(), 19);
-    startSession(false, true, 9);
+    startSession(false, true, 0);
     net->setConnected(true);
     EXPECT_EQ(modToolbox::PanelSend(-1, &owner), ErrorCode::SubscriptOutOfRange);
     EXPECT_TRUE(errorLog().contains(QStringLiteral("PanelSend()")));
@@ -51,7 +51,7 @@ TEST_F(NetTest, AnUnknownPanelTypeHasNoBlockLengthsAndBlockTransfersFail)
 
 TEST_F(NetTest, AnAbortStopsTheBlockLoop)
 {
-    startSession(false, true, 9);
+    startSession(false, true, 0);
     net->setAbortWorkInProgress(true);
     EXPECT_EQ(modToolbox::PanelReceive(-1, &owner), 0);
     EXPECT_FALSE(sessionState().queueWindow->FirstQueuedMsg());
@@ -79,7 +79,7 @@ TEST_F(NetTest, InsertResponseStoresTheDataBytesOfAWellFormedBlockOnly)
 
 TEST_F(NetTest, KeepAliveCountsAreReportedOnceAndZeroWarnsNothing)
 {
-    startSession(false, true, 9);
+    startSession(false, true, 0);
     QList<std::int16_t> warnings;
     queueLinks().eventWarning = [&](std::int16_t level) -> std::int16_t {
         warnings << level;
@@ -113,7 +113,7 @@ TEST_F(NetTest, KeepAliveCountsAreReportedOnceAndZeroWarnsNothing)
 
 TEST_F(NetTest, AShortKeepAliveAnswerThroughTheQueueDoesNotEndTheSession)
 {
-    startSession(false, true, 9);
+    startSession(false, true, 0);
     net->setConnected(true);
     // The queue hands its own "Keep Alive" answers to ProcessKeepAlive.
     QString guid;
@@ -145,7 +145,7 @@ TEST_F(NetTest, GoodbyeReportsTheSessionResultAndClosesTheLink)
     for (const Case &c : cases) {
         callback->events.clear();
         sessionState().UnattendedFlag = c.unattended;
-        startSession(false, true, 9);
+        startSession(false, true, 0);
         net->setConnected(true);
         net->setAbortPending(c.abortPending);
         QString guid;
@@ -176,7 +176,7 @@ TEST_F(NetTest, GoodbyeReportsTheSessionResultAndClosesTheLink)
 
 TEST_F(NetTest, InACallbackSessionTheGoodbyeAnswersThePanelsCall)
 {
-    startSession(false, true, 9);
+    startSession(false, true, 0);
     net->setConnected(true);
     net->setCallbackSet(true);
     frmCommInterface dialog;
