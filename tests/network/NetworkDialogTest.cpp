@@ -7,6 +7,7 @@
 
 #include "DatagramCodec.h"
 #include "LinkEnvelope.h"
+#include "platform/IcmpEcho.h"
 #include "transports/clsNetwork.h"
 
 #include <QUdpSocket>
@@ -160,6 +161,37 @@ TEST_F(NetworkDialogTest, PanelTestSendsFourProbesAndPasses)
     for (const panelsim::TraceEntry &e : sim->trace())
         if (e.direction == QLatin1String("in"))
             EXPECT_TRUE(e.decoded.contains(QStringLiteral("LOCAL_CONN"))) << e.decoded.toStdString();
+}
+
+TEST_F(NetworkDialogTest, NetworkTestEchoesTheAddressFourTimes)
+{
+    IcmpEcho probe;
+    if (!probe.open())
+        GTEST_SKIP() << "this machine permits no ICMP socket";
+    probe.close();
+    openSession();
+    QStringList lines;
+    QObject::connect(dialog->txtPad, &QPlainTextEdit::textChanged, [this, &lines] {
+        if (dialog && !dialog->txtPad->toPlainText().isEmpty())
+            lines = dialog->txtPad->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    });
+    Script script;
+    script.then(QStringLiteral("dialog shown"), [this] { return dialog && dialog->isVisible(); },
+                [this] {
+                    choose(frmCommInterface::TypeNetwork);
+                    dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1"));
+                    QTest::mouseClick(dialog->cmdTestNetwork, Qt::LeftButton);
+                });
+    script.then(QStringLiteral("test over"),
+                [this, &lines] { return lines.size() >= 4 && dialog->cmdTestNetwork->text() == modGlobals::GetCatalogString(135); },
+                [this] { dialog->hide(); });
+    display(script);
+    ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
+    const QString reply = modGlobals::GetCatalogString(1487);
+    const QString prefix = reply.left(reply.indexOf(QLatin1Char('%')));
+    ASSERT_EQ(lines.size(), 4) << lines.join(QLatin1Char('|')).toStdString();
+    for (const QString &line : lines)
+        EXPECT_TRUE(line.startsWith(prefix)) << line.toStdString();
 }
 
 #endif // QUARVO_HAVE_SIM
