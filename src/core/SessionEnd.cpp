@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "queue/QueueLinks.h"
+#include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 #include "transports/IControlType.h"
 
@@ -18,6 +19,12 @@ std::int32_t Disconnect(bool panelReset, std::int16_t sessionResult)
         frmMsgQueue *queue = state.queueWindow;
         if (!queue)
             return; // no session: nothing to end
+        // A session that ends while its own goodbye is in flight ends because that goodbye failed
+        // (refused, timed out, retries exhausted): saying goodbye again would fail the same way and
+        // end the session again, for ever. The link is closed without another goodbye instead.
+        const std::shared_ptr<clsMessage> current = queue->CurrentMessage();
+        const bool goodbyeFailed = current && current->Name() == QLatin1String("Panel Goodbye");
+
         queue->setTimeoutEnabled(false);
         queue->setHeartbeatEnabled(false);
         queue->setDiagRefreshEnabled(false);
@@ -26,7 +33,7 @@ std::int32_t Disconnect(bool panelReset, std::int16_t sessionResult)
         const std::shared_ptr<IControlType> transport = state.currentTransport;
         if (!transport)
             return;
-        if (transport->Connected()) {
+        if (transport->Connected() && !goodbyeFailed) {
             // The goodbye's answer ends the session; the result travels as the message's priority.
             queue->setDisconnecting(true);
             const std::int32_t rc = queueLinks().panelGoodbye(panelReset ? 1 : 0, *queue, sessionResult);

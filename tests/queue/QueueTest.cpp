@@ -30,6 +30,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <vector>
 
 using testsupport::waitFor;
@@ -507,6 +508,27 @@ TEST_F(QueueTest, DisconnectSaysGoodbyeOnAConnectedLink)
     EXPECT_FALSE(SharedMemory::exists(queued));
     EXPECT_TRUE(queue); // the goodbye's answer ends the session
     EXPECT_EQ(transport->disconnects, 0);
+}
+
+TEST_F(QueueTest, AFailedGoodbyeClosesTheLinkInsteadOfSayingGoodbyeAgain)
+{
+    transport->connected = true;
+    int goodbyes = 0;
+    queueLinks().panelGoodbye = [&](std::uint8_t, frmMsgQueue &q, std::int16_t result) {
+        ++goodbyes;
+        return q.Add(newGuid(), q.szGUID(), q.Name(), QString(), QStringLiteral("Panel Goodbye"), result, false,
+                     QByteArray("\x00\x03\x14\x1e", 4));
+    };
+    // The link refuses the goodbye the way the frame exchange does: its error path ends the session.
+    transport->onSend = [&](clsMessage &msg) {
+        if (msg.Name() == QLatin1String("Panel Goodbye"))
+            modGlobals::Disconnect(false, 5);
+    };
+    modGlobals::Disconnect(false, 10);
+    ASSERT_TRUE(waitFor([&] { return !queue; }, 3000));
+    EXPECT_EQ(goodbyes, 1);
+    EXPECT_EQ(transport->disconnects, 1);
+    EXPECT_EQ(std::count(transport->sent.begin(), transport->sent.end(), QStringLiteral("Panel Goodbye")), 1);
 }
 
 TEST_F(QueueTest, PanelEventsOpenTheWarningThroughTheQueue)
