@@ -228,22 +228,13 @@ TEST_F(ConfigurationTest, HostSettingsNarrowEncryptionAndResolveTheRemoteHost)
     EXPECT_EQ(sessionState().accountName, QStringLiteral("kept"));
 }
 
-TEST_F(ConfigurationTest, SimpleOperationsOfTheInterface)
+TEST_F(ConfigurationTest, NameIsFixedAndDataBeforeASessionGoesNowhere)
 {
     clsCommunication component;
     component.setName(QStringLiteral("Other"));
     EXPECT_EQ(component.Name(), QStringLiteral("Quarvo"));
-    component.setDescription(QStringLiteral("x"));
-    EXPECT_TRUE(component.Description().isEmpty());
-    EXPECT_EQ(component.Pif(), nullptr);
-    auto pif = std::make_shared<testsupport::PifDouble>();
-    component.setPif(pif);
-    EXPECT_EQ(component.Pif(), pif);
-    EXPECT_EQ(component.CommControl(), nullptr);
     EXPECT_EQ(component.DiagStartup(), 0);
     QByteArray data("\x01\x02", 2);
     component.DataArrival(data); // no session: nothing happens, nothing breaks
-    std::shared_ptr<HostCallback> callback = std::make_shared<testsupport::CallbackDouble>();
-    component.SetCallBack(callback);
-    EXPECT_EQ(sessionState().hostCallback, callback);
+    EXPECT_TRUE(testsupport::readFile(Paths::logFile(QStringLiteral("Comm.err"))).isEmpty());
 }
