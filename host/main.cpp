@@ -247,8 +247,21 @@ int runDemo(const QCommandLineParser &parser)
 
 } // namespace
 
+// The off-screen platform warns about window size hints it cannot pass on; that says nothing
+// about the session, so it is kept out of the demo's output.
+static QtMessageHandler g_defaultHandler = nullptr;
+
+static void quietOffscreenWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("propagateSizeHints")))
+        return;
+    if (g_defaultHandler)
+        g_defaultHandler(type, context, message);
+}
+
 int main(int argc, char **argv)
 {
+    g_defaultHandler = qInstallMessageHandler(quietOffscreenWarnings);
     // Without a display the windows are drawn off screen, so the command also runs on a server.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
