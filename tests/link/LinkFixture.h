@@ -7,10 +7,6 @@
 
 #include <QByteArray>
 #include <QSet>
-#include <QString>
-
-#include <initializer_list>
-#include <memory>
 
 #include "component/Configuration.h"
 #include "core/GuidRegistry.h"
@@ -22,23 +18,19 @@
 
 namespace linktest {
 
-inline QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray out;
-    for (int b : list)
-        out.append(static_cast<char>(b));
-    return out;
-}
+inline QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
 
 // An owner as windows are: a GUID and a name.
 class OwnerDouble : public GuidObjectBase
 {
 public:
-    explicit OwnerDouble(QString name = QStringLiteral("frmTestOwner")) : m_name(std::move(name)) {}
-    QString Name() const { return m_name; }
+    QString Name() const { return QStringLiteral("frmTestOwner"); }
+};
 
-private:
-    QString m_name;
+// A window that can be destroyed under a command that refers to it.
+struct WindowDouble : QObject, GuidObjectBase
+{
+    QString Name() const { return QStringLiteral("frmWindow"); }
 };
 
 class LinkTest : public ::testing::Test
@@ -49,31 +41,21 @@ protected:
         testsupport::freshLogDir();
         resetSessionState();
         modGlobals::InitApplicationVariables();
-        settings = std::make_shared<testsupport::SettingsDouble>();
         sessionState().hostSettings = settings;
         owner.setSzGUID(QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
-        known = registeredKeys();
+        newCommands();
     }
     void TearDown() override { resetSessionState(); }
-
-    QSet<QString> registeredKeys() const
-    {
-        const QStringList keys = sessionState().guidRegistry->keys();
-        return QSet<QString>(keys.begin(), keys.end());
-    }
 
     // The panel commands registered since the last call (or since SetUp).
     QList<std::shared_ptr<clsPanelMsg>> newCommands()
     {
         QList<std::shared_ptr<clsPanelMsg>> out;
-        const QSet<QString> now = registeredKeys();
-        for (const QString &key : now) {
-            if (known.contains(key))
-                continue;
-            if (auto msg = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)))
+        const QStringList keys = sessionState().guidRegistry->keys();
+        for (const QString &key : keys)
+            if (auto msg = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)); msg && !known.contains(key))
                 out << msg;
-        }
-        known = now;
+        known = QSet<QString>(keys.begin(), keys.end());
         return out;
     }
 
@@ -90,7 +72,7 @@ protected:
         return QString::fromLocal8Bit(testsupport::readFile(sessionState().errorReporter->errorFilePath()));
     }
 
-    std::shared_ptr<testsupport::SettingsDouble> settings;
+    std::shared_ptr<testsupport::SettingsDouble> settings = std::make_shared<testsupport::SettingsDouble>();
     OwnerDouble owner;
     QSet<QString> known;
 };
