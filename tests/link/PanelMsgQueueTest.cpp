@@ -73,43 +73,38 @@ TEST_F(PanelMsgQueue, QueuedRecordCarriesTheCommand)
     EXPECT_FALSE(SharedMemory::exists(recordName));
 }
 
-TEST_F(PanelMsgQueue, ACommandWhoseOwnerIsGoneIsRefused)
+TEST_F(PanelMsgQueue, RefusalsRegisterNothingAndAResentCommandRegistersAgain)
 {
+    // An exchange that completed removed its command from the registry: sent again, it registers again.
+    auto msg = clsPanelMsg::create();
+    msg->Parent = &owner;
+    ASSERT_EQ(msg->SendCmd(18, 26), 0);
+    sessionState().guidRegistry->remove(msg->szGUID());
+    ASSERT_EQ(msg->SendCmd(18, 26), 0);
+    EXPECT_EQ(sessionState().guidRegistry->get(msg->szGUID()), msg);
+    newCommands();
+    queue->AbortAllMessages();
+    ASSERT_FALSE(queue->FirstQueuedMsg());
+
+    // The owner is read when the message is queued: a destroyed owner fails the command.
     auto *window = new linktest::WindowDouble;
     window->setSzGUID(QStringLiteral("{22222222-2222-3333-4444-555555555555}"));
     const MsgOwner gone(window);
     delete window;
-    // The owner is read when the message is queued: a destroyed owner fails the command.
     EXPECT_EQ(modExecFunctions::SMReqPanelStatus(gone, 6, false), ErrorCode::SendRefused);
-    EXPECT_TRUE(newCommands().isEmpty());
-    EXPECT_FALSE(queue->FirstQueuedMsg());
     EXPECT_FALSE(queue->queueFailed());
-}
 
-TEST_F(PanelMsgQueue, AQueueThatTakesNoMessagesIsARefusal)
-{
     // A name longer than the record's field makes the queue fail (its error number comes back);
     // from then on its Add does nothing and returns 0, which must still not count as queued.
-    auto msg = clsPanelMsg::create();
-    msg->Name = QString(60, u'n');
-    msg->Parent = &owner;
-    EXPECT_NE(msg->SendCmd(20, 26), 0);
+    auto tooLong = clsPanelMsg::create();
+    tooLong->Name = QString(60, u'n');
+    tooLong->Parent = &owner;
+    EXPECT_NE(tooLong->SendCmd(20, 26), 0);
     EXPECT_TRUE(queue->queueFailed());
-    EXPECT_FALSE(sessionState().guidRegistry->contains(msg->szGUID()));
+    EXPECT_FALSE(sessionState().guidRegistry->contains(tooLong->szGUID()));
     EXPECT_EQ(modSDIFunctions::SDIRequestCRC(&owner, 5, false), ErrorCode::SendRefused);
     EXPECT_TRUE(newCommands().isEmpty());
     EXPECT_FALSE(queue->FirstQueuedMsg());
-}
-
-TEST_F(PanelMsgQueue, ACommandSentAgainRegistersAgain)
-{
-    auto msg = clsPanelMsg::create();
-    msg->Parent = &owner;
-    ASSERT_EQ(msg->SendCmd(18, 26), 0);
-    // The exchange completed: the queue removed the client from the registry.
-    sessionState().guidRegistry->remove(msg->szGUID());
-    ASSERT_EQ(msg->SendCmd(18, 26), 0);
-    EXPECT_EQ(sessionState().guidRegistry->get(msg->szGUID()), msg);
 }
 
 } // namespace
