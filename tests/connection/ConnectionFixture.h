@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -43,27 +42,19 @@ constexpr std::int16_t kPortNumber = 9;
 
 // Runs steps against a modal window from a 10 ms timer: each step waits for its condition and
 // then acts (posted, so the timer keeps ticking while the action runs nested event loops). Past
-// the deadline it records the step that never came, closes message boxes and the dialog, and
-// stops.
+// the deadline it records the step that never came, closes message boxes, calls `emergency` to
+// end the modal run, and stops.
 class Script
 {
 public:
-    struct Step
-    {
-        QString what;
-        std::function<bool()> ready;
-        std::function<void()> act;
-    };
-
     Script &then(QString what, std::function<bool()> ready, std::function<void()> act)
     {
         m_steps.push_back({std::move(what), std::move(ready), std::move(act)});
         return *this;
     }
 
-    void start(int timeoutMs = 30000)
+    void start(int timeoutMs)
     {
-        m_deadline = std::make_unique<Timing::Deadline>(0);
         m_clock.start();
         m_timeoutMs = timeoutMs;
         m_timer.setInterval(10);
@@ -71,36 +62,38 @@ public:
         m_timer.start();
     }
 
-    bool finished() const { return m_next >= m_steps.size() && m_done; }
     QString failure() const { return m_failure; }
-    std::function<void()> emergency; // how to end the modal run when the script is stuck
+    std::function<void()> emergency;
 
 private:
+    struct Step
+    {
+        QString what;
+        std::function<bool()> ready;
+        std::function<void()> act;
+    };
+
     void tick()
     {
         if (m_busy)
             return;
         if (m_next >= m_steps.size()) {
-            m_done = true;
             m_timer.stop();
             return;
         }
         if (m_clock.elapsed() > m_timeoutMs) {
             m_failure = QStringLiteral("timed out waiting for: ") + m_steps[m_next].what;
             m_timer.stop();
-            if (QWidget *modal = QApplication::activeModalWidget())
-                if (auto *box = qobject_cast<QMessageBox *>(modal))
-                    box->reject();
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->reject();
             if (emergency)
                 emergency();
             return;
         }
-        Step &step = m_steps[m_next];
-        if (!step.ready())
+        if (!m_steps[m_next].ready())
             return;
-        ++m_next;
         m_busy = true;
-        QTimer::singleShot(0, [this, act = step.act] {
+        QTimer::singleShot(0, [this, act = m_steps[m_next++].act] {
             m_busy = false; // the action may run nested loops; later steps watch meanwhile
             if (act)
                 act();
@@ -110,11 +103,9 @@ private:
     std::vector<Step> m_steps;
     size_t m_next = 0;
     bool m_busy = false;
-    bool m_done = false;
     QTimer m_timer;
     QElapsedTimer m_clock;
     int m_timeoutMs = 30000;
-    std::unique_ptr<Timing::Deadline> m_deadline;
     QString m_failure;
 };
 
@@ -129,21 +120,34 @@ protected:
         testsupport::freshLogDir();
         resetSessionState();
         modGlobals::InitApplicationVariables();
-        SessionState &state = sessionState();
         settings = std::make_shared<testsupport::SettingsDouble>();
         settings->comPort = kPortNumber;
         settings->baudRate = 9600;
-        settings->dataLocks.push_back(std::make_shared<testsupport::DataLockDouble>(0x1234, 0, QStringLiteral("Office"), 1));
-        settings->dataLocks.push_back(std::make_shared<testsupport::DataLockDouble>(0x4321, 0, QStringLiteral("Branch"), 2));
+        for (auto [value, name, number] : {std::tuple{0x1234, "Office", 1}, std::tuple{0x4321, "Branch", 2}})
+            settings->dataLocks.push_back(std::make_shared<testsupport::DataLockDouble>(value, 0, QLatin1String(name), number));
         settings->primary = std::make_shared<testsupport::DataLockDouble>(0x1234, 0, QStringLiteral("Office"), 1);
         pif = std::make_shared<testsupport::PifDouble>();
         callback = std::make_shared<testsupport::CallbackDouble>();
+        SessionState &state = sessionState();
         state.hostSettings = settings;
         state.hostPif = pif;
         state.hostCallback = callback;
     }
 
     void TearDown() override
+    {
+        endSession();
+        if (frmImmediate *immediate = sessionState().immediateWindow) {
+            immediate->hide();
+            delete immediate;
+        }
+        resetSessionState();
+        Timing::setScale(0);
+        qunsetenv("QUARVO_TIME_SCALE");
+    }
+
+    // Drops the dialog, the transport, the simulator and the queue window.
+    void endSession()
     {
         SessionState &state = sessionState();
         if (state.currentTransport)
@@ -153,13 +157,6 @@ protected:
         if (sim)
             sim->stop();
         delete state.queueWindow.data();
-        if (frmImmediate *immediate = state.immediateWindow) {
-            immediate->hide();
-            delete immediate;
-        }
-        resetSessionState();
-        Timing::setScale(0);
-        qunsetenv("QUARVO_TIME_SCALE");
     }
 
     // The session windows as CommStartup makes them, and a dialog kept in SessionState.
@@ -197,25 +194,43 @@ protected:
         dialog->cmbConnect_Click();
     }
 
+    std::function<bool()> shown()
+    {
+        return [this] { return dialog && dialog->isVisible(); };
+    }
+
+    std::function<void()> hide()
+    {
+        return [this] {
+            if (dialog)
+                dialog->hide();
+        };
+    }
+
+    // Once the dialog shows: choose the type, type the passcode, press Connect.
+    void connectAs(Script &script, int type)
+    {
+        script.then(QStringLiteral("dialog shown"), shown(), [this, type] {
+            choose(type);
+            dialog->txtPassCode->clear();
+            QTest::keyClicks(dialog->txtPassCode, QStringLiteral("123456"));
+            QTest::mouseClick(dialog->cmdConnect, Qt::LeftButton);
+        });
+    }
+
     // Runs Display with the script driving it; returns the result code.
     std::int16_t display(Script &script, int timeoutMs = 30000)
     {
-        QPointer<frmCommInterface> d = dialog;
-        script.emergency = [d] {
+        script.emergency = [this] {
             if (const std::shared_ptr<IControlType> t = sessionState().currentTransport)
                 t->setAbortPending(true);
-            if (d)
-                d->hide();
+            hide()();
         };
         script.start(timeoutMs);
         std::int16_t result = 0;
         dialog->Display(result);
+        EXPECT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
         return result;
-    }
-
-    bool padContains(std::int16_t catalogNumber) const
-    {
-        return dialog && dialog->txtPad->toPlainText().contains(modGlobals::GetCatalogString(catalogNumber));
     }
 
     // The host notifications as "code" or "code:TAG=value" texts, in order.
@@ -223,14 +238,10 @@ protected:
     {
         QStringList out;
         for (const auto &e : callback->events) {
-            if (e.code == 5) {
-                const QVariantList list = e.data.toList();
-                out << QStringLiteral("5:%1=%2").arg(list.value(0).toString(), list.value(1).toString());
-            } else if (e.code == 3) {
-                out << QStringLiteral("3:%1").arg(e.data.toString());
-            } else {
-                out << QString::number(e.code);
-            }
+            const QVariantList list = e.data.toList();
+            out << (e.code == 5   ? QStringLiteral("5:%1=%2").arg(list.value(0).toString(), list.value(1).toString())
+                    : e.code == 3 ? QStringLiteral("3:") + e.data.toString()
+                                  : QString::number(e.code));
         }
         return out;
     }
@@ -238,6 +249,14 @@ protected:
     QString errorLog() const
     {
         return QString::fromLocal8Bit(testsupport::readFile(sessionState().errorReporter->errorFilePath()));
+    }
+
+    bool simSaw(const QString &text) const
+    {
+        for (const panelsim::TraceEntry &e : sim->trace())
+            if (e.decoded.contains(text))
+                return true;
+        return false;
     }
 
     std::shared_ptr<testsupport::SettingsDouble> settings;

@@ -12,124 +12,62 @@
 
 using testsupport::DataLockDouble;
 
-namespace {
-
-constexpr std::int32_t kMask = 0x6B52;
-
-class DatalockTest : public ::testing::Test
+TEST(DatalockTest, EntryChosenAndRewriteDecided)
 {
-protected:
-    void SetUp() override
+    constexpr std::int32_t kMask = 0x6B52, kMaster = modDatalock::MasterValue, kNone = -2;
+    constexpr std::int32_t kFails = ErrorCode::DataLockMismatch;
+    struct Case
     {
+        const char *what;
+        std::vector<std::pair<qint32, qint32>> entries; // value and type of entries 1, 2, ...
+        std::int32_t primary;                           // value of "PRIMARY" (number 90), kNone: absent
+        std::int32_t plain, result;
+        bool rewrite;
+        std::int32_t written; // the plain code left for the panel
+        int chosen;           // entry number, 0: none
+    };
+    const Case cases[] = {
+        {"own code passes", {{0x1234, 0}, {0x4444, 1}}, 0x2222, 0x1234, 0, false, 0x1234, 1},
+        {"master -> own", {{0x1234, 0}}, 0x2222, kMaster, 0, true, 0x1234, 1},
+        {"master -> primary", {{-1, 0}}, 0x2222, kMaster, 0, true, 0x2222, 90},
+        {"other entry taken over", {{0x1234, 0}, {0x5555, 0}, {0x6666, 1}}, 0x2222, 0x6666, 0, true, 0x1234, 1},
+        {"type 1 kept", {{-1, 0}, {0x5555, 0}, {0x6666, 1}}, 0x2222, 0x6666, 0, false, 0x6666, 3},
+        {"type 3 kept", {{-1, 0}, {0x5555, 0}, {0x6666, 3}}, 0x2222, 0x6666, 0, false, 0x6666, 3},
+        {"type 0 -> primary", {{-1, 0}, {0x5555, 0}, {0x6666, 3}}, 0x2222, 0x5555, 0, true, 0x2222, 90},
+        {"unknown refused", {{0x1234, 0}, {0x5555, 1}}, 0x2222, 0x7777, kFails, false, 0x7777, 0},
+        // Writing -1 would leave the panel with a code that no installation holds.
+        {"nothing to write", {{-1, 0}}, -1, kMaster, kFails, false, kMaster, 0},
+        // A host without a "PRIMARY" entry is an error, not a null entry handed back.
+        {"no primary", {{-1, 0}}, kNone, kMaster, -1, false, kMaster, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
         testsupport::freshLogDir();
         resetSessionState();
         modGlobals::InitApplicationVariables();
-        settings = std::make_shared<testsupport::SettingsDouble>();
+        auto settings = std::make_shared<testsupport::SettingsDouble>();
         sessionState().hostSettings = settings;
-        settings->primary = std::make_shared<DataLockDouble>(0x2222, 0, QStringLiteral("Primary"), 90);
-    }
-    void TearDown() override { resetSessionState(); }
+        if (c.primary != kNone)
+            settings->primary = std::make_shared<DataLockDouble>(c.primary, 0, QStringLiteral("Primary"), 90);
+        int n = 0;
+        for (const auto &[value, type] : c.entries)
+            settings->dataLocks.push_back(std::make_shared<DataLockDouble>(value, type, QStringLiteral("Entry"), ++n));
 
-    void entries(std::initializer_list<std::pair<qint32, qint32>> valueAndType)
-    {
-        int n = 1;
-        for (const auto &[value, type] : valueAndType) {
-            settings->dataLocks.push_back(
-                std::make_shared<DataLockDouble>(value, type, QStringLiteral("Entry %1").arg(n), n));
-            ++n;
+        std::int32_t code = c.plain ^ kMask;
+        bool rewrite = false;
+        std::shared_ptr<HostDataLockEntry> chosen;
+        const std::int32_t rc = modDatalock::CheckDatalock(code, rewrite, chosen);
+        if (c.result == -1)
+            EXPECT_NE(rc, 0);
+        else
+            EXPECT_EQ(rc, c.result);
+        EXPECT_EQ(rewrite, c.rewrite);
+        EXPECT_EQ(code, c.written ^ kMask);
+        EXPECT_EQ(chosen ? chosen->Number() : 0, c.chosen);
+        if (c.result != 0) {
+            const QString log = QString::fromLocal8Bit(testsupport::readFile(sessionState().errorReporter->errorFilePath()));
+            EXPECT_TRUE(log.contains(QStringLiteral("CheckDatalock()"))) << log.toStdString();
         }
     }
-
-    // Runs the check for a panel whose plain code is `plain`.
-    std::int32_t check(std::int32_t plain)
-    {
-        code = plain ^ kMask;
-        rewrite = false;
-        chosen.reset();
-        return modDatalock::CheckDatalock(code, rewrite, chosen);
-    }
-
-    std::shared_ptr<testsupport::SettingsDouble> settings;
-    std::int32_t code = 0;
-    bool rewrite = false;
-    std::shared_ptr<HostDataLockEntry> chosen;
-};
-
-TEST_F(DatalockTest, OwnCodePassesUnchanged)
-{
-    entries({{0x1234, 0}, {0x4444, 1}});
-    ASSERT_EQ(check(0x1234), 0);
-    EXPECT_FALSE(rewrite);
-    EXPECT_EQ(code, 0x1234 ^ kMask);
-    ASSERT_TRUE(chosen);
-    EXPECT_EQ(chosen->Number(), 1);
+    resetSessionState();
 }
-
-TEST_F(DatalockTest, MasterCodeIsRewrittenToOwnOrPrimary)
-{
-    entries({{0x1234, 0}});
-    ASSERT_EQ(check(modDatalock::MasterValue), 0);
-    EXPECT_TRUE(rewrite);
-    EXPECT_EQ(code, 0x1234 ^ kMask);
-    EXPECT_EQ(chosen->Number(), 1);
-
-    settings->dataLocks.front()->value = -1;
-    ASSERT_EQ(check(modDatalock::MasterValue), 0);
-    EXPECT_TRUE(rewrite);
-    EXPECT_EQ(code, 0x2222 ^ kMask);
-    EXPECT_EQ(chosen->Number(), 90);
-}
-
-TEST_F(DatalockTest, OtherEntryMatchesByType)
-{
-    // Own code set: a panel of another known installation is taken over.
-    entries({{0x1234, 0}, {0x5555, 0}, {0x6666, 1}});
-    ASSERT_EQ(check(0x6666), 0);
-    EXPECT_TRUE(rewrite);
-    EXPECT_EQ(code, 0x1234 ^ kMask);
-    EXPECT_EQ(chosen->Number(), 1);
-
-    // Own code not set: types 1 and 3 are kept as they are, other types move to "PRIMARY".
-    settings->dataLocks.front()->value = -1;
-    ASSERT_EQ(check(0x6666), 0);
-    EXPECT_FALSE(rewrite);
-    EXPECT_EQ(code, 0x6666 ^ kMask);
-    EXPECT_EQ(chosen->Number(), 3);
-
-    settings->dataLocks[2]->type = 3;
-    ASSERT_EQ(check(0x6666), 0);
-    EXPECT_FALSE(rewrite);
-
-    ASSERT_EQ(check(0x5555), 0);
-    EXPECT_TRUE(rewrite);
-    EXPECT_EQ(code, 0x2222 ^ kMask);
-    EXPECT_EQ(chosen->Number(), 90);
-}
-
-TEST_F(DatalockTest, UnknownCodeIsRefusedAndReported)
-{
-    entries({{0x1234, 0}, {0x5555, 1}});
-    EXPECT_EQ(check(0x7777), ErrorCode::DataLockMismatch);
-    EXPECT_FALSE(chosen);
-    EXPECT_EQ(code, 0x7777 ^ kMask);
-    const QString log = QString::fromLocal8Bit(testsupport::readFile(sessionState().errorReporter->errorFilePath()));
-    EXPECT_TRUE(log.contains(QStringLiteral("CheckDatalock()")));
-    EXPECT_TRUE(log.contains(QStringLiteral("modDatalock")));
-}
-
-TEST_F(DatalockTest, NoCodeToWriteIsRefusedInsteadOfLockingThePanel)
-{
-    // Master code, own entry not set and a "PRIMARY" entry that is not set either: writing -1
-    // would leave the panel with a code that no installation holds.
-    entries({{-1, 0}});
-    settings->primary->value = -1;
-    EXPECT_EQ(check(modDatalock::MasterValue), ErrorCode::DataLockMismatch);
-    EXPECT_FALSE(rewrite);
-
-    // A host without a "PRIMARY" entry is an error, not a null entry handed back.
-    settings->primary.reset();
-    EXPECT_NE(check(modDatalock::MasterValue), 0);
-    EXPECT_FALSE(chosen);
-}
-
-} // namespace

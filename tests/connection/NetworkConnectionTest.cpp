@@ -27,32 +27,26 @@ protected:
 TEST_F(NetworkConnectionTest, ProbeThenHandshake)
 {
     Script script;
-    script.then(QStringLiteral("dialog shown"), [this] { return dialog && dialog->isVisible(); },
-                [this] {
-                    // The dialog listens for a net-ring on a network transport of its own.
-                    EXPECT_TRUE(dynamic_cast<clsNetwork *>(sessionState().currentTransport.get()));
-                    choose(frmCommInterface::TypeNetwork);
-                    QTest::mouseClick(dialog->cmdConnect, Qt::LeftButton);
-                });
-    const std::int16_t result = display(script);
-    ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
-    EXPECT_EQ(result, frmCommInterface::ResultConnected);
-    EXPECT_EQ(hostEvents(), (QStringList{QStringLiteral("5:SET_DATALOCK=1"), QStringLiteral("2"),
-                                         QStringLiteral("5:GET_REV=1.307")}));
-    EXPECT_EQ(sessionState().remoteHost, QStringLiteral("127.0.0.1"));
+    script.then(QStringLiteral("dialog shown"), shown(), [this] {
+        // The dialog listens for a net-ring on a network transport of its own.
+        EXPECT_TRUE(dynamic_cast<clsNetwork *>(sessionState().currentTransport.get()));
+        choose(frmCommInterface::TypeNetwork);
+        QTest::mouseClick(dialog->cmdConnect, Qt::LeftButton);
+    });
+    EXPECT_EQ(display(script), frmCommInterface::ResultConnected);
+    EXPECT_EQ(hostEvents(), (QStringList{QStringLiteral("5:SET_DATALOCK=1"), QStringLiteral("2"), QStringLiteral("5:GET_REV=1.307")}));
     EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 1);
 }
 
 TEST_F(NetworkConnectionTest, NetRingIsAnsweredWithTheAnswerPasscode)
 {
     Script script;
-    script.then(QStringLiteral("dialog shown"), [this] { return dialog && dialog->isVisible(); },
-                [this] {
-                    choose(frmCommInterface::TypeNetwork);
-                    auto *network = dynamic_cast<clsNetwork *>(sessionState().currentTransport.get());
-                    ASSERT_TRUE(network);
-                    sim->ring(network->localPort());
-                });
+    script.then(QStringLiteral("dialog shown"), shown(), [this] {
+        choose(frmCommInterface::TypeNetwork);
+        auto *network = dynamic_cast<clsNetwork *>(sessionState().currentTransport.get());
+        ASSERT_TRUE(network);
+        sim->ring(network->localPort());
+    });
     script.then(QStringLiteral("net-ring shown"),
                 [this] { return dialog->cmdAnswer->text() == modGlobals::GetCatalogString(1353) && dialog->cmdAnswer->isEnabled(); },
                 [this] {
@@ -60,15 +54,9 @@ TEST_F(NetworkConnectionTest, NetRingIsAnsweredWithTheAnswerPasscode)
                     EXPECT_TRUE(dialog->tmrNetAnswer->isActive());
                     QTest::mouseClick(dialog->cmdAnswer, Qt::LeftButton);
                 });
-    const std::int16_t result = display(script);
-    ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
-    EXPECT_EQ(result, frmCommInterface::ResultConnected);
+    EXPECT_EQ(display(script), frmCommInterface::ResultConnected);
     EXPECT_TRUE(sessionState().CallbackSession);
     EXPECT_TRUE(callback->tags().contains(QStringLiteral("SET_DATALOCK")));
     // The panel placed the call: it was answered with the fixed answer passcode.
-    bool answerPasscode = false;
-    for (const panelsim::TraceEntry &e : sim->trace())
-        if (e.decoded.contains(QLatin1String("Passcode Verification 482907")))
-            answerPasscode = true;
-    EXPECT_TRUE(answerPasscode);
+    EXPECT_TRUE(simSaw(QStringLiteral("Passcode Verification 482907")));
 }
