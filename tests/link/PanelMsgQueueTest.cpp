@@ -51,21 +51,16 @@ TEST_F(PanelMsgQueue, QueuedRecordCarriesTheCommand)
     // The higher priority goes first; each record names its command as client and its owner.
     const std::shared_ptr<clsMessage> first = queue->FirstQueuedMsg();
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->Name(), QStringLiteral("Request Item Block"));
-    EXPECT_EQ(first->Priority(), 9);
-    EXPECT_EQ(first->Auto(), 0);
+    EXPECT_EQ(QVariantList({first->Name(), first->Priority(), first->Auto(), first->OwnerGUID(), first->OwnerName()}),
+              QVariantList({"Request Item Block", 9, 0, owner.szGUID(), "frmTestOwner"}));
     EXPECT_EQ(first->dataBytes(), hex("E4040F051073"));
-    EXPECT_EQ(first->OwnerGUID(), owner.szGUID());
-    EXPECT_EQ(first->OwnerName(), QStringLiteral("frmTestOwner"));
     // The transport finds the command under the record's client GUID.
     EXPECT_EQ(sessionState().guidRegistry->get(first->ClientGUID()), request);
 
     const std::shared_ptr<clsMessage> second = first->NextMessage();
     ASSERT_TRUE(second);
-    EXPECT_EQ(second->Name(), QStringLiteral("Keep Alive"));
-    EXPECT_EQ(second->Auto(), -1);
-    EXPECT_EQ(second->ClientGUID(), heartbeat->szGUID());
-    EXPECT_EQ(second->OwnerName(), QStringLiteral("frmMsgQueue"));
+    EXPECT_EQ(QVariantList({second->Name(), second->Auto(), second->ClientGUID(), second->OwnerName()}),
+              QVariantList({"Keep Alive", -1, heartbeat->szGUID(), "frmMsgQueue"}));
 
     // Unloading the queue unlinks the records.
     const QString recordName = first->szGUID();

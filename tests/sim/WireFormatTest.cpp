@@ -3,7 +3,6 @@
 
 #include "Crc16Arc.h"
 #include "EventLog.h"
-#include "FaultScript.h"
 #include "ItemMap.h"
 #include "PanelFrame.h"
 #include "SerialEnvelope.h"
@@ -137,25 +136,4 @@ TEST(PanelsimWireFormat, ItemMapPasscodeBytesAndSequenceKey)
     QByteArray payload;
     ASSERT_TRUE(DatagramCodec::decode(d, "123456", true, &seq, &payload));
     EXPECT_EQ(payload, "LANVesk");
-}
-
-TEST(PanelsimWireFormat, FaultRulesParseAndFireTheirCount)
-{
-    QString error;
-    EXPECT_FALSE(FaultScript::parse("bogus@x", &error).has_value());
-    EXPECT_FALSE(error.isEmpty());
-    FaultScript script;
-    for (const char *rule : {"nak@passcode*2", "late=300@#5", "busy@ATDT"})
-        script.add(*FaultScript::parse(QString::fromLatin1(rule)));
-    const QStringList names{"Passcode Verification", "passcode"};
-    EXPECT_EQ(script.takeForRequest(names, {"20/32"}, 1).size(), 1);
-    EXPECT_EQ(script.takeForRequest({"Request CRC", "crc"}, {"18"}, 2).size(), 0);
-    EXPECT_EQ(script.takeForRequest(names, {"20/32"}, 3).size(), 1);
-    EXPECT_EQ(script.takeForRequest(names, {"20/32"}, 4).size(), 0);
-    const auto late = script.takeForRequest({"Request CRC"}, {"18"}, 5);
-    ASSERT_EQ(late.size(), 1);
-    EXPECT_EQ(late[0].argument, 300);
-    // A dial fault waits for a dial; the init string does not consume it.
-    EXPECT_TRUE(script.takeForModem("AT&F", 1, false).isEmpty());
-    EXPECT_EQ(script.takeForModem("ATDT5551234", 2, true).size(), 1);
 }
