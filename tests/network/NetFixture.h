@@ -5,13 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QByteArray>
 #include <QCoreApplication>
-#include <QEvent>
-#include <QList>
-#include <QObject>
-#include <QString>
+#include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -26,6 +23,7 @@
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
+#include "support/Bytes.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
 #include "transports/clsNetwork.h"
@@ -38,45 +36,31 @@
 
 namespace nettest {
 
+using testsupport::waitFor;
+
 inline const QString kKey = QStringLiteral("Quarvo-net-test-key-32-chars-ok!");
 inline const QString kPasscode = QStringLiteral("123456");
 
-inline QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray out;
-    for (int b : list)
-        out.append(static_cast<char>(b));
-    return out;
-}
+using testsupport::bytes;
 
-// A remote request frame: address 0, length, command, data, checksum making the sum 0xFF.
-inline QByteArray remoteFrame(int command, const QByteArray &data)
+// A frame on a remote link: address 0, length, command, data, and a checksum making the sum
+// `target` (0xFF for a request, 0x7F for the panel's answer).
+inline QByteArray frame(int command, const QByteArray &data, unsigned target)
 {
-    QByteArray frame;
-    frame.append('\0');
-    frame.append(static_cast<char>(data.size() + 2));
-    frame.append(static_cast<char>(command));
-    frame.append(data);
-    unsigned sum = 0;
-    for (char c : frame)
-        sum += static_cast<quint8>(c);
-    frame.append(static_cast<char>((0xFF - sum) & 0xFF));
-    return frame;
+    const QByteArray out = bytes({0, int(data.size()) + 2, command}) + data;
+    return out + char((target - testsupport::byteSum(out)) & 0xFF);
 }
+inline QByteArray remoteFrame(int command, const QByteArray &data) { return frame(command, data, 0xFF); }
+inline QByteArray answerFrame(int command, const QByteArray &data) { return frame(command, data, 0x7F); }
 
-// An answer frame as the panel sends it on a remote link (sum 0x7F).
-inline QByteArray answerFrame(int command, const QByteArray &data)
+// A message record named `name`; the caller discards it with msgrecord::Discard(guid).
+inline std::unique_ptr<clsMessage> messageRecord(const QString &name, QString &guid)
 {
-    QByteArray frame;
-    frame.append('\0');
-    frame.append(static_cast<char>(data.size() + 2));
-    frame.append(static_cast<char>(command));
-    frame.append(data);
-    unsigned sum = 0;
-    for (char c : frame)
-        sum += static_cast<quint8>(c);
-    frame.append(static_cast<char>((0x7F - sum) & 0xFF));
-    return frame;
+    EXPECT_EQ(modGlobals::GetGUID(guid), 0);
+    auto msg = std::make_unique<clsMessage>();
+    msg->Create(guid);
+    msg->setName(name);
+    return msg;
 }
 
 struct Answer
@@ -98,10 +82,7 @@ public:
     }
     int count(const QString &name) const
     {
-        int n = 0;
-        for (const Answer &a : answers)
-            n += a.name == name ? 1 : 0;
-        return n;
+        return int(std::count_if(answers.begin(), answers.end(), [&](const Answer &a) { return a.name == name; }));
     }
     QList<Answer> answers;
     std::function<void(clsMessage &)> onAnswer;
@@ -204,8 +185,21 @@ protected:
         if (adjust)
             adjust(config);
         panel = std::make_unique<panelsim::PanelSimulator>(config);
+        for (const QString &fault : faults)
+            ASSERT_TRUE(panel->addFault(fault)) << fault.toStdString();
         QString error;
         ASSERT_TRUE(panel->start(&error)) << error.toStdString();
+    }
+
+    // A panel, the session aimed at it, and the owner's admission run to its end.
+    void connectAndAdmit(bool encrypted, const std::function<void(panelsim::PanelConfig &)> &adjust = {},
+                         bool sequenceNumbers = true)
+    {
+        ASSERT_NO_FATAL_FAILURE(startPanel(encrypted, adjust));
+        ASSERT_NO_FATAL_FAILURE(startSession(encrypted, sequenceNumbers, panel->udpPort()));
+        admitOnConnect();
+        ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+        ASSERT_TRUE(waitFor([&] { return admitted; }, 8000));
     }
 
     // The datagrams the panel received, decoded with its own codec: sequence byte and payload.
@@ -219,26 +213,23 @@ protected:
     {
         QList<Captured> out;
         for (const panelsim::TraceEntry &entry : panel->trace()) {
-            if (entry.direction != QLatin1String("in"))
-                continue;
             Captured c;
+            bool ok = false;
             QByteArray datagram = entry.bytes;
             if (panelsim::LinkEnvelope::hasEnvelopeLength(int(datagram.size()))) {
-                bool ok = false;
                 const QByteArray plain = panelsim::LinkEnvelope::decrypt(datagram, kKey, &ok);
-                if (ok && !plain.isEmpty()) {
+                if ((c.encrypted = ok && !plain.isEmpty()))
                     datagram = plain;
-                    c.encrypted = true;
-                }
             }
-            if (!panelsim::DatagramCodec::decode(datagram, kPasscode, sequenceNumbers, &c.sequence, &c.payload))
-                continue;
-            out.append(c);
+            if (entry.direction == QLatin1String("in")
+                && panelsim::DatagramCodec::decode(datagram, kPasscode, sequenceNumbers, &c.sequence, &c.payload))
+                out.append(c);
         }
         return out;
     }
 
     std::unique_ptr<panelsim::PanelSimulator> panel;
+    QStringList faults; // given to the panel by startPanel
 #endif
 
     std::shared_ptr<testsupport::SettingsDouble> settings;

@@ -1,16 +1,13 @@
 // Whole network sessions through the connection dialog against the panel simulator on 127.0.0.1:
 // the operator picks the network type and presses Connect; the probe, the handshake, heartbeats
-// and the goodbye follow. Also the probe that is never answered, and the panel test.
+// and the goodbye follow. Also the probe that is never answered, the panel test and the network test.
 #ifdef QUARVO_HAVE_SIM
 
 #include "connection/ConnectionFixture.h"
 
-#include "DatagramCodec.h"
 #include "LinkEnvelope.h"
 #include "platform/IcmpEcho.h"
 #include "transports/clsNetwork.h"
-
-#include <QUdpSocket>
 
 using namespace conntest;
 using testsupport::waitFor;
@@ -19,52 +16,55 @@ namespace {
 
 const QString kKey = QStringLiteral("Quarvo-net-test-key-32-chars-ok!");
 
-// The steps of a network connection: type, address, port, passcode, Connect.
-void connectOverNetwork(Script &script, QPointer<frmCommInterface> &dialog, quint16 port)
-{
-    script.then(QStringLiteral("dialog shown"), [&dialog] { return dialog && dialog->isVisible(); },
-                [&dialog, port] {
-                    dialog->cmbConnect->setCurrentIndex(frmCommInterface::TypeNetwork);
-                    dialog->cmbConnect_Click();
-                    dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1"));
-                    dialog->txtRemotePort->setText(QString::number(port));
-                    dialog->txtPassCode->clear();
-                    QTest::keyClicks(dialog->txtPassCode, QStringLiteral("123456"));
-                    QTest::mouseClick(dialog->cmdConnect, Qt::LeftButton);
-                });
-}
-
 } // namespace
 
 class NetworkDialogTest : public ConnectionTest
 {
 protected:
-    panelsim::PanelConfig networkPanel(bool keyed)
+    // Keyed or clear panel and session; linkKeyMode 0 probes the other setting, 2 does not.
+    void startNetworkPanel(bool keyed, int linkKeyMode, const QStringList &faults = {})
     {
+        settings->linkKey = keyed ? kKey : QString();
+        settings->linkKeyMode = linkKeyMode;
+        sessionState().EncryptionEnabled = keyed;
         panelsim::PanelConfig config = panel(panelsim::LinkMode::Network);
         if (keyed)
             config.linkKey = kKey;
-        return config;
-    }
-    void startNetworkPanel(const panelsim::PanelConfig &config, const QStringList &faults = {})
-    {
         sim = std::make_unique<panelsim::PanelSimulator>(config);
         for (const QString &fault : faults)
             ASSERT_TRUE(sim->addFault(fault)) << fault.toStdString();
         QString why;
         ASSERT_TRUE(sim->start(&why)) << why.toStdString();
+        openSession();
+    }
+    // Once the dialog shows: network type, the panel's address (and port), then `act`.
+    void whenShown(Script &script, quint16 port, std::function<void()> act)
+    {
+        script.then(QStringLiteral("dialog shown"), [this] { return dialog && dialog->isVisible(); },
+                    [this, port, act] {
+                        choose(frmCommInterface::TypeNetwork);
+                        dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1"));
+                        dialog->txtRemotePort->setText(port ? QString::number(port) : QString());
+                        act();
+                    });
+    }
+    void connectOverNetwork(Script &script)
+    {
+        whenShown(script, sim->udpPort(), [this] {
+            dialog->txtPassCode->clear();
+            QTest::keyClicks(dialog->txtPassCode, QStringLiteral("123456"));
+            QTest::mouseClick(dialog->cmdConnect, Qt::LeftButton);
+        });
     }
     // Whether each datagram the panel received was an envelope it could open.
     QList<bool> encryptedProbes() const
     {
         QList<bool> out;
         for (const panelsim::TraceEntry &e : sim->trace()) {
-            if (e.direction != QLatin1String("in"))
-                continue;
             bool ok = false;
-            const bool envelope = panelsim::LinkEnvelope::hasEnvelopeLength(int(e.bytes.size()))
-                                  && !panelsim::LinkEnvelope::decrypt(e.bytes, kKey, &ok).isEmpty() && ok;
-            out << envelope;
+            if (e.direction == QLatin1String("in"))
+                out << (panelsim::LinkEnvelope::hasEnvelopeLength(int(e.bytes.size()))
+                        && !panelsim::LinkEnvelope::decrypt(e.bytes, kKey, &ok).isEmpty() && ok);
         }
         return out;
     }
@@ -77,14 +77,10 @@ class NetworkDialogSession : public NetworkDialogTest, public ::testing::WithPar
 TEST_P(NetworkDialogSession, ConnectsThroughTheDialogKeepsAliveAndSaysGoodbye)
 {
     const bool encrypted = GetParam();
-    settings->linkKey = encrypted ? kKey : QString();
-    settings->linkKeyMode = encrypted ? 2 : 1; // no probing of the other setting
-    sessionState().EncryptionEnabled = encrypted;
     sessionState().config.hbInterval = 2000; // every 200 ms here
-    startNetworkPanel(networkPanel(encrypted));
-    openSession();
+    startNetworkPanel(encrypted, encrypted ? 2 : 1);
     Script script;
-    connectOverNetwork(script, dialog, sim->udpPort());
+    connectOverNetwork(script);
     const std::int16_t result = display(script);
     ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
 
@@ -94,7 +90,6 @@ TEST_P(NetworkDialogSession, ConnectsThroughTheDialogKeepsAliveAndSaysGoodbye)
     const auto net = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport);
     ASSERT_TRUE(net);
     EXPECT_TRUE(net->Connected());
-    EXPECT_TRUE(settings->hostDataMode);
 
     const int admitted = sim->commandCount(QStringLiteral("Request Panel Status"));
     ASSERT_TRUE(waitFor([&] { return sim->commandCount(QStringLiteral("Request Panel Status")) >= admitted + 2; }, 5000));
@@ -105,8 +100,7 @@ TEST_P(NetworkDialogSession, ConnectsThroughTheDialogKeepsAliveAndSaysGoodbye)
     EXPECT_FALSE(net->Connected());
     EXPECT_TRUE(!net->CommControl() || net->CommControl()->state() == QAbstractSocket::UnconnectedState);
     EXPECT_TRUE(waitFor([&] { return sim->goodbyeReceived(); }, 2000));
-    for (const bool e : encryptedProbes())
-        EXPECT_EQ(e, encrypted);
+    EXPECT_EQ(encryptedProbes(), QList<bool>(encryptedProbes().size(), encrypted));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cipher, NetworkDialogSession, ::testing::Values(true, false),
@@ -114,15 +108,11 @@ INSTANTIATE_TEST_SUITE_P(Cipher, NetworkDialogSession, ::testing::Values(true, f
 
 TEST_F(NetworkDialogTest, AProbeThatKeepsTimingOutAlternatesTheCipherAndGivesUp)
 {
-    settings->linkKey = kKey;
-    settings->linkKeyMode = 0;
     settings->responseTimeout = QStringLiteral("2"); // 200 ms per probe here
-    sessionState().EncryptionEnabled = true;
     sessionState().config.numOfNaks = 3;
-    startNetworkPanel(networkPanel(true), {QStringLiteral("silence@null*0")});
-    openSession();
+    startNetworkPanel(true, 0, {QStringLiteral("silence@null*0")});
     Script script;
-    connectOverNetwork(script, dialog, sim->udpPort());
+    connectOverNetwork(script);
     script.then(QStringLiteral("attempt given up"), [this] { return !sessionState().queueWindow; }, [this] {
         if (dialog)
             dialog->hide();
@@ -134,33 +124,24 @@ TEST_F(NetworkDialogTest, AProbeThatKeepsTimingOutAlternatesTheCipherAndGivesUp)
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::NoCompleteAnswer);
     // 1 + RetryMax probes, each in the other cipher setting; the passcode never went out.
     EXPECT_EQ(encryptedProbes(), (QList<bool>{true, false, true, false}));
-    EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 4);
     EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 0);
 }
 
 TEST_F(NetworkDialogTest, PanelTestSendsFourProbesAndPasses)
 {
-    settings->linkKey = kKey;
-    settings->linkKeyMode = 2;
-    sessionState().EncryptionEnabled = true;
-    startNetworkPanel(networkPanel(true));
-    openSession();
+    startNetworkPanel(true, 2);
     Script script;
-    script.then(QStringLiteral("dialog shown"), [this] { return dialog && dialog->isVisible(); },
-                [this] {
-                    choose(frmCommInterface::TypeNetwork);
-                    dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1"));
-                    dialog->txtRemotePort->setText(QString::number(sim->udpPort()));
-                    QTest::mouseClick(dialog->cmdTestPanel, Qt::LeftButton);
-                });
+    whenShown(script, sim->udpPort(), [this] { QTest::mouseClick(dialog->cmdTestPanel, Qt::LeftButton); });
     script.then(QStringLiteral("test over"), [this] { return dialog && dialog->testPassed() && !dialog->busy(); },
                 [this] { dialog->hide(); });
     display(script);
     ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
     EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 4);
-    for (const panelsim::TraceEntry &e : sim->trace())
-        if (e.direction == QLatin1String("in"))
+    for (const panelsim::TraceEntry &e : sim->trace()) {
+        if (e.direction == QLatin1String("in")) {
             EXPECT_TRUE(e.decoded.contains(QStringLiteral("LOCAL_CONN"))) << e.decoded.toStdString();
+        }
+    }
 }
 
 TEST_F(NetworkDialogTest, NetworkTestEchoesTheAddressFourTimes)
@@ -176,22 +157,16 @@ TEST_F(NetworkDialogTest, NetworkTestEchoesTheAddressFourTimes)
             lines = dialog->txtPad->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     });
     Script script;
-    script.then(QStringLiteral("dialog shown"), [this] { return dialog && dialog->isVisible(); },
-                [this] {
-                    choose(frmCommInterface::TypeNetwork);
-                    dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1"));
-                    QTest::mouseClick(dialog->cmdTestNetwork, Qt::LeftButton);
-                });
+    whenShown(script, 0, [this] { QTest::mouseClick(dialog->cmdTestNetwork, Qt::LeftButton); });
     script.then(QStringLiteral("test over"),
                 [this, &lines] { return lines.size() >= 4 && dialog->cmdTestNetwork->text() == modGlobals::GetCatalogString(135); },
                 [this] { dialog->hide(); });
     display(script);
     ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
     const QString reply = modGlobals::GetCatalogString(1487);
-    const QString prefix = reply.left(reply.indexOf(QLatin1Char('%')));
     ASSERT_EQ(lines.size(), 4) << lines.join(QLatin1Char('|')).toStdString();
     for (const QString &line : lines)
-        EXPECT_TRUE(line.startsWith(prefix)) << line.toStdString();
+        EXPECT_TRUE(line.startsWith(reply.left(reply.indexOf(QLatin1Char('%'))))) << line.toStdString();
 }
 
 #endif // QUARVO_HAVE_SIM

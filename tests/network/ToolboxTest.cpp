@@ -6,12 +6,13 @@
 
 #include <QCheckBox>
 
+#include <tuple>
+
 #ifdef QUARVO_HAVE_SIM
 #include "ItemMap.h"
 #endif
 
 using namespace nettest;
-using testsupport::waitFor;
 
 #ifdef QUARVO_HAVE_SIM
 TEST_F(NetTest, TheItemMapAgreesWithThePanelsOwnLayout)
@@ -21,13 +22,10 @@ TEST_F(NetTest, TheItemMapAgreesWithThePanelsOwnLayout)
         QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
         modToolbox::GetItemMap(itemOf, startOf, blockLen, blockCount);
         const panelsim::ItemMap reference(type);
-        ASSERT_EQ(itemOf.size(), 213);
         ASSERT_EQ(blockLen.size(), 213) << type;
         for (int e = 0; e < 213; ++e) {
             const panelsim::ItemBlock &b = reference.blocks().at(e);
-            ASSERT_EQ(itemOf[e], b.item) << type << " " << e;
-            ASSERT_EQ(startOf[e], b.start) << type << " " << e;
-            ASSERT_EQ(blockLen[e], b.length) << type << " " << e;
+            ASSERT_EQ((std::tuple<int, int, int>(itemOf[e], startOf[e], blockLen[e])), std::tuple(b.item, b.start, b.length)) << type << " " << e;
         }
         for (int i = 0; i < 19; ++i)
             EXPECT_EQ(blockCount[i], reference.blockCountOf(i)) << i;
@@ -35,14 +33,10 @@ TEST_F(NetTest, TheItemMapAgreesWithThePanelsOwnLayout)
 }
 #endif
 
-TEST_F(NetTest, AnUnknownPanelTypeHasNoBlockLengthsAndBlockTransfersFail)
+// An unknown panel type has no block lengths: a block transfer fails instead of reading past them.
+TEST_F(NetTest, AnUnknownPanelTypeFailsBlockTransfers)
 {
     settings->panelType = 7;
-    QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
-    modToolbox::GetItemMap(itemOf, startOf, blockLen, blockCount);
-    EXPECT_EQ(itemOf.size(), 213);
-    EXPECT_TRUE(blockLen.isEmpty());
-    EXPECT_EQ(blockCount.size(), 19);
     startSession(false, true, 0);
     net->setConnected(true);
     EXPECT_EQ(modToolbox::PanelSend(-1, &owner), ErrorCode::SubscriptOutOfRange);
@@ -77,91 +71,79 @@ TEST_F(NetTest, InsertResponseStoresTheDataBytesOfAWellFormedBlockOnly)
     EXPECT_TRUE(pif->items.empty());
 }
 
-TEST_F(NetTest, KeepAliveCountsAreReportedOnceAndZeroWarnsNothing)
+TEST_F(NetTest, KeepAliveAnswersThroughTheQueueReportANewCountOnceAndZeroWarnsNothing)
 {
     startSession(false, true, 0);
+    net->setConnected(true);
     QList<std::int16_t> warnings;
     queueLinks().eventWarning = [&](std::int16_t level) -> std::int16_t {
         warnings << level;
         return 0;
     };
+    // The queue hands the answers of its own "Keep Alive" messages to ProcessKeepAlive.
+    auto keepAlive = [&](const QByteArray &answer) {
+        QString guid;
+        auto msg = messageRecord(QStringLiteral("Keep Alive"), guid);
+        msg->setOwnerName(QStringLiteral("frmMsgQueue"));
+        msg->setData(answer);
+        sessionState().queueWindow->ResponseReceived(*msg);
+        msgrecord::Discard(guid);
+        waitFor([] { return false; }, 30);
+        ASSERT_TRUE(sessionState().queueWindow); // no answer ends the session
+        EXPECT_EQ(sessionState().LastErrorNumber, 0);
+    };
     QByteArray answer = answerFrame(20, QByteArray(13, '\0')); // 17 bytes
     answer[14] = 0x02;
     answer[15] = 0x01;
-    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer), 0);
-    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer), 0);
-    waitFor([&] { return !warnings.isEmpty(); }, 500);
-    waitFor([] { return false; }, 30);
+    keepAlive(bytes({0x00, 0x03})); // short: no counter in it
+    keepAlive(answer);
+    keepAlive(answer);
     EXPECT_EQ(warnings, QList<std::int16_t>{258});
-
-    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer.left(15)), 0); // no counter: ignored
+    keepAlive(answer.left(15)); // no counter: ignored
     EXPECT_EQ(modToolbox::LastPanelEventCount(), 258);
 
-    answer[14] = 0;
-    answer[15] = 0;
-    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer), 0);
+    answer[14] = answer[15] = 0;
+    keepAlive(answer);
     EXPECT_EQ(modToolbox::LastPanelEventCount(), 0);
-    waitFor([] { return false; }, 30);
     EXPECT_EQ(warnings.size(), 1);
 
     // The operator chose to ignore further warnings: nothing changes.
     sessionState().queueWindow->IgnoreFurtherWarnings = true;
     answer[14] = 5;
-    EXPECT_EQ(modToolbox::ProcessKeepAlive(answer), 0);
+    keepAlive(answer);
     EXPECT_EQ(modToolbox::LastPanelEventCount(), 0);
-}
-
-TEST_F(NetTest, AShortKeepAliveAnswerThroughTheQueueDoesNotEndTheSession)
-{
-    startSession(false, true, 0);
-    net->setConnected(true);
-    // The queue hands its own "Keep Alive" answers to ProcessKeepAlive.
-    QString guid;
-    ASSERT_EQ(modGlobals::GetGUID(guid), 0);
-    clsMessage msg;
-    msg.Create(guid);
-    msg.setName(QStringLiteral("Keep Alive"));
-    msg.setOwnerName(QStringLiteral("frmMsgQueue"));
-    msg.setData(bytes({0x00, 0x03}));
-    sessionState().queueWindow->ResponseReceived(msg);
-    msgrecord::Discard(guid);
-    EXPECT_EQ(sessionState().LastErrorNumber, 0);
-    EXPECT_TRUE(sessionState().queueWindow);
 }
 
 TEST_F(NetTest, GoodbyeReportsTheSessionResultAndClosesTheLink)
 {
-    struct Case
+    const struct
     {
         bool unattended;
         std::int16_t priority;
         bool abortPending;
         const char *text; // nullptr: no event
-    };
-    const Case cases[] = {
+    } cases[] = {
         {true, 0, false, "SUCCESS"},     {true, 5, false, "FAILURE"},   {true, 10, false, "ABORTED"},
         {true, 7, false, "UNKNOWN"},     {false, 5, false, "USERDISCONNECTING"}, {false, 0, true, nullptr},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "abort");
         callback->events.clear();
         sessionState().UnattendedFlag = c.unattended;
         startSession(false, true, 0);
         net->setConnected(true);
         net->setAbortPending(c.abortPending);
         QString guid;
-        ASSERT_EQ(modGlobals::GetGUID(guid), 0);
-        clsMessage msg;
-        msg.Create(guid);
-        msg.setName(QStringLiteral("Panel Goodbye"));
-        msg.setPriority(c.priority);
-        EXPECT_EQ(modToolbox::ProcessPanelGoodbye(msg), 0);
+        auto msg = messageRecord(QStringLiteral("Panel Goodbye"), guid);
+        msg->setPriority(c.priority);
+        EXPECT_EQ(modToolbox::ProcessPanelGoodbye(*msg), 0);
         msgrecord::Discard(guid);
         EXPECT_FALSE(net->Connected());
         const auto ended = callback->withCode(3);
         if (c.text) {
-            ASSERT_EQ(ended.size(), 1u) << c.text;
+            ASSERT_EQ(ended.size(), 1u);
             EXPECT_EQ(ended[0].data.toString(), QString::fromLatin1(c.text));
-            EXPECT_FALSE(sessionState().queueWindow) << c.text;
+            EXPECT_FALSE(sessionState().queueWindow);
         } else {
             EXPECT_TRUE(ended.empty());
             EXPECT_TRUE(sessionState().queueWindow); // the abort's own path ends the session
@@ -187,11 +169,8 @@ TEST_F(NetTest, InACallbackSessionTheGoodbyeAnswersThePanelsCall)
         return ErrorCode::NoRing;
     });
     QString guid;
-    ASSERT_EQ(modGlobals::GetGUID(guid), 0);
-    clsMessage msg;
-    msg.Create(guid);
-    msg.setName(QStringLiteral("Panel Goodbye"));
-    EXPECT_EQ(modToolbox::ProcessPanelGoodbye(msg), ErrorCode::NoRing);
+    auto msg = messageRecord(QStringLiteral("Panel Goodbye"), guid);
+    EXPECT_EQ(modToolbox::ProcessPanelGoodbye(*msg), ErrorCode::NoRing);
     msgrecord::Discard(guid);
     modToolbox::setAutoAnswerCall({});
     sessionState().connectionDialog = nullptr;
@@ -202,13 +181,10 @@ TEST_F(NetTest, InACallbackSessionTheGoodbyeAnswersThePanelsCall)
 
 TEST_F(NetTest, TheEventWordTicksTheBoxesOfItsHighByte)
 {
+    QCheckBox owned[8];
     QList<QCheckBox *> boxes;
-    std::vector<std::unique_ptr<QCheckBox>> owned;
-    for (int i = 0; i < 8; ++i) {
-        owned.push_back(std::make_unique<QCheckBox>());
-        owned.back()->setChecked(true);
-        boxes << owned.back().get();
-    }
+    for (QCheckBox &box : owned)
+        boxes << &box, box.setChecked(true);
     modToolbox::UpdatePanelEventForm(boxes, 0x81FF);
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(boxes[i]->isChecked(), i == 7 || i == 0) << i;

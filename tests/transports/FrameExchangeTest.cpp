@@ -6,7 +6,6 @@
 
 #include "PtyPort.h"
 #include "core/ErrorCodes.h"
-#include "link/modExecFunctions.h"
 #include "link/modModem.h"
 
 #include <QElapsedTimer>
@@ -47,24 +46,6 @@ protected:
             directLine(idlePollMs);
     }
 
-    // Queues the passcode and takes the command it registered.
-    std::shared_ptr<clsPanelMsg> queuePasscode()
-    {
-        const QStringList before = sessionState().guidRegistry->keys();
-        EXPECT_EQ(modExecFunctions::SMPasscode(QStringLiteral("123456"), owner.get(), 0, false), 0);
-        return newCommand(before);
-    }
-
-    std::shared_ptr<clsPanelMsg> newCommand(const QStringList &before)
-    {
-        for (const QString &key : sessionState().guidRegistry->keys())
-            if (!before.contains(key))
-                if (auto cmd = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)))
-                    return cmd;
-        ADD_FAILURE() << "no command was registered";
-        return nullptr;
-    }
-
     // Lets the queue send until the owner has `count` answers or the session failed.
     bool settle(int count, int timeoutMs = 20000)
     {
@@ -75,24 +56,20 @@ protected:
     std::uint8_t answerAddress() const { return remote() ? 0x00 : 0x64; }
     std::uint8_t answerTarget() const { return remote() ? 0x7F : 0xFF; }
 
-    static unsigned sum(const QByteArray &frame)
-    {
-        unsigned s = 0;
-        for (const char b : frame)
-            s += static_cast<std::uint8_t>(b);
-        return s & 0xFF;
-    }
 };
 
-TEST_P(FrameExchangeTest, PasscodeAnswerReachesTheOwner)
+using testsupport::byteSum;
+
+// Seven bytes of garbage come before the panel's answer: they are skipped, nothing is resent.
+TEST_P(FrameExchangeTest, PasscodeAnswerAfterGarbageReachesTheOwner)
 {
+    faults << QStringLiteral("garbage=7@passcode");
     openLine();
     const auto cmd = queuePasscode();
     ASSERT_TRUE(settle(1));
     ASSERT_EQ(owner->answers.size(), 1);
     const QByteArray answer = owner->answers.first();
     EXPECT_EQ(answer, bytes({answerAddress(), 0x03, 0x14, 0x20, (answerTarget() - answerAddress() - 0x03 - 0x14 - 0x20) & 0xFF}));
-    EXPECT_EQ(sum(answer), answerTarget());
     EXPECT_EQ(cmd->RetryCount, 0);
     EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 1);
     EXPECT_EQ(sessionState().LastErrorNumber, 0);
@@ -100,11 +77,7 @@ TEST_P(FrameExchangeTest, PasscodeAnswerReachesTheOwner)
     EXPECT_FALSE(queue->CurrentMessage());
     ASSERT_TRUE(queue->LastSentMessage());
     EXPECT_EQ(queue->LastSentMessage()->Name(), QStringLiteral("Passcode Verification"));
-
-    const QString log = sessionLogText();
-    EXPECT_TRUE(log.contains(modGlobals::GetCatalogString(329))); // command 20: execution command
-    EXPECT_TRUE(log.contains(modGlobals::GetCatalogString(330)));
-    EXPECT_TRUE(immediateText().contains(QStringLiteral("Send: [")));
+    EXPECT_TRUE(sessionLogText().contains(modGlobals::GetCatalogString(329))); // command 20: execution command
     EXPECT_TRUE(immediateText().contains(QStringLiteral("Receive: [")));
 }
 
@@ -122,7 +95,6 @@ TEST_P(FrameExchangeTest, NakPausesAndResends)
     EXPECT_EQ(cmd->RetryCount, 2);
     EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 3);
     EXPECT_TRUE(immediateText().contains(QStringLiteral("NAK!")));
-    EXPECT_TRUE(immediateText().contains(QStringLiteral("Retry 2")));
     EXPECT_TRUE(sessionLogText().contains(QStringLiteral("No valid answer. Retry 2.")));
 }
 
@@ -130,7 +102,7 @@ TEST_P(FrameExchangeTest, RetriesExhaustedEndTheSession)
 {
     faults << QStringLiteral("nak@passcode*0") << QStringLiteral("nak@status*0");
     openLine();
-    const auto cmd = queuePasscode();
+    queuePasscode();
     ASSERT_TRUE(settle(1));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::PasscodeFailed);
     EXPECT_TRUE(owner->answers.isEmpty());
@@ -146,19 +118,6 @@ TEST_P(FrameExchangeTest, OtherCommandsExhaustWithTheRetryError)
     EXPECT_EQ(modExecFunctions::SMReqPanelStatus(owner.get(), 0, false), 0);
     ASSERT_TRUE(settle(1));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
-    EXPECT_TRUE(owner->answers.isEmpty());
-}
-
-TEST_P(FrameExchangeTest, GarbageBeforeTheAddressIsSkipped)
-{
-    faults << QStringLiteral("garbage=7@passcode");
-    openLine();
-    const auto cmd = queuePasscode();
-    ASSERT_TRUE(settle(1));
-    ASSERT_EQ(owner->answers.size(), 1);
-    EXPECT_EQ(owner->answers.first().size(), 5);
-    EXPECT_EQ(static_cast<std::uint8_t>(owner->answers.first().at(0)), answerAddress());
-    EXPECT_EQ(cmd->RetryCount, 0);
 }
 
 TEST_P(FrameExchangeTest, BadChecksumIsDroppedAndTheWaitGoesOn)
@@ -173,7 +132,7 @@ TEST_P(FrameExchangeTest, BadChecksumIsDroppedAndTheWaitGoesOn)
     // The bad frame is dropped; the wait goes on for about a second before the command is resent.
     EXPECT_GE(clock.elapsed(), Timing::scaled(1000) * 8 / 10);
     ASSERT_EQ(owner->answers.size(), 1);
-    EXPECT_EQ(sum(owner->answers.first()), answerTarget());
+    EXPECT_EQ(byteSum(owner->answers.first()), answerTarget());
     EXPECT_EQ(cmd->RetryCount, 1);
     EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 2);
 }
@@ -220,15 +179,7 @@ TEST_F(SerialTest, CallbackRequestIsHonouredOncePerSession)
 {
     faults << QStringLiteral("callback@passcode*2");
     dialUp();
-    ASSERT_FALSE(sessionState().CallbackSession);
-
-    QStringList before = sessionState().guidRegistry->keys();
-    ASSERT_EQ(modExecFunctions::SMPasscode(QStringLiteral("123456"), owner.get(), 0, false), 0);
-    std::shared_ptr<clsPanelMsg> first;
-    for (const QString &key : sessionState().guidRegistry->keys())
-        if (!before.contains(key))
-            if (auto cmd = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)))
-                first = cmd;
+    const auto first = queuePasscode();
     ASSERT_TRUE(first);
     ASSERT_TRUE(testsupport::waitFor([&] { return owner->answers.size() >= 1; }, 10000));
     EXPECT_TRUE(first->CallBackFlag);
@@ -239,13 +190,7 @@ TEST_F(SerialTest, CallbackRequestIsHonouredOncePerSession)
     EXPECT_EQ(sessionState().LastErrorNumber, 0);
 
     // The second request while the flag is set is an ordinary answer.
-    before = sessionState().guidRegistry->keys();
-    ASSERT_EQ(modExecFunctions::SMPasscode(QStringLiteral("123456"), owner.get(), 0, false), 0);
-    std::shared_ptr<clsPanelMsg> second;
-    for (const QString &key : sessionState().guidRegistry->keys())
-        if (!before.contains(key))
-            if (auto cmd = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)))
-                second = cmd;
+    const auto second = queuePasscode();
     ASSERT_TRUE(second);
     ASSERT_TRUE(testsupport::waitFor([&] { return owner->answers.size() >= 2; }, 10000));
     EXPECT_FALSE(second->CallBackFlag);
@@ -261,8 +206,7 @@ protected:
         SerialTest::SetUp();
         QString why;
         ASSERT_TRUE(pty.open(QString(), &why)) << why.toStdString();
-        modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"),
-                                    QStringLiteral("Port%1").arg(kPortNumber), pty.devicePath());
+        pointPortAt(pty.devicePath());
         createModem(true);
         modem->setConnected(true);
         ASSERT_EQ(modem->PortPrep(nullptr, true), 0);
@@ -304,11 +248,7 @@ TEST_F(MalformedAnswerTest, LongestFrameAfterNoise)
     QByteArray longest = bytes({0x00, 0xFF, 0x0F});
     for (int i = 0; i < 253; ++i)
         longest.append(static_cast<char>(i));
-    unsigned s = 0;
-    for (const char b : longest)
-        s += static_cast<std::uint8_t>(b);
-    longest.append(static_cast<char>((0x7F - s) & 0xFF));
-    ASSERT_EQ(longest.size(), 257);
+    longest.append(static_cast<char>((0x7F - byteSum(longest)) & 0xFF));
 
     QByteArray frame;
     EXPECT_EQ(receiveAfter(bytes({0x55, 0xAA, 0x13}) + longest, frame), 0);

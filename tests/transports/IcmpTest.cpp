@@ -50,11 +50,8 @@ public:
     int answers = 1;
     std::uint32_t status = IcmpStatus::Success;
     int sends = 0;
-    QString lastAddress;
     QByteArray lastData;
-    int lastTtl = -1;
-    int lastTos = -1;
-    int lastTimeoutMs = -1;
+    int lastTtl = -1, lastTos = -1, lastTimeoutMs = -1;
     bool opened = false;
 
     bool open() override { return opened = canOpen; }
@@ -64,7 +61,6 @@ public:
                  IcmpEchoReply &reply) override
     {
         ++sends;
-        lastAddress = address;
         lastData = data;
         lastTtl = ttl;
         lastTos = tos;
@@ -125,105 +121,80 @@ TEST_F(IcmpTest, RequestCarriesTheTestDataAndOptions)
     ScriptedEcho echo;
     QString host = QStringLiteral("127.0.0.1");
     QString status;
-    EXPECT_EQ(PingHost(host, 255, 10, status, echo), 0);
-    EXPECT_EQ(echo.lastData.size(), 64);
+    EXPECT_EQ(PingHost(host, 255, 32, status, echo), 0);
     EXPECT_EQ(echo.lastData, QByteArray("abcdefghijklmnopqrstuvwabcdefghijklmnopqrstuvwabcdefghijklmnopqr"));
     EXPECT_EQ(echo.lastTtl, 255);
     EXPECT_EQ(echo.lastTos, 8);
-    EXPECT_EQ(echo.lastTimeoutMs, 10000);
+    EXPECT_EQ(echo.lastTimeoutMs, 32000); // the longest that fits in 16-bit milliseconds
     EXPECT_EQ(status, modGlobals::ReplaceVariable(GetCatalogString(1487), QStringLiteral("RTT"), QStringLiteral("3")));
     EXPECT_FALSE(echo.opened); // closed again
 }
 
-TEST_F(IcmpTest, UnresolvableNamesAreReportedWithoutAnEcho)
+// Every outcome but a reply: error answers with their texts (none for a status outside the
+// table), silence, no socket, a timeout beyond 16-bit milliseconds (an overflow, never sent), and
+// names that do not resolve (no echo, the host left as given).
+TEST_F(IcmpTest, OutcomesOtherThanAReplyHaveTheirOwnResultAndText)
 {
-    ScriptedEcho echo;
-    QString status;
-    for (QString host : {QStringLiteral("no-such-panel.invalid"), QString(70, QLatin1Char('a'))}) {
-        const QString given = host;
-        EXPECT_EQ(PingHost(host, 255, 10, status, echo), 1);
-        EXPECT_EQ(status, GetCatalogString(1486));
-        EXPECT_EQ(host, given);
-    }
-    EXPECT_EQ(echo.sends, 0);
-}
-
-TEST_F(IcmpTest, ErrorAnswersMapToTheirTexts)
-{
+    const QString local = QStringLiteral("127.0.0.1");
     const struct
     {
+        QString host;
         std::uint32_t status;
-        int text;
-    } cases[] = {{IcmpStatus::DestNetUnreachable, 1461}, {IcmpStatus::DestHostUnreachable, 1462},
-                 {IcmpStatus::DestPortUnreachable, 1464}, {IcmpStatus::TtlExpiredTransit, 1472},
-                 {IcmpStatus::BadDestination, 1477}, {IcmpStatus::GeneralFailure, 1482}};
+        int answers;
+        bool canOpen;
+        int timeoutS;
+        int rc;
+        int text; // 0: no text
+        int sends;
+    } cases[] = {
+        {local, IcmpStatus::Success, 1, true, 33, 1, 0, 0}, // 33 000 ms do not fit: an overflow, reported
+        {local, IcmpStatus::DestNetUnreachable, 1, true, 10, 1, 1461, 1},
+        {local, IcmpStatus::DestHostUnreachable, 1, true, 10, 1, 1462, 1},
+        {local, IcmpStatus::DestPortUnreachable, 1, true, 10, 1, 1464, 1},
+        {local, IcmpStatus::TtlExpiredTransit, 1, true, 10, 1, 1472, 1},
+        {local, IcmpStatus::BadDestination, 1, true, 10, 1, 1477, 1},
+        {local, IcmpStatus::GeneralFailure, 1, true, 10, 1, 1482, 1},
+        {local, 12345, 1, true, 10, 1, 0, 1},
+        {local, IcmpStatus::Success, 0, true, 10, 0, 1489, 1},  // silence
+        {local, IcmpStatus::Success, 1, false, 10, 1, 1482, 0}, // no socket
+        {QStringLiteral("no-such-panel.invalid"), IcmpStatus::Success, 1, true, 10, 1, 1486, 0},
+        {QString(70, QLatin1Char('a')), IcmpStatus::Success, 1, true, 10, 1, 1486, 0},
+    };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.status);
+        SCOPED_TRACE(testing::Message() << c.host.left(30).toStdString() << " " << c.status << " answers " << c.answers
+                                        << " timeout " << c.timeoutS);
         ScriptedEcho echo;
         echo.status = c.status;
-        QString host = QStringLiteral("127.0.0.1");
-        QString status;
-        EXPECT_EQ(PingHost(host, 255, 10, status, echo), 1);
-        EXPECT_EQ(status, GetCatalogString(c.text));
-        EXPECT_FALSE(status.isEmpty());
+        echo.answers = c.answers;
+        echo.canOpen = c.canOpen;
+        QString host = c.host;
+        QString status = QStringLiteral("stale");
+        EXPECT_EQ(PingHost(host, 255, c.timeoutS, status, echo), c.rc);
+        EXPECT_EQ(host, c.host);
+        EXPECT_EQ(status, c.text ? GetCatalogString(c.text) : QString());
+        EXPECT_EQ(echo.sends, c.sends);
+        if (c.timeoutS == 33)
+            EXPECT_TRUE(testsupport::readFile(Paths::logFile(QStringLiteral("Comm.err"))).contains("PingHost()"));
     }
-
-    // A status outside the table has no text.
-    ScriptedEcho odd;
-    odd.status = 12345;
-    QString host = QStringLiteral("127.0.0.1");
-    QString status = QStringLiteral("stale");
-    EXPECT_EQ(PingHost(host, 255, 10, status, odd), 1);
-    EXPECT_TRUE(status.isEmpty());
-}
-
-TEST_F(IcmpTest, SilenceAndMissingSocketHaveTheirOwnOutcome)
-{
-    ScriptedEcho silent;
-    silent.answers = 0;
-    QString host = QStringLiteral("127.0.0.1");
-    QString status;
-    EXPECT_EQ(PingHost(host, 255, 10, status, silent), 0);
-    EXPECT_EQ(status, GetCatalogString(1489));
-
-    ScriptedEcho forbidden;
-    forbidden.canOpen = false;
-    EXPECT_EQ(PingHost(host, 255, 10, status, forbidden), 1);
-    EXPECT_EQ(status, GetCatalogString(1482));
-    EXPECT_EQ(forbidden.sends, 0);
-}
-
-TEST_F(IcmpTest, TimeoutBeyondSixteenBitMillisecondsIsAnOverflow)
-{
-    ScriptedEcho echo;
-    QString host = QStringLiteral("127.0.0.1");
-    QString status;
-    EXPECT_EQ(PingHost(host, 255, 32, status, echo), 0);
-    EXPECT_EQ(echo.lastTimeoutMs, 32000);
-    EXPECT_EQ(PingHost(host, 255, 33, status, echo), 1);
-    EXPECT_TRUE(status.isEmpty());
-    EXPECT_EQ(echo.sends, 1);
-    const QString err = QString::fromLocal8Bit(testsupport::readFile(Paths::logFile(QStringLiteral("Comm.err"))));
-    EXPECT_TRUE(err.contains(QStringLiteral("PingHost()"))) << err.toStdString();
 }
 
 TEST(IcmpStatusMapping, IcmpErrorsAndSendErrors)
 {
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_DEST_UNREACH, ICMP_NET_UNREACH), 11002u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_DEST_UNREACH, ICMP_HOST_UNREACH), 11003u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_DEST_UNREACH, ICMP_PROT_UNREACH), 11004u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_DEST_UNREACH, ICMP_PORT_UNREACH), 11005u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_DEST_UNREACH, ICMP_FRAG_NEEDED), 11009u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_DEST_UNREACH, ICMP_HOST_ANO), 11003u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_TIME_EXCEEDED, ICMP_EXC_TTL), 11013u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_TIME_EXCEEDED, ICMP_EXC_FRAGTIME), 11014u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_PARAMETERPROB, 0), 11015u);
-    EXPECT_EQ(IcmpStatus::fromIcmpError(ICMP_SOURCE_QUENCH, 0), 11016u);
-    EXPECT_EQ(IcmpStatus::fromErrno(ENETUNREACH), 11002u);
-    EXPECT_EQ(IcmpStatus::fromErrno(EHOSTUNREACH), 11003u);
-    EXPECT_EQ(IcmpStatus::fromErrno(EMSGSIZE), 11009u);
-    EXPECT_EQ(IcmpStatus::fromErrno(EIO), 11050u);
-
+    const struct
+    {
+        int type, code;
+        std::uint32_t status;
+    } icmp[] = {{ICMP_DEST_UNREACH, ICMP_NET_UNREACH, 11002},  {ICMP_DEST_UNREACH, ICMP_HOST_UNREACH, 11003},
+                {ICMP_DEST_UNREACH, ICMP_PROT_UNREACH, 11004}, {ICMP_DEST_UNREACH, ICMP_PORT_UNREACH, 11005},
+                {ICMP_DEST_UNREACH, ICMP_FRAG_NEEDED, 11009},  {ICMP_DEST_UNREACH, ICMP_HOST_ANO, 11003},
+                {ICMP_TIME_EXCEEDED, ICMP_EXC_TTL, 11013},     {ICMP_TIME_EXCEEDED, ICMP_EXC_FRAGTIME, 11014},
+                {ICMP_PARAMETERPROB, 0, 11015},                {ICMP_SOURCE_QUENCH, 0, 11016}};
+    for (const auto &c : icmp)
+        EXPECT_EQ(IcmpStatus::fromIcmpError(c.type, c.code), c.status) << c.type << "/" << c.code;
+    const std::pair<int, std::uint32_t> sendErrors[] = {
+        {ENETUNREACH, 11002}, {EHOSTUNREACH, 11003}, {EMSGSIZE, 11009}, {EIO, 11050}};
+    for (const auto &[error, status] : sendErrors)
+        EXPECT_EQ(IcmpStatus::fromErrno(error), status) << error;
     // Arguments the echo cannot send are answered without touching the network.
     IcmpEcho echo;
     if (!echo.open())

@@ -6,14 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QByteArray>
-#include <QSerialPort>
-#include <QSet>
-#include <QString>
 #include <QStringList>
-#include <QWidget>
 
 #include <memory>
 
@@ -21,6 +15,7 @@
 #include "component/Configuration.h"
 #include "component/modRegistry.h"
 #include "core/GuidRegistry.h"
+#include "link/modExecFunctions.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/clsSessionLog.h"
@@ -30,6 +25,7 @@
 #include "platform/Timing.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
+#include "support/Bytes.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
 #include "transports/clsModem.h"
@@ -53,13 +49,7 @@ public:
     QStringList names;
 };
 
-inline QByteArray bytes(std::initializer_list<int> list)
-{
-    QByteArray out;
-    for (int b : list)
-        out.append(static_cast<char>(b));
-    return out;
-}
+using testsupport::bytes;
 
 class SerialTest : public ::testing::Test
 {
@@ -101,7 +91,14 @@ protected:
         qunsetenv("QUARVO_TIME_SCALE");
     }
 
-    // Starts the simulator and points port kPortNumber at its pty.
+    // Points port kPortNumber at `device`.
+    static void pointPortAt(const QString &device)
+    {
+        modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"),
+                                    QStringLiteral("Port%1").arg(kPortNumber), device);
+    }
+
+    // Starts the simulator (with `faults`) and points port kPortNumber at its pty.
     void startPanel(panelsim::PanelConfig config)
     {
         sim = std::make_unique<panelsim::PanelSimulator>(config);
@@ -109,8 +106,7 @@ protected:
             ASSERT_TRUE(sim->addFault(fault)) << fault.toStdString();
         QString why;
         ASSERT_TRUE(sim->start(&why)) << why.toStdString();
-        modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"),
-                                    QStringLiteral("Port%1").arg(kPortNumber), sim->devicePath());
+        pointPortAt(sim->devicePath());
     }
 
     // Creates the modem transport as the workflow does and makes it the session's transport.
@@ -127,15 +123,22 @@ protected:
         sessionState().currentTransport = modem;
     }
 
-    // A modem link up to CONNECT.
-    void dialUp(const panelsim::PanelConfig &base = {})
+    // A simulated modem with its port prepared, and initialised when `init`.
+    void modemLine(bool init = true, panelsim::PanelConfig config = {})
     {
-        panelsim::PanelConfig config = base;
         config.mode = panelsim::LinkMode::Modem;
-        startPanel(config);
+        ASSERT_NO_FATAL_FAILURE(startPanel(config));
         createModem(true);
         ASSERT_EQ(modem->PortPrep(nullptr, true), 0);
-        ASSERT_EQ(modem->ControlInitialize(nullptr, true), 0);
+        if (init) {
+            ASSERT_EQ(modem->ControlInitialize(nullptr, true), 0);
+        }
+    }
+
+    // A modem link up to CONNECT.
+    void dialUp()
+    {
+        ASSERT_NO_FATAL_FAILURE(modemLine());
         ASSERT_EQ(modem->Connect(nullptr, true), 0);
         ASSERT_TRUE(modem->Connected());
     }
@@ -150,6 +153,19 @@ protected:
         createModem(false);
         ASSERT_EQ(modem->PortPrep(nullptr, true), 0);
         modem->setConnected(true);
+    }
+
+    // Queues the passcode and returns the command it registered.
+    std::shared_ptr<clsPanelMsg> queuePasscode()
+    {
+        const QStringList before = sessionState().guidRegistry->keys();
+        EXPECT_EQ(modExecFunctions::SMPasscode(QStringLiteral("123456"), owner.get(), 0, false), 0);
+        for (const QString &key : sessionState().guidRegistry->keys())
+            if (auto cmd = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key)))
+                if (!before.contains(key))
+                    return cmd;
+        ADD_FAILURE() << "no command was registered";
+        return nullptr;
     }
 
     QString sessionLogText() const
