@@ -1,7 +1,6 @@
 // The item map, the block store, the keep-alive counter, the goodbye and the event check boxes.
 #include "NetFixture.h"
 
-#include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
 
 #include <QCheckBox>
@@ -154,29 +153,6 @@ TEST_F(NetTest, GoodbyeReportsTheSessionResultAndClosesTheLink)
         net.reset();
         modGlobals::InitApplicationVariables();
     }
-}
-
-TEST_F(NetTest, InACallbackSessionTheGoodbyeAnswersThePanelsCall)
-{
-    startSession(false, true, 0);
-    net->setConnected(true);
-    net->setCallbackSet(true);
-    frmCommInterface dialog;
-    sessionState().connectionDialog = &dialog;
-    int answered = 0;
-    modToolbox::setAutoAnswerCall([&] {
-        ++answered;
-        return ErrorCode::NoRing;
-    });
-    QString guid;
-    auto msg = messageRecord(QStringLiteral("Panel Goodbye"), guid);
-    EXPECT_EQ(modToolbox::ProcessPanelGoodbye(*msg), ErrorCode::NoRing);
-    msgrecord::Discard(guid);
-    modToolbox::setAutoAnswerCall({});
-    sessionState().connectionDialog = nullptr;
-    EXPECT_EQ(answered, 1);
-    EXPECT_TRUE(callback->withCode(3).empty());
-    EXPECT_FALSE(net->Connected());
 }
 
 TEST_F(NetTest, TheEventWordTicksTheBoxesOfItsHighByte)
