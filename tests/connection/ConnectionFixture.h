@@ -6,19 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTimer>
 #include <QtTest/QTest>
-
-#include <functional>
-#include <memory>
-#include <vector>
+#include <QtWidgets>
 
 #include "PanelSimulator.h"
 #include "component/Configuration.h"

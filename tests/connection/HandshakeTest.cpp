@@ -44,30 +44,21 @@ TEST_F(ConnectionTest, DirectLineAndModemConnectAndReportLockEventAndRevision)
     }
 }
 
-namespace {
-
-// Runs CommStartup while `act` drives the dialog it shows.
-void commStartup(clsCommunication &comm, std::function<void()> act, int timeoutMs)
-{
-    Script script;
-    script.then(QStringLiteral("dialog shown"),
-                [] { return sessionState().connectionDialog && sessionState().connectionDialog->isVisible(); }, act);
-    script.emergency = [] {
-        if (frmCommInterface *d = sessionState().connectionDialog)
-            d->hide();
-    };
-    script.start(timeoutMs);
-    EXPECT_EQ(comm.CommStartup(), 0);
-    EXPECT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
-}
-
-} // namespace
-
 TEST_F(ConnectionTest, CommStartupAnnouncesTheLinkAndCommShutdownSaysGoodbye)
 {
     startPanel(panel(panelsim::LinkMode::Modem));
     clsCommunication comm;
-    commStartup(comm, [] { QTest::mouseClick(sessionState().connectionDialog->cmdConnect, Qt::LeftButton); }, 60000);
+    Script script;
+    script.then(QStringLiteral("dialog shown"),
+                [] { return sessionState().connectionDialog && sessionState().connectionDialog->isVisible(); },
+                [] { QTest::mouseClick(sessionState().connectionDialog->cmdConnect, Qt::LeftButton); });
+    script.emergency = [] {
+        if (frmCommInterface *d = sessionState().connectionDialog)
+            d->hide();
+    };
+    script.start(60000);
+    EXPECT_EQ(comm.CommStartup(), 0);
+    ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
     // The handshake announces the link, and CommStartup does again once the dialog returned 1.
     EXPECT_EQ(hostEvents(), (QStringList{QStringLiteral("5:SET_DATALOCK=1"), QStringLiteral("2"), QStringLiteral("5:GET_REV=1.307"),
                                          QStringLiteral("2"), QStringLiteral("5:GET_REV=1.307")}));
@@ -81,18 +72,6 @@ TEST_F(ConnectionTest, CommStartupAnnouncesTheLinkAndCommShutdownSaysGoodbye)
     EXPECT_TRUE(state.currentTransport->AbortPending());
     EXPECT_TRUE(testsupport::waitFor([this] { return sim->goodbyeReceived(); }, 5000));
     EXPECT_FALSE(sim->resetRequested());
-}
-
-TEST_F(ConnectionTest, CommStartupCancelledUnloadsTheQueue)
-{
-    clsCommunication comm;
-    commStartup(comm, [] {
-        sessionState().currentTransport.reset(); // whatever the dialog keeps listening on
-        QTest::keyClick(sessionState().connectionDialog, Qt::Key_Escape);
-    }, 10000);
-    EXPECT_EQ(hostEvents(), QStringList{QStringLiteral("3:UNKNOWN")});
-    EXPECT_TRUE(testsupport::waitFor([] { return !sessionState().queueWindow; }, 2000));
-    EXPECT_FALSE(sessionState().connectionDialog);
 }
 
 TEST_F(ConnectionTest, RefusalsEndTheAttemptBeforeAnythingMoreIsSent)

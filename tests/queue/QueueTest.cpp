@@ -129,7 +129,7 @@ protected:
     {
         queue = q;
         ASSERT_TRUE(queue && !queue->queueFailed());
-        heads = {queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
+        heads += {queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
         queue->queueServer()->TimeoutTimer()->setInterval(30);
     }
 
@@ -492,7 +492,6 @@ TEST_F(QueueTest, ConsoleShowsTheListsWhenDebugIsOn)
     modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("SavedSettings"), QStringLiteral("Debug"), QStringLiteral("Yes"));
     modGlobals::InitQueue(); // a new session replaces the old queue window
     flushDeletes();
-    EXPECT_FALSE(queue);
     useQueue(sessionState().queueWindow);
     EXPECT_TRUE(queue->isVisible());
     queue->setWorkerEnabled(false);
