@@ -63,7 +63,12 @@ std::int32_t GuidString(const QByteArray &guid16, QString &text)
     return 0;
 }
 
-void AddGUIDObject(const std::shared_ptr<GuidObject> &object)
+namespace {
+
+// Files `object` in the registry under its GUID, giving it a new GUID first when it has none.
+// `keep` holds the object alive while it is registered; without it the object's owner must
+// remove it before it goes.
+void addToRegistry(GuidObject *object, const std::shared_ptr<GuidObject> &keep)
 {
     errors::guarded(kModule, QStringLiteral("AddGUIDObject()"), [&] {
         SessionState &state = sessionState();
@@ -78,27 +83,23 @@ void AddGUIDObject(const std::shared_ptr<GuidObject> &object)
                 raiseError(rc);
             object->setSzGUID(key);
         }
-        state.guidRegistry->add(key, object);
+        if (keep)
+            state.guidRegistry->add(key, keep);
+        else
+            state.guidRegistry->addUnowned(key, object);
     });
+}
+
+} // namespace
+
+void AddGUIDObject(const std::shared_ptr<GuidObject> &object)
+{
+    addToRegistry(object.get(), object);
 }
 
 void AddGUIDObjectUnowned(GuidObject *object)
 {
-    errors::guarded(kModule, QStringLiteral("AddGUIDObject()"), [&] {
-        SessionState &state = sessionState();
-        if (!state.guidRegistry)
-            return;
-        if (!object)
-            raiseError(ErrorCode::ObjectRequired);
-        QString key = object->szGUID();
-        if (key.isEmpty()) {
-            const std::int32_t rc = GetGUID(key);
-            if (rc != 0)
-                raiseError(rc);
-            object->setSzGUID(key);
-        }
-        state.guidRegistry->addUnowned(key, object);
-    });
+    addToRegistry(object, nullptr);
 }
 
 std::shared_ptr<GuidObject> GetGUIDObject(const QString &guid)
