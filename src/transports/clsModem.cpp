@@ -82,6 +82,7 @@ QSerialPort::StopBits stopBitsFor(int bits)
 } // namespace
 
 clsModem::clsModem()
+    : ControlTypeBase(false)
 {
     errors::guarded(kClass, QStringLiteral("Class_Initialize()"), [&] {
         SessionState &state = sessionState();

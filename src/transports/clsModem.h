@@ -20,11 +20,11 @@
 
 #include <cstdint>
 
-#include "transports/IControlType.h"
+#include "transports/ControlTypeBase.h"
 
 
 
-class clsModem : public QObject, public IControlType
+class clsModem : public QObject, public ControlTypeBase
 {
 public:
     // Opens the session log when none exists yet; takes the queue window's serial port (unless the
@@ -55,17 +55,6 @@ public:
 
     // IControlType properties.
     QString Name() const override;
-    void setName(const QString &name) override { m_name = name; }
-    bool Remote() const override { return m_remote; }
-    void setRemote(bool remote) override { m_remote = remote; }
-    bool CallbackSet() const override { return m_callbackSet; }
-    void setCallbackSet(bool set) override { m_callbackSet = set; }
-    bool Connected() const override { return m_connected; }
-    void setConnected(bool connected) override { m_connected = connected; }
-    bool AbortPending() const override { return m_abortPending; }
-    void setAbortPending(bool pending) override { m_abortPending = pending; }
-    bool AbortWorkInProgress() const override { return m_abortWorkInProgress; }
-    void setAbortWorkInProgress(bool abort) override { m_abortWorkInProgress = abort; }
 
     // IControlType operations.
     std::int32_t ControlInitialize(frmCommInterface *frm, bool bDisplay) override;
@@ -98,11 +87,5 @@ private:
     void waitSlice(qint64 ms);
 
     QPointer<QSerialPort> m_port;
-    QString m_name;
-    bool m_remote = false;
-    bool m_callbackSet = false;
-    bool m_connected = false;
-    bool m_abortPending = false;
-    bool m_abortWorkInProgress = false;
     bool m_rtsEnable = false;
 };

@@ -117,6 +117,7 @@ void dialogNetRing(bool value)
 } // namespace
 
 clsNetwork::clsNetwork()
+    : ControlTypeBase(true)
 {
     errors::guarded(kClass, QStringLiteral("Class_Initialize()"), [&] {
         SessionState &state = sessionState();

@@ -29,11 +29,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "transports/IControlType.h"
+#include "transports/ControlTypeBase.h"
 
 class clsPanelMsg;
 
-class clsNetwork : public QObject, public IControlType
+class clsNetwork : public QObject, public ControlTypeBase
 {
     Q_OBJECT
 public:
@@ -45,17 +45,6 @@ public:
 
     // IControlType properties.
     QString Name() const override;
-    void setName(const QString &name) override { m_name = name; }
-    bool Remote() const override { return m_remote; }
-    void setRemote(bool remote) override { m_remote = remote; }
-    bool CallbackSet() const override { return m_callbackSet; }
-    void setCallbackSet(bool set) override { m_callbackSet = set; }
-    bool Connected() const override { return m_connected; }
-    void setConnected(bool connected) override { m_connected = connected; }
-    bool AbortPending() const override { return m_abortPending; }
-    void setAbortPending(bool pending) override { m_abortPending = pending; }
-    bool AbortWorkInProgress() const override { return m_abortWorkInProgress; }
-    void setAbortWorkInProgress(bool abort) override { m_abortWorkInProgress = abort; }
 
     // IControlType operations.
     std::int32_t ControlInitialize(frmCommInterface *frm, bool bDisplay) override;
@@ -131,12 +120,6 @@ private:
     std::int32_t sendProbe(const QByteArray &text, frmCommInterface *frm, const QString &procedure);
     std::shared_ptr<clsPanelMsg> commandOf(const clsMessage &msg) const;
 
-    QString m_name;
-    bool m_remote = true;
-    bool m_callbackSet = false;
-    bool m_connected = false;
-    bool m_abortPending = false;
-    bool m_abortWorkInProgress = false;
 
     QByteArray m_inBuffer;
     QString m_linkKey;
