@@ -15,9 +15,9 @@
 
 #include "PanelSimulator.h"
 #include "component/Configuration.h"
-#include "component/modRegistry.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
 #include "support/HostDoubles.h"

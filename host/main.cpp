@@ -4,10 +4,10 @@
 #include "PrintingCallback.h"
 
 #include "component/clsCommunication.h"
-#include "component/modRegistry.h"
 #include "connection/frmCommInterface.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
 #include "external/ErrorReporter.h"
 #include "platform/Paths.h"

@@ -1,10 +1,10 @@
 #include "component/Configuration.h"
 
-#include "component/modRegistry.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/frmImmediate.h"
 #include "external/ErrorReporter.h"
 #include "external/StringCatalog.h"

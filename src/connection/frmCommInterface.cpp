@@ -3,9 +3,9 @@
 // frmCommInterfaceWorkflow.cpp, the handshake in frmCommInterfaceHandshake.cpp.
 #include "connection/frmCommInterface.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "platform/Timing.h"

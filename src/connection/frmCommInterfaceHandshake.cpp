@@ -6,9 +6,9 @@
 // test ("Null Command").
 #include "connection/frmCommInterface.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "link/clsPanelMsg.h"

@@ -2,9 +2,9 @@
 // connection type, the network transport's net-ring state and probe direction, and the panel test.
 #include "connection/frmCommInterface.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "transports/IControlType.h"

@@ -1,9 +1,9 @@
 #include "core/modGlobals.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/GuidRegistry.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "diagnostics/clsSessionLog.h"
 #include "diagnostics/frmImmediate.h"

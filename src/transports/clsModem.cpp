@@ -1,11 +1,11 @@
 #include "transports/clsModem.h"
 
-#include "component/HostObjects.h"
-#include "component/modRegistry.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
 #include "link/modModem.h"
 #include "platform/Timing.h"

@@ -1,8 +1,8 @@
 #include "transports/clsNetwork.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/clsSessionLog.h"

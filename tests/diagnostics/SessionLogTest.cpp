@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "component/Configuration.h"
-#include "component/modRegistry.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
 #include "diagnostics/frmImmediate.h"
 #include "platform/Paths.h"

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "component/Configuration.h"
-#include "component/modRegistry.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
+#include "core/modRegistry.h"
 #include "support/TestSupport.h"
 
 #include <QDate>

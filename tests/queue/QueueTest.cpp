@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "component/Configuration.h"
-#include "component/modRegistry.h"
 #include "core/ErrorCodes.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
 #include "external/CQueue.h"
 #include "platform/Paths.h"
