@@ -5,6 +5,7 @@
 
 #include "component/clsCommunication.h"
 #include "connection/frmCommInterface.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "core/modRegistry.h"
@@ -12,7 +13,6 @@
 #include "external/ErrorReporter.h"
 #include "platform/Paths.h"
 #include "platform/Timing.h"
-#include "transports/IControlType.h"
 
 #include <QApplication>
 #include <QComboBox>

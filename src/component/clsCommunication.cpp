@@ -5,10 +5,10 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/frmDiagnostics.h"
-#include "transports/IControlType.h"
 #include "transports/Resolver.h"
 
 #include <QObject>

@@ -6,11 +6,11 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "platform/Timing.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 #include "transports/modICMP.h"
 
 #include <QApplication>

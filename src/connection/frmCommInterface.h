@@ -8,8 +8,9 @@
 // ResponseReceived, the handshake that admits the panel (passcode, panel status, data lock and
 // its optional rewrite). At the end of the handshake the dialog hides itself: Display returns 1.
 //
-// Transports report progress through AddStatus; the network transport also drives the net-ring
-// indication (tmrNetAnswer, cmdAnswer, lblNetRing), which are therefore public.
+// The dialog is the CommDialog of the transports: they report progress through AddStatus and queue
+// their probes in its name. The network transport announces a net-ring with netRingChanged, and the
+// dialog shows it (showNetRing: tmrNetAnswer, cmdAnswer, lblNetRing).
 #pragma once
 
 #include <QDialog>
@@ -19,7 +20,7 @@
 #include <memory>
 
 #include "core/GuidRegistry.h"
-#include "transports/StatusSink.h"
+#include "transports/CommDialog.h"
 
 class HostDataLockEntry;
 class IControlType;
@@ -32,7 +33,7 @@ class QPushButton;
 class QTimer;
 class clsMessage;
 
-class frmCommInterface : public QDialog, public GuidObjectBase, public ResponseReceiver, public StatusSink
+class frmCommInterface : public QDialog, public GuidObjectBase, public ResponseReceiver, public CommDialog
 {
     Q_OBJECT
 public:
@@ -65,6 +66,11 @@ public:
 
     // Appends a line to the status pad and keeps the newest line in view.
     void AddStatus(const QString &text) override;
+    // The dialog as the owner of the probes a transport queues; their answers reach the handshake.
+    MsgOwner probeOwner() override { return MsgOwner(this); }
+    // The answering state of a panel's net-ring: the answer timer runs, Answer is offered and the
+    // net-ring label shows while `ringing`.
+    void showNetRing(bool ringing);
     // Enables or disables the buttons and fields; busy turns Cancel into the abort button.
     void ControlButtons(bool enable, bool busy);
 

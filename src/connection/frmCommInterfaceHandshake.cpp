@@ -9,6 +9,7 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "link/clsPanelMsg.h"
@@ -18,7 +19,6 @@
 #include "platform/Timing.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

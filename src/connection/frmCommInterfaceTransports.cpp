@@ -5,15 +5,18 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
-#include "transports/IControlType.h"
 #include "transports/clsModem.h"
 #include "transports/clsNetwork.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSerialPort>
+#include <QTimer>
 
 namespace {
 
@@ -23,6 +26,15 @@ const QString kForm = QStringLiteral("frmCommInterface");
 [[noreturn]] void transportNotBuilt(const char *what)
 {
     raiseError(ErrorCode::NotImplemented, QStringLiteral("the %1 transport is not available in this build").arg(QLatin1String(what)));
+}
+
+// A network transport's net-ring is shown by the session's connection dialog.
+void showNetRingOf(const std::shared_ptr<clsNetwork> &network)
+{
+    QObject::connect(network.get(), &clsNetwork::netRingChanged, network.get(), [](bool ringing) {
+        if (frmCommInterface *dialog = sessionState().connectionDialog)
+            dialog->showNetRing(ringing);
+    });
 }
 
 } // namespace
@@ -49,6 +61,7 @@ std::shared_ptr<IControlType> frmCommInterface::createTransport(std::int32_t Con
     case 4: {
         // The address CheckIP resolved, and the panel's port.
         auto network = std::make_shared<clsNetwork>();
+        showNetRingOf(network);
         network->RemoteHost = sessionState().remoteHost;
         network->RemotePort = txtRemotePort->text().trimmed();
         return network;
@@ -68,6 +81,7 @@ std::int32_t frmCommInterface::createIdleTransport()
         }
         // Aimed at the host's panel address, so that the panel's datagrams are recognised.
         auto network = std::make_shared<clsNetwork>();
+        showNetRingOf(network);
         network->RemoteHost = txtRemoteHost->text().trimmed();
         network->RemotePort = txtRemotePort->text().trimmed();
         state.currentTransport = network;
@@ -78,6 +92,22 @@ void frmCommInterface::setNetCallBack(bool value)
 {
     if (const auto network = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport))
         network->setNetCallBack(value);
+}
+
+void frmCommInterface::showNetRing(bool ringing)
+{
+    if (tmrNetAnswer) {
+        if (ringing)
+            tmrNetAnswer->start();
+        else
+            tmrNetAnswer->stop();
+    }
+    if (cmdAnswer) {
+        cmdAnswer->setText(ringing ? modGlobals::GetCatalogString(1353) : modGlobals::GetCatalogString(136));
+        cmdAnswer->setEnabled(ringing);
+    }
+    if (lblNetRing)
+        lblNetRing->setVisible(ringing);
 }
 
 bool frmCommInterface::transportConnecting() const

@@ -6,11 +6,11 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
-#include "transports/IControlType.h"
 #include "transports/Resolver.h"
 
 #include <QComboBox>

@@ -2,11 +2,11 @@
 #include "core/modGlobals.h"
 
 #include "core/Errors.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 
 #include <QTimer>
 

@@ -3,12 +3,12 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "link/modSDIFunctions.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

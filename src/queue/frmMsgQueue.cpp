@@ -3,6 +3,7 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/frmDiagnostics.h"
@@ -10,7 +11,6 @@
 #include "platform/Timing.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
-#include "transports/IControlType.h"
 
 #include <QDateTime>
 #include <QGridLayout>

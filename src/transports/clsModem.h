@@ -57,12 +57,12 @@ public:
     QString Name() const override;
 
     // IControlType operations.
-    std::int32_t ControlInitialize(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t ControlDisconnect(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t ControlRinging(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t PortPrep(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t Connect(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t Answer(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t ControlInitialize(CommDialog *frm, bool bDisplay) override;
+    std::int32_t ControlDisconnect(CommDialog *frm, bool bDisplay) override;
+    std::int32_t ControlRinging(CommDialog *frm, bool bDisplay) override;
+    std::int32_t PortPrep(CommDialog *frm, bool bDisplay) override;
+    std::int32_t Connect(CommDialog *frm, bool bDisplay) override;
+    std::int32_t Answer(CommDialog *frm, bool bDisplay) override;
     std::int32_t SendData(clsMessage &msg) override;
     std::int32_t DataReceived(clsMessage &msg) override;
 
@@ -80,7 +80,7 @@ public:
     std::int32_t GetCharacter(std::uint8_t &cNewChar, std::int32_t lTimeoutSeconds);
 
 private:
-    void status(frmCommInterface *frm, const QString &text) const;
+    void status(CommDialog *frm, const QString &text) const;
     bool portOpen() const;
     void onPortError(int error);
     // Lets pending events run, then waits for input up to `ms` real milliseconds.

@@ -12,11 +12,9 @@
 #include "platform/Timing.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
+#include "transports/CommDialog.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
@@ -82,36 +80,17 @@ bool decryptAs(qsizetype length)
     return encryption;
 }
 
-// The connection dialog as this transport uses it: the owner of the probes it sends, the status
-// pad, and the net-ring indication.
-MsgOwner dialogOwner(frmCommInterface *frm)
+// The connection dialog as this transport uses it: the owner of the probes it sends, and the
+// status pad.
+MsgOwner dialogOwner(CommDialog *frm)
 {
-    return frm ? MsgOwner(frm) : MsgOwner();
+    return frm ? frm->probeOwner() : MsgOwner();
 }
 
-void dialogStatus(frmCommInterface *frm, const QString &text)
+void dialogStatus(CommDialog *frm, const QString &text)
 {
     if (frm)
         frm->AddStatus(text);
-}
-
-void dialogNetRing(bool value)
-{
-    auto *dialog = qobject_cast<frmCommInterface *>(sessionState().connectionDialog.data());
-    if (!dialog)
-        return;
-    if (dialog->tmrNetAnswer) {
-        if (value)
-            dialog->tmrNetAnswer->start();
-        else
-            dialog->tmrNetAnswer->stop();
-    }
-    if (dialog->cmdAnswer) {
-        dialog->cmdAnswer->setText(value ? modGlobals::GetCatalogString(1353) : modGlobals::GetCatalogString(136));
-        dialog->cmdAnswer->setEnabled(value);
-    }
-    if (dialog->lblNetRing)
-        dialog->lblNetRing->setVisible(value);
 }
 
 } // namespace
@@ -176,17 +155,17 @@ quint16 clsNetwork::localPort() const
 
 // ---- Line operations ---------------------------------------------------------------------------
 
-std::int32_t clsNetwork::ControlInitialize(frmCommInterface *, bool)
+std::int32_t clsNetwork::ControlInitialize(CommDialog *, bool)
 {
     return 0;
 }
 
-std::int32_t clsNetwork::PortPrep(frmCommInterface *, bool)
+std::int32_t clsNetwork::PortPrep(CommDialog *, bool)
 {
     return 0;
 }
 
-std::int32_t clsNetwork::ControlDisconnect(frmCommInterface *, bool)
+std::int32_t clsNetwork::ControlDisconnect(CommDialog *, bool)
 {
     return errors::guarded(kClass, QStringLiteral("ControlDisconnect()"), [&] {
         m_connected = false;
@@ -195,7 +174,7 @@ std::int32_t clsNetwork::ControlDisconnect(frmCommInterface *, bool)
     });
 }
 
-std::int32_t clsNetwork::sendProbe(const QByteArray &text, frmCommInterface *frm, const QString &procedure)
+std::int32_t clsNetwork::sendProbe(const QByteArray &text, CommDialog *frm, const QString &procedure)
 {
     return errors::guarded(kClass, procedure, [&] {
         if (modExecFunctions::SMNullCommand(text, dialogOwner(frm), kProbePriority, false) != 0)
@@ -203,7 +182,7 @@ std::int32_t clsNetwork::sendProbe(const QByteArray &text, frmCommInterface *frm
     });
 }
 
-std::int32_t clsNetwork::Connect(frmCommInterface *frm, bool bDisplay)
+std::int32_t clsNetwork::Connect(CommDialog *frm, bool bDisplay)
 {
     Connecting = true;
     if (bDisplay && frm)
@@ -211,14 +190,14 @@ std::int32_t clsNetwork::Connect(frmCommInterface *frm, bool bDisplay)
     return sendProbe(InitStr().toLatin1(), frm, QStringLiteral("Connect()"));
 }
 
-std::int32_t clsNetwork::Answer(frmCommInterface *frm, bool)
+std::int32_t clsNetwork::Answer(CommDialog *frm, bool)
 {
     Connecting = false;
     m_connected = false;
     return sendProbe(QByteArrayLiteral("ATA"), frm, QStringLiteral("Answer()"));
 }
 
-std::int32_t clsNetwork::ControlRinging(frmCommInterface *frm, bool)
+std::int32_t clsNetwork::ControlRinging(CommDialog *frm, bool)
 {
     return errors::guarded(kClass, QStringLiteral("ControlRinging()"), [&] {
         m_connected = false;
@@ -227,7 +206,7 @@ std::int32_t clsNetwork::ControlRinging(frmCommInterface *frm, bool)
     });
 }
 
-std::int32_t clsNetwork::Ping(std::int16_t numTimes, frmCommInterface *frm)
+std::int32_t clsNetwork::Ping(std::int16_t numTimes, CommDialog *frm)
 {
     return errors::guarded(kClass, QStringLiteral("Ping()"), [&] {
         if (frm)
@@ -524,6 +503,6 @@ void clsNetwork::setNetCallBack(bool value)
         NetCallBackIgnore = value;
         m_netCallBack = value;
         if (!state.CallbackSession)
-            dialogNetRing(value);
+            Q_EMIT netRingChanged(value);
     });
 }

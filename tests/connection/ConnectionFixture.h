@@ -13,6 +13,7 @@
 #include "component/Configuration.h"
 #include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "core/modRegistry.h"
@@ -22,7 +23,6 @@
 #include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
-#include "transports/IControlType.h"
 
 namespace conntest {
 

@@ -4,6 +4,7 @@
 
 #include "component/Configuration.h"
 #include "core/ErrorCodes.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "core/modRegistry.h"
@@ -17,7 +18,6 @@
 #include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
-#include "transports/IControlType.h"
 
 #include <QListWidget>
 #include <QProcess>
@@ -44,12 +44,12 @@ public:
     void setAbortPending(bool a) override { abortPending = a; }
     bool AbortWorkInProgress() const override { return false; }
     void setAbortWorkInProgress(bool) override {}
-    std::int32_t ControlInitialize(frmCommInterface *, bool) override { return 0; }
-    std::int32_t ControlDisconnect(frmCommInterface *, bool) override { return ++disconnects, connected = false, 0; }
-    std::int32_t ControlRinging(frmCommInterface *, bool) override { return 0; }
-    std::int32_t PortPrep(frmCommInterface *, bool) override { return 0; }
-    std::int32_t Connect(frmCommInterface *, bool) override { return 0; }
-    std::int32_t Answer(frmCommInterface *, bool) override { return 0; }
+    std::int32_t ControlInitialize(CommDialog *, bool) override { return 0; }
+    std::int32_t ControlDisconnect(CommDialog *, bool) override { return ++disconnects, connected = false, 0; }
+    std::int32_t ControlRinging(CommDialog *, bool) override { return 0; }
+    std::int32_t PortPrep(CommDialog *, bool) override { return 0; }
+    std::int32_t Connect(CommDialog *, bool) override { return 0; }
+    std::int32_t Answer(CommDialog *, bool) override { return 0; }
     std::int32_t SendData(clsMessage &msg) override
     {
         sent.push_back(msg.Name());
