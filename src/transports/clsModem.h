@@ -20,11 +20,10 @@
 
 #include <cstdint>
 
+#include "link/SerialTransport.h"
 #include "transports/ControlTypeBase.h"
 
-
-
-class clsModem : public QObject, public ControlTypeBase
+class clsModem : public QObject, public ControlTypeBase, public SerialTransport
 {
 public:
     // Opens the session log when none exists yet; takes the queue window's serial port (unless the
@@ -45,7 +44,7 @@ public:
     std::int16_t CommPort = 1;
 
     // The serial port in use (null when none was taken).
-    QSerialPort *CommControl() const { return m_port.data(); }
+    QSerialPort *CommControl() const override { return m_port.data(); }
     // Request-to-send wish for the port; applied when the port opens (a pty refuses it: warning only).
     bool RTSEnable() const { return m_rtsEnable; }
     void setRTSEnable(bool enable);
