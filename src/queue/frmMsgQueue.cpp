@@ -7,8 +7,8 @@
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/frmDiagnostics.h"
-#include "external/CQueue.h"
 #include "platform/Timing.h"
+#include "queue/CQueue.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
 
