@@ -20,6 +20,7 @@
 #include "core/modRegistry.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
+#include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
 #include "transports/clsModem.h"
 

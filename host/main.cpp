@@ -10,9 +10,11 @@
 #include "core/modGlobals.h"
 #include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
+#include "diagnostics/frmImmediate.h"
 #include "external/ErrorReporter.h"
 #include "platform/Paths.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 
 #include <QApplication>
 #include <QComboBox>

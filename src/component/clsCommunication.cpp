@@ -8,7 +8,10 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
+#include "queue/SessionEnd.h"
+#include "queue/frmMsgQueue.h"
 #include "transports/Resolver.h"
 
 #include <QObject>

@@ -9,7 +9,9 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
 #include "transports/modICMP.h"
 

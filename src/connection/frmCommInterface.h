@@ -8,9 +8,9 @@
 // ResponseReceived, the handshake that admits the panel (passcode, panel status, data lock and
 // its optional rewrite). At the end of the handshake the dialog hides itself: Display returns 1.
 //
-// The dialog is the CommDialog of the transports: they report progress through AddStatus and queue
-// their probes in its name. The network transport announces a net-ring with netRingChanged, and the
-// dialog shows it (showNetRing: tmrNetAnswer, cmdAnswer, lblNetRing).
+// The dialog is the CommDialog of the transports: they report progress through AddStatus, queue
+// their probes in its name, and show a panel's net-ring with showNetRing (tmrNetAnswer, cmdAnswer,
+// lblNetRing).
 #pragma once
 
 #include <QDialog>
@@ -70,7 +70,7 @@ public:
     MsgOwner probeOwner() override { return MsgOwner(this); }
     // The answering state of a panel's net-ring: the answer timer runs, Answer is offered and the
     // net-ring label shows while `ringing`.
-    void showNetRing(bool ringing);
+    void showNetRing(bool ringing) override;
     // Enables or disables the buttons and fields; busy turns Cancel into the abort button.
     void ControlButtons(bool enable, bool busy);
 

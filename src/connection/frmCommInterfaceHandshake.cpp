@@ -12,11 +12,13 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "link/clsPanelMsg.h"
 #include "link/modDatalock.h"
 #include "link/modExecFunctions.h"
 #include "link/modSDIFunctions.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 

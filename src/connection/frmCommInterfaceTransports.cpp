@@ -28,15 +28,6 @@ const QString kForm = QStringLiteral("frmCommInterface");
     raiseError(ErrorCode::NotImplemented, QStringLiteral("the %1 transport is not available in this build").arg(QLatin1String(what)));
 }
 
-// A network transport's net-ring is shown by the session's connection dialog.
-void showNetRingOf(const std::shared_ptr<clsNetwork> &network)
-{
-    QObject::connect(network.get(), &clsNetwork::netRingChanged, network.get(), [](bool ringing) {
-        if (frmCommInterface *dialog = sessionState().connectionDialog)
-            dialog->showNetRing(ringing);
-    });
-}
-
 } // namespace
 
 std::shared_ptr<IControlType> frmCommInterface::createTransport(std::int32_t ControlType)
@@ -61,7 +52,6 @@ std::shared_ptr<IControlType> frmCommInterface::createTransport(std::int32_t Con
     case 4: {
         // The address CheckIP resolved, and the panel's port.
         auto network = std::make_shared<clsNetwork>();
-        showNetRingOf(network);
         network->RemoteHost = sessionState().remoteHost;
         network->RemotePort = txtRemotePort->text().trimmed();
         return network;
@@ -81,7 +71,6 @@ std::int32_t frmCommInterface::createIdleTransport()
         }
         // Aimed at the host's panel address, so that the panel's datagrams are recognised.
         auto network = std::make_shared<clsNetwork>();
-        showNetRingOf(network);
         network->RemoteHost = txtRemoteHost->text().trimmed();
         network->RemotePort = txtRemotePort->text().trimmed();
         state.currentTransport = network;

@@ -11,6 +11,7 @@
 #include "core/modGlobals.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "transports/Resolver.h"
 
 #include <QComboBox>

@@ -5,6 +5,7 @@
 #include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 
 #include <array>
 #include <limits>

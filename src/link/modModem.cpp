@@ -6,10 +6,12 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "external/BitOps.h"
 #include "link/SerialTransport.h"
 #include "link/clsPanelMsg.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 

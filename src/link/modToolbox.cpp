@@ -6,7 +6,9 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "link/modSDIFunctions.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 
@@ -61,7 +63,7 @@ AutoAnswerCall &autoAnswerCall()
 // The connection dialog's AutoAnswer, called by name (the link layer does not know the window).
 std::int32_t callDialogAutoAnswer()
 {
-    QWidget *dialog = sessionState().connectionDialog;
+    QWidget *dialog = sessionState().connectionDialog.widget();
     if (!dialog)
         return 0;
     std::int32_t result = 0;

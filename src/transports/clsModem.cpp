@@ -6,6 +6,7 @@
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "core/modRegistry.h"
+#include "diagnostics/Logging.h"
 #include "diagnostics/clsSessionLog.h"
 #include "link/modModem.h"
 #include "platform/Timing.h"

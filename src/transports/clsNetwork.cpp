@@ -5,11 +5,13 @@
 #include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "diagnostics/clsSessionLog.h"
 #include "link/clsPanelMsg.h"
 #include "link/modEncryption.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 #include "transports/CommDialog.h"
@@ -80,8 +82,8 @@ bool decryptAs(qsizetype length)
     return encryption;
 }
 
-// The connection dialog as this transport uses it: the owner of the probes it sends, and the
-// status pad.
+// The connection dialog as this transport uses it: the owner of the probes it sends, the status
+// pad, and the net-ring indication.
 MsgOwner dialogOwner(CommDialog *frm)
 {
     return frm ? frm->probeOwner() : MsgOwner();
@@ -91,6 +93,12 @@ void dialogStatus(CommDialog *frm, const QString &text)
 {
     if (frm)
         frm->AddStatus(text);
+}
+
+void dialogNetRing(bool value)
+{
+    if (auto *dialog = dynamic_cast<CommDialog *>(sessionState().connectionDialog.widget()))
+        dialog->showNetRing(value);
 }
 
 } // namespace
@@ -503,6 +511,6 @@ void clsNetwork::setNetCallBack(bool value)
         NetCallBackIgnore = value;
         m_netCallBack = value;
         if (!state.CallbackSession)
-            Q_EMIT netRingChanged(value);
+            dialogNetRing(value);
     });
 }

@@ -84,8 +84,8 @@ public:
     static QString PingStr() { return QStringLiteral("LOCAL_CONN"); }
 
     // A net-ring arrived (true) or its wait ended (false): switches the queue's heartbeat and
-    // diagnostics refresh, remembers the time, ignores further net-rings while true, and (outside a
-    // call-back session) announces the answering state with netRingChanged.
+    // diagnostics refresh, remembers the time, ignores further net-rings while true, and shows the
+    // answering state in the connection dialog.
     void setNetCallBack(bool value);
 
     // The payload of the last received datagram, one character per byte.
@@ -111,11 +111,6 @@ public:
     // The UDP socket (the queue window's) and the local port it is bound to (0 when unbound).
     QUdpSocket *CommControl() const { return m_socket.data(); }
     quint16 localPort() const;
-
-Q_SIGNALS:
-    // The connection dialog shows the answering state: the net-ring label, the Answer button and
-    // its answer timer.
-    void netRingChanged(bool ringing);
 
 private:
     void onReadyRead();

@@ -5,6 +5,7 @@
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "core/modRegistry.h"
+#include "diagnostics/Logging.h"
 #include "diagnostics/clsSessionLog.h"
 #include "diagnostics/frmImmediate.h"
 #include "platform/Paths.h"

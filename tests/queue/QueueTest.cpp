@@ -14,6 +14,7 @@
 #include "platform/Timing.h"
 #include "queue/CQueue.h"
 #include "queue/QueueLinks.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
