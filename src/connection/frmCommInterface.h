@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "core/GuidRegistry.h"
+#include "link/modToolbox.h"
 #include "transports/CommDialog.h"
 
 class HostDataLockEntry;
@@ -33,7 +34,11 @@ class QPushButton;
 class QTimer;
 class clsMessage;
 
-class frmCommInterface : public QDialog, public GuidObjectBase, public ResponseReceiver, public CommDialog
+class frmCommInterface : public QDialog,
+                         public GuidObjectBase,
+                         public ResponseReceiver,
+                         public CommDialog,
+                         public AutoAnswerDialog
 {
     Q_OBJECT
 public:
@@ -104,7 +109,7 @@ public:
     std::int32_t cmdConnect_Click();
     std::int32_t cmdAnswer_Click();
     // Waits for the panel's call-back and answers it (goodbye processing of a callback session).
-    Q_INVOKABLE std::int32_t AutoAnswer();
+    std::int32_t AutoAnswer() override;
     std::int32_t PerformConnection(std::int32_t ControlType, std::int32_t CallType, bool bRemote);
     std::int32_t CommConnection(bool bRemote, bool bPortPrep, bool bInit, bool bConnect);
     std::int32_t ConnectToPanel(bool bRemote);

@@ -14,7 +14,6 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QWidget>
 
 #include <array>
@@ -60,16 +59,17 @@ AutoAnswerCall &autoAnswerCall()
     return call;
 }
 
-// The connection dialog's AutoAnswer, called by name (the link layer does not know the window).
+// The connection dialog's AutoAnswer, through the interface it offers the link layer (which does
+// not know the window).
 std::int32_t callDialogAutoAnswer()
 {
     QWidget *dialog = sessionState().connectionDialog.widget();
     if (!dialog)
         return 0;
-    std::int32_t result = 0;
-    if (!QMetaObject::invokeMethod(dialog, "AutoAnswer", Qt::DirectConnection, Q_RETURN_ARG(std::int32_t, result)))
+    auto *answering = dynamic_cast<AutoAnswerDialog *>(dialog);
+    if (!answering)
         raiseError(ErrorCode::ObjectRequired, QStringLiteral("the connection dialog offers no AutoAnswer"));
-    return result;
+    return answering->AutoAnswer();
 }
 
 bool transferStopped()
