@@ -15,8 +15,8 @@
 // A file uses such a member typed only where it includes the class, at or above the class's own
 // folder (std::shared_ptr and SessionWindow need the full class only where they are used). Below
 // it, a window is a plain QWidget (SessionWindow::widget()), and a lower layer that must act on a
-// higher object asks it for an interface of its own layer (CommDialog, SerialTransport) or goes
-// through the links of queue/QueueLinks.h.
+// higher object asks it for an interface of its own layer (CommDialog, AutoAnswerDialog,
+// SerialTransport) or goes through the links of queue/QueueLinks.h.
 class HostCallback;
 class HostSettings;
 class HostPif;
