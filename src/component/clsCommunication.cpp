@@ -10,6 +10,7 @@
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
+#include "operations/frmHistory.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
 #include "transports/Resolver.h"
@@ -189,7 +190,18 @@ std::int32_t clsCommunication::CommSendReceive()
 
 std::int32_t clsCommunication::HistoryStartup()
 {
-    return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] { notBuiltYet("the event history"); });
+    return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] {
+        // The window may go while it runs (the queue window closes it when the session ends).
+        QPointer<frmHistory> window = new frmHistory();
+        struct Release
+        {
+            QPointer<frmHistory> &window;
+            ~Release() { delete window.data(); }
+        } release{window};
+        const std::int32_t rc = window->Display();
+        if (rc != 0)
+            raiseError(rc);
+    });
 }
 
 std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)

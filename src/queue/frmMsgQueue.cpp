@@ -742,6 +742,7 @@ void frmMsgQueue::Unload()
 
     // The component's other windows.
     releaseWindow(state.connectionDialog);
+    releaseWindow(state.historyWindow);
     releaseWindow(state.diagnosticsWindow);
     releaseWindow(state.inactivityWindow);
     releaseWindow(state.eventWarningWindow);
