@@ -496,7 +496,8 @@ bool frmHistory::block(const QByteArray &data)
         return false;
     const qsizetype bytes = 4 * qsizetype(i);
     if (3 + bytes > data.size())
-        raiseError(ErrorCode::SendRefused, QStringLiteral("event log answer of %1 bytes ends inside slot %2").arg(data.size()).arg(i - 1));
+        raiseError(ErrorCode::SendRefused,
+                   QStringLiteral("event log answer of %1 bytes ends inside slot %2").arg(data.size()).arg(i - 1));
     modGlobals::ZelCommEvent(13, data.mid(3, bytes));
     return next();
 }

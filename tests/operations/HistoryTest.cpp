@@ -234,7 +234,8 @@ TEST_F(HistoryTest, NothingToReadStillEndsTheRetrievalInOrder)
         QList<int> requests;
         std::string host;
     };
-    for (const Case &c : {Case{"pointer at the newest index", 12, {false, true}, {}, "6 HISTORY_CURRENT HISTORY_POINTER HISTORY_END=0 7"},
+    for (const Case &c : {Case{"pointer at the newest index", 12, {false, true}, {},
+                               "6 HISTORY_CURRENT HISTORY_POINTER HISTORY_END=0 7"},
                           Case{"log of zeros", 0, {true, false}, {1, 0}, "6 HISTORY_ALL HISTORY_END=0 7"}}) {
         SCOPED_TRACE(c.name);
         ASSERT_NO_FATAL_FAILURE(connect([&](panelsim::PanelConfig &config) {
@@ -344,6 +345,21 @@ TEST_F(HistoryTest, MalformedAnswersFailWithoutReadingPastThem)
         delete window;
     }
     EXPECT_TRUE(errorLog().contains(QStringLiteral("frmHistory"))) << errorLog().toStdString();
+}
+
+// The slot checks read the packed fields bit-exactly: one past each range fails.
+TEST(HistorySlots, MainSlotAndTimeStampRanges)
+{
+    const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
+    EXPECT_TRUE(frmHistory::IsValidTimeStamp(hex("CFDFB000")));  // 12/31 23:59
+    EXPECT_TRUE(frmHistory::IsValidTimeStamp(hex("10800000")));  // 1/1 00:00
+    // Month 13, month 0, day 0, hour 24, minute 60.
+    for (const char *bad : {"D0800000", "00800000", "10000000", "10E00000", "1083C000"})
+        EXPECT_FALSE(frmHistory::IsValidTimeStamp(hex(bad))) << bad;
+    EXPECT_TRUE(frmHistory::IsValidMainEvent(hex("EF3F0000")));
+    EXPECT_FALSE(frmHistory::IsValidMainEvent(hex("F0000000")));
+    EXPECT_FALSE(frmHistory::IsValidMainEvent(hex("00400000")));
+    EXPECT_FALSE(frmHistory::IsValidTimeStamp(hex("CFDF")));
 }
 
 TEST_F(HistoryTest, ScreenshotsCompactAndExpanded)
