@@ -160,6 +160,22 @@ TEST_F(DateTimeTest, DisplayReadsUpdatesAndReadsBack)
     EXPECT_EQ(second.lblCurrentTime->text(), QStringLiteral("10:05"));
 }
 
+// Without an operator Display writes at once, shows nothing, and the window unloads itself once
+// the panel took the write.
+TEST_F(DateTimeTest, UnattendedDisplayWritesAtOnceAndUnloads)
+{
+    connectPanel();
+    sessionState().UnattendedFlag = true;
+    now = at(2024, 5, 10, 11, 20);
+    settings->timeOffsetHours = 2;
+    window = new frmDateTime();
+    EXPECT_EQ(window->Display(), 0);
+    EXPECT_FALSE(window->isVisible());
+    ASSERT_TRUE(waitFor([&] { return !sessionState().guidRegistry->contains(window->szGUID()); }, 5000));
+    EXPECT_EQ(setTimes(), QStringList{"2024-05-10 13:20"});
+    EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray("050A18011401"));
+}
+
 TEST_F(DateTimeTest, ARefusedWriteEndsTheSessionWithoutSetTime)
 {
     faults << QStringLiteral("refuse@setdate");
