@@ -73,7 +73,10 @@ frmPanelSyncro::frmPanelSyncro(QWidget *parent)
     txtSyncMessage->setObjectName(QStringLiteral("txtSyncMessage"));
     txtSyncMessage->setReadOnly(true);
     txtSyncMessage->setPlainText(QStringLiteral("Panel data and Tamsel are different.  Please \nchoose from the following options."));
-    txtSyncMessage->setFixedHeight(txtSyncMessage->fontMetrics().lineSpacing() * 4);
+    txtSyncMessage->setFixedHeight(txtSyncMessage->fontMetrics().lineSpacing() * 3 + 12);
+    txtSyncMessage->setMinimumWidth(txtSyncMessage->fontMetrics().horizontalAdvance(QStringLiteral("M")) * 30);
+    txtSyncMessage->setFrameShape(QFrame::NoFrame);
+    txtSyncMessage->viewport()->setAutoFillBackground(false);
     auto option = [this](const char *name, std::int16_t caption) {
         auto *button = new QRadioButton(catalog(caption), this);
         button->setObjectName(QLatin1String(name));
