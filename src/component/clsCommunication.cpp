@@ -2,6 +2,7 @@
 
 #include "component/Configuration.h"
 #include "component/HostObjects.h"
+#include "component/SessionSignals.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
@@ -36,6 +37,8 @@ std::int32_t pendingSynchronisationCheck()
 clsCommunication::clsCommunication()
 {
     modGlobals::InitApplicationVariables();
+    // SIGTERM and SIGINT end a session cleanly in whatever program embeds the component.
+    SessionSignals::install();
 }
 
 clsCommunication::~clsCommunication()
@@ -154,12 +157,7 @@ std::int32_t clsCommunication::CommShutdown(bool &Force)
 {
     return errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
         if (Force) {
-            SessionState &state = sessionState();
-            if (state.currentTransport)
-                state.currentTransport->setAbortWorkInProgress(true);
-            modGlobals::Disconnect(false, 10);
-            if (state.currentTransport)
-                state.currentTransport->setAbortPending(true);
+            SessionSignals::endSessionForcibly();
             return;
         }
         notBuiltYet("the end-session dialog");

@@ -5,6 +5,7 @@
 #include "component/Configuration.h"
 #include "component/modRegistry.h"
 #include "core/ErrorCodes.h"
+#include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/clsSessionLog.h"
@@ -23,6 +24,11 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testsupport::waitFor;
 
@@ -498,6 +504,68 @@ TEST_F(QueueTest, ConsoleShowsTheListsWhenDebugIsOn)
     const QString a = add(QStringLiteral("Request CRC"), 5);
     ASSERT_EQ(queue->lstWorkQueue->count(), 1);
     EXPECT_EQ(queue->lstWorkQueue->item(0)->text(), QStringLiteral("Request CRC  ") + a);
+}
+
+// Another process cuts records short while the queue has them open: the work-queue head (open for
+// the whole session) and a queued message (open through the registry). Each is a damaged record,
+// reported; nothing faults on the missing pages.
+TEST_F(QueueTest, RecordsCutShortByAnotherProcessAreReportedNotFatal)
+{
+    queue->setWorkerEnabled(false);
+    const QString first = add(QStringLiteral("Request CRC"), 5);
+    const auto held = std::dynamic_pointer_cast<clsMessage>(modGlobals::GetGUIDObject(first));
+    ASSERT_TRUE(held);
+    for (const QString &name : {first, queue->WorkQueueGUID()}) {
+        const int fd = ::shm_open(SharedMemory::objectName(name).constData(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 64), 0);
+        ::close(fd);
+    }
+    const auto failure = [](const std::function<void()> &f) {
+        try {
+            f();
+        } catch (const QuarvoError &e) {
+            return e.number();
+        }
+        return 0;
+    };
+    EXPECT_EQ(failure([&] { (void)held->NextMsgGUID(); }), ErrorCode::BadRecord);
+    EXPECT_EQ(failure([&] { held->setPriority(1); }), ErrorCode::BadRecord);
+    struct stat st {};
+    ASSERT_EQ(::stat(("/dev/shm" + SharedMemory::objectName(first)).constData(), &st), 0);
+    EXPECT_EQ(st.st_size, 64) << "a damaged record is never grown back";
+
+    // The queue server meets the damaged head at its next tick: reported, and the worker stops.
+    queue->setWorkerEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return errorFile().contains(QStringLiteral("WorkerTimer()")); }));
+    ASSERT_TRUE(waitFor([&] { return !queue->WorkerEnabled(); }));
+    EXPECT_TRUE(transport->sent.isEmpty());
+    EXPECT_EQ(queue->Add(client()->szGUID(), owner->szGUID(), QStringLiteral("frmOwner"), QString(),
+                         QStringLiteral("Request Panel Status"), 5, false, kOne),
+              ErrorCode::BadRecord);
+}
+
+// Two records whose links point at each other: every walk stops at the first repeat. Adding
+// fails at once, and the console shows each record once instead of filling up.
+TEST_F(QueueTest, LinksThatFormACycleFailAtOnce)
+{
+    queue->setWorkerEnabled(false);
+    const QString a = add(QStringLiteral("A"), 5), b = add(QStringLiteral("B"), 5);
+    clsMessage mb;
+    ASSERT_EQ(mb.Load(b), 0);
+    mb.setNextMsgGUID(a);
+    queue->show();
+    queue->RefreshQueue(queue->WorkQueueGUID(), queue->lstWorkQueue);
+    EXPECT_EQ(queue->lstWorkQueue->count(), 2);
+    const QString c = newGuid();
+    guids << c;
+    EXPECT_EQ(queue->Add(client()->szGUID(), owner->szGUID(), QStringLiteral("frmOwner"), c, QStringLiteral("C"), 1, false, kOne),
+              ErrorCode::BadRecord);
+    EXPECT_TRUE(queue->queueFailed());
+    EXPECT_FALSE(SharedMemory::exists(c));
+    // Aborting still empties the list.
+    queue->AbortAllMessages();
+    EXPECT_EQ(queue->FirstQueuedMsg(), nullptr);
 }
 
 TEST_F(QueueTest, HeartbeatIsPeriodicAndTimeoutFiresOnce)
