@@ -19,7 +19,8 @@ constexpr qint64 kGoodbyeMs = 5000;
 // How often the end of the session is looked for meanwhile (real milliseconds).
 constexpr int kPollMs = 20;
 
-int g_signal = 0;
+int g_signal = 0;     // the signal being handled
+bool g_ended = false; // its end of the session is complete
 
 bool sessionOver()
 {
@@ -39,6 +40,7 @@ void finish()
     // A program that does not leave its loop can still be stopped by the next signal.
     if (SignalBridge *bridge = SignalBridge::install())
         bridge->restoreDefaults();
+    g_ended = true;
     QCoreApplication::exit(128 + g_signal);
 }
 
@@ -96,7 +98,7 @@ void endSessionForcibly()
 
 int terminationSignal()
 {
-    return g_signal;
+    return g_ended ? g_signal : 0;
 }
 
 } // namespace SessionSignals

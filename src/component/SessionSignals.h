@@ -13,8 +13,8 @@ void install();
 // The forced end of a session, as CommShutdown(Force = true) runs it.
 void endSessionForcibly();
 
-// The signal that ends the process (0 while none arrived): loops of the host that do not run
-// through the event loop's exit can check it.
+// The signal that ended the session, once that end is complete (0 before): loops of the host
+// that wait without the event loop's exec can check it.
 int terminationSignal();
 
 } // namespace SessionSignals
