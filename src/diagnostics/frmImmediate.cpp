@@ -1,5 +1,7 @@
 #include "diagnostics/frmImmediate.h"
 
+#include "core/ErrorCodes.h"
+#include "core/Errors.h"
 #include "platform/Paths.h"
 
 #include <QCheckBox>
@@ -80,10 +82,14 @@ void frmImmediate::cmdDump_Click()
 {
     // Errors here are ignored: a dump that cannot be written leaves no file.
     const QString path = dumpPath();
-    QFile::remove(path);
     QFile file;
-    if (!Paths::openPrivate(file, path, true))
+    bool refused = false;
+    if (!Paths::openPrivate(file, path, true, &refused)) {
+        // A link or another kind of file planted in the dump's place is worth a report.
+        if (refused)
+            errors::report(ErrorCode::PermissionDenied, QStringLiteral("frmImmediate"), QStringLiteral("cmdDump_Click()"));
         return;
+    }
     QString out = QStringLiteral("START SESSION, ")
                   + QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat) + QStringLiteral("\r\n\r\n");
     for (const QString &entry : std::as_const(m_dump))

@@ -40,4 +40,5 @@ private:
     QString m_module;
     QString m_procedure;
     std::int16_t m_level = 0;
+    bool m_refusalShown = false;
 };

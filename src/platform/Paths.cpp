@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,16 +58,49 @@ QString defaultTamselPath(bool lowerCaseDrive)
 #endif
 }
 
-bool openPrivate(QFile &file, const QString &path, bool truncate)
+bool openPrivate(QFile &file, const QString &path, bool truncate, bool *refused)
 {
     file.close();
+    if (refused)
+        *refused = false;
 #ifdef Q_OS_UNIX
-    int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-    if (truncate)
-        flags |= O_TRUNC;
-    const int fd = ::open(QFile::encodeName(path).constData(), flags, S_IRUSR | S_IWUSR);
-    if (fd < 0)
+    const QByteArray name = QFile::encodeName(path);
+    const auto refuse = [&] {
+        if (refused)
+            *refused = true;
         return false;
+    };
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    int fd = -1;
+    if (truncate) {
+        // A new file each time: the old one is removed, then the file is created exclusively, so
+        // nothing slipped in between is ever opened. A link or anything but a plain file at the
+        // path is not ours to remove: refused, left as it is.
+        struct stat st {};
+        if (::lstat(name.constData(), &st) == 0) {
+            if (!S_ISREG(st.st_mode))
+                return refuse();
+            ::unlink(name.constData());
+        }
+        fd = ::open(name.constData(), kFlags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+        if (fd < 0)
+            return errno == EEXIST ? refuse() : false;
+    } else {
+        // Created exclusively when new; an existing file is opened without following a link.
+        fd = ::open(name.constData(), kFlags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+        if (fd < 0 && errno == EEXIST)
+            fd = ::open(name.constData(), kFlags);
+        if (fd < 0)
+            return (errno == ELOOP || errno == ENXIO) ? refuse() : false;
+    }
+    // Only a plain file with this one name: a FIFO would block the writer, and a hard link planted
+    // here would carry the lines to another file.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        ::close(fd);
+        return refuse();
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // An existing file keeps its mode on open: narrow it too, it may hold passcodes.
     ::fchmod(fd, S_IRUSR | S_IWUSR);
     file.setFileName(path);

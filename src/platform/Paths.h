@@ -22,8 +22,11 @@ QString settingsFile();
 // The platform's data folder for the host application; stands in for "C:\Tamsel" off Windows.
 QString defaultTamselPath(bool lowerCaseDrive);
 
-// Opens `path` for appending, creating it readable and writable by the owner only (mode 0600);
-// `truncate` empties an existing file first. Returns false when it cannot be opened.
-bool openPrivate(QFile &file, const QString &path, bool truncate);
+// Opens `path` for appending, readable and writable by the owner only (mode 0600). A new file is
+// created exclusively; `truncate` replaces an existing file by a new one. The path is never
+// followed through a symbolic link, and only a plain file with a single name is written: anything
+// else at the path is refused and left untouched (`refused` is then set). Returns false when the
+// file is not open.
+bool openPrivate(QFile &file, const QString &path, bool truncate, bool *refused = nullptr);
 
 } // namespace Paths
