@@ -47,6 +47,42 @@ QString settingsFile()
     return QDir(settingsDir()).filePath(QStringLiteral("Norvane/Tamsel.ini"));
 }
 
+void prepareSettingsFile(const QString &file)
+{
+#ifdef Q_OS_UNIX
+    // Folders from the top down, each one that is missing created and then set to 0755.
+    const QString folder = QFileInfo(file).absolutePath();
+    QStringList missing;
+    for (QString path = folder; !QFileInfo::exists(path); path = QFileInfo(path).absolutePath()) {
+        if (!missing.isEmpty() && missing.first() == path)
+            break; // the root
+        missing.prepend(path);
+    }
+    for (const QString &path : std::as_const(missing)) {
+        const QByteArray name = QFile::encodeName(path);
+        if (::mkdir(name.constData(), 0755) == 0)
+            ::chmod(name.constData(), 0755);
+    }
+    const QByteArray name = QFile::encodeName(file);
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const bool created = fd >= 0;
+    if (fd < 0 && errno == EEXIST)
+        fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    // The store is rewritten with the mode of the file it replaces: a new file gets 0644 whatever
+    // the umask, an existing one loses write access for others.
+    struct stat st {};
+    if (created)
+        ::fchmod(fd, 0644);
+    else if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) != 0)
+        ::fchmod(fd, st.st_mode & 07755);
+    ::close(fd);
+#else
+    QDir().mkpath(QFileInfo(file).absolutePath());
+#endif
+}
+
 QString defaultTamselPath(bool lowerCaseDrive)
 {
 #ifdef Q_OS_WIN

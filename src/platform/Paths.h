@@ -19,6 +19,12 @@ QString settingsDir();
 // The INI file of the store inside settingsDir().
 QString settingsFile();
 
+// Makes sure the settings file `file` and its folders exist with the modes a machine-wide store
+// needs whatever the umask: folders created here 0755, a new file 0644 (readable by every user,
+// writable by its owner only). Existing folders keep their modes; an existing file is narrowed
+// to 0644 when others could write it.
+void prepareSettingsFile(const QString &file);
+
 // The platform's data folder for the host application; stands in for "C:\Tamsel" off Windows.
 QString defaultTamselPath(bool lowerCaseDrive);
 
