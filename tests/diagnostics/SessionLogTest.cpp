@@ -182,6 +182,25 @@ TEST_F(LogTest, ImmediateWindowShowsTheLast100AndDumpsEverything)
     EXPECT_EQ(lines(frmImmediate::dumpPath()).at(153), QStringLiteral("loud"));
 }
 
+// A long session: the window's memory stays bounded, and the dump still holds every text.
+TEST_F(LogTest, ImmediateWindowKeepsBoundedMemoryAndDumpsEveryText)
+{
+    frmImmediate window;
+    window.show();
+    window.chkShow->setChecked(false);
+    constexpr int kTexts = 3 * frmImmediate::DumpKept;
+    for (int i = 1; i <= kTexts; ++i)
+        window.DebugPrint(QStringLiteral("text %1").arg(i));
+    EXPECT_LT(window.displayList().size(), kTexts / 2);
+    EXPECT_LT(window.dumpList().size(), kTexts / 2);
+    EXPECT_EQ(window.dumpList().last(), QStringLiteral("text %1").arg(kTexts));
+    window.cmdDump_Click();
+    const QStringList l = lines(frmImmediate::dumpPath());
+    ASSERT_EQ(l.size(), kTexts + 3); // header, empty line, the texts, and the final line end
+    for (int i = 1; i <= kTexts; ++i)
+        ASSERT_EQ(l[i + 1], QStringLiteral("text %1").arg(i));
+}
+
 TEST_F(LogTest, InitImmediateFollowsTheSettingAndDebugPrintForwards)
 {
     modGlobals::InitImmediate();
