@@ -65,7 +65,7 @@ public:
     clsMessage() = default;
     ~clsMessage() override = default;
 
-    // Creates the block (or opens it when it exists) and maps it. Returns 0 for a new block (its
+    // Creates the block (or opens it when it exists) and keeps it open. Returns 0 for a new block (its
     // szGUID is written), 183 for an existing one (left unchanged). On an error the error is
     // reported, 0 is returned and the accessor stays without a block.
     std::int32_t Create(const QString &guid);
