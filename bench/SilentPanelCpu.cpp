@@ -15,11 +15,12 @@
 
 #include "PanelSimulator.h"
 #include "component/Configuration.h"
-#include "component/modRegistry.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
+#include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
 #include "transports/clsModem.h"
 

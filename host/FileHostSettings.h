@@ -2,7 +2,7 @@
 // of the same name; data-lock entries as a list). Missing keys take workable defaults.
 #pragma once
 
-#include "component/HostObjects.h"
+#include "core/HostObjects.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -3,7 +3,7 @@
 // data lock the panel reports and remembers it.
 #pragma once
 
-#include "component/HostObjects.h"
+#include "core/HostObjects.h"
 
 #include <QString>
 

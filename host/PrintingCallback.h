@@ -1,7 +1,7 @@
 // The reference host's callback object: prints every notification it receives.
 #pragma once
 
-#include "component/HostObjects.h"
+#include "core/HostObjects.h"
 
 #include <QTextStream>
 #include <QVariant>

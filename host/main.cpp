@@ -5,15 +5,17 @@
 
 #include "component/SessionSignals.h"
 #include "component/clsCommunication.h"
-#include "component/modRegistry.h"
 #include "connection/frmCommInterface.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
+#include "diagnostics/frmImmediate.h"
 #include "external/ErrorReporter.h"
 #include "platform/Paths.h"
 #include "platform/Timing.h"
-#include "transports/IControlType.h"
+#include "queue/SessionEnd.h"
 
 #include <QApplication>
 #include <QComboBox>

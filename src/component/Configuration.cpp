@@ -1,13 +1,14 @@
 #include "component/Configuration.h"
 
-#include "component/modRegistry.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/frmImmediate.h"
 #include "external/ErrorReporter.h"
 #include "external/StringCatalog.h"
+#include "link/PanelQueueLinks.h"
 #include "platform/Paths.h"
 #include "queue/frmMsgQueue.h"
 
@@ -67,6 +68,14 @@ T readNumber(const QString &section, const QString &key, T defaultValue, std::ve
         return defaultValue;
     }
     return static_cast<T>(value);
+}
+
+// The calls of the lower layers into the higher ones that go through a table of links: installed
+// before the session's queue window, which makes most of them, exists. A new folder that serves
+// such a link adds its install procedure here.
+void installLayerLinks()
+{
+    installPanelQueueLinks();
 }
 
 } // namespace
@@ -140,6 +149,7 @@ void InitApplicationVariables()
 void InitQueue()
 {
     errors::guarded(kModule, QStringLiteral("InitQueue()"), [&] {
+        installLayerLinks();
         SessionState &state = sessionState();
         if (state.queueWindow)
             state.queueWindow->Unload(); // a new session starts with a new queue

@@ -1,11 +1,11 @@
 #include "component/SessionSignals.h"
 
+#include "core/IControlType.h"
 #include "core/SessionState.h"
-#include "core/modGlobals.h"
 #include "platform/SignalBridge.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 
 #include <QCoreApplication>
 #include <QTimer>

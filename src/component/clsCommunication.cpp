@@ -1,15 +1,18 @@
 #include "component/clsCommunication.h"
 
 #include "component/Configuration.h"
-#include "component/HostObjects.h"
 #include "component/SessionSignals.h"
+#include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
-#include "connection/frmCommInterface.h"
+#include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
-#include "transports/IControlType.h"
+#include "queue/SessionEnd.h"
+#include "queue/frmMsgQueue.h"
 #include "transports/Resolver.h"
 
 #include <QObject>

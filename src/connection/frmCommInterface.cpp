@@ -3,14 +3,16 @@
 // frmCommInterfaceWorkflow.cpp, the handshake in frmCommInterfaceHandshake.cpp.
 #include "connection/frmCommInterface.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 #include "transports/modICMP.h"
 
 #include <QApplication>

@@ -8,8 +8,9 @@
 // ResponseReceived, the handshake that admits the panel (passcode, panel status, data lock and
 // its optional rewrite). At the end of the handshake the dialog hides itself: Display returns 1.
 //
-// Transports report progress through AddStatus; the network transport also drives the net-ring
-// indication (tmrNetAnswer, cmdAnswer, lblNetRing), which are therefore public.
+// The dialog is the CommDialog of the transports: they report progress through AddStatus, queue
+// their probes in its name, and show a panel's net-ring with showNetRing (tmrNetAnswer, cmdAnswer,
+// lblNetRing).
 #pragma once
 
 #include <QDialog>
@@ -19,7 +20,8 @@
 #include <memory>
 
 #include "core/GuidRegistry.h"
-#include "transports/StatusSink.h"
+#include "link/modToolbox.h"
+#include "transports/CommDialog.h"
 
 class HostDataLockEntry;
 class IControlType;
@@ -32,7 +34,11 @@ class QPushButton;
 class QTimer;
 class clsMessage;
 
-class frmCommInterface : public QDialog, public GuidObjectBase, public ResponseReceiver, public StatusSink
+class frmCommInterface : public QDialog,
+                         public GuidObjectBase,
+                         public ResponseReceiver,
+                         public CommDialog,
+                         public AutoAnswerDialog
 {
     Q_OBJECT
 public:
@@ -65,6 +71,11 @@ public:
 
     // Appends a line to the status pad and keeps the newest line in view.
     void AddStatus(const QString &text) override;
+    // The dialog as the owner of the probes a transport queues; their answers reach the handshake.
+    MsgOwner probeOwner() override { return MsgOwner(this); }
+    // The answering state of a panel's net-ring: the answer timer runs, Answer is offered and the
+    // net-ring label shows while `ringing`.
+    void showNetRing(bool ringing) override;
     // Enables or disables the buttons and fields; busy turns Cancel into the abort button.
     void ControlButtons(bool enable, bool busy);
 
@@ -98,7 +109,7 @@ public:
     std::int32_t cmdConnect_Click();
     std::int32_t cmdAnswer_Click();
     // Waits for the panel's call-back and answers it (goodbye processing of a callback session).
-    Q_INVOKABLE std::int32_t AutoAnswer();
+    std::int32_t AutoAnswer() override;
     std::int32_t PerformConnection(std::int32_t ControlType, std::int32_t CallType, bool bRemote);
     std::int32_t CommConnection(bool bRemote, bool bPortPrep, bool bInit, bool bConnect);
     std::int32_t ConnectToPanel(bool bRemote);

@@ -6,19 +6,21 @@
 // test ("Null Command").
 #include "connection/frmCommInterface.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "link/clsPanelMsg.h"
 #include "link/modDatalock.h"
 #include "link/modExecFunctions.h"
 #include "link/modSDIFunctions.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

@@ -2,18 +2,21 @@
 // connection type, the network transport's net-ring state and probe direction, and the panel test.
 #include "connection/frmCommInterface.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
-#include "transports/IControlType.h"
 #include "transports/clsModem.h"
 #include "transports/clsNetwork.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSerialPort>
+#include <QTimer>
 
 namespace {
 
@@ -78,6 +81,22 @@ void frmCommInterface::setNetCallBack(bool value)
 {
     if (const auto network = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport))
         network->setNetCallBack(value);
+}
+
+void frmCommInterface::showNetRing(bool ringing)
+{
+    if (tmrNetAnswer) {
+        if (ringing)
+            tmrNetAnswer->start();
+        else
+            tmrNetAnswer->stop();
+    }
+    if (cmdAnswer) {
+        cmdAnswer->setText(ringing ? modGlobals::GetCatalogString(1353) : modGlobals::GetCatalogString(136));
+        cmdAnswer->setEnabled(ringing);
+    }
+    if (lblNetRing)
+        lblNetRing->setVisible(ringing);
 }
 
 bool frmCommInterface::transportConnecting() const

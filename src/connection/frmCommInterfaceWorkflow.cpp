@@ -3,14 +3,15 @@
 // the passcode. The panel's answers are taken up by the handshake (frmCommInterfaceHandshake.cpp).
 #include "connection/frmCommInterface.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
-#include "transports/IControlType.h"
+#include "queue/SessionEnd.h"
 #include "transports/Resolver.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "core/SessionState.h"
 
-#include "component/HostObjects.h"
+#include "core/HostObjects.h"
 #include "external/ErrorReporter.h"
 #include "external/StringCatalog.h"
 

@@ -3,25 +3,31 @@
 // the configuration and the session flags. One per process; everything runs on the GUI thread.
 #pragma once
 
-#include <QPointer>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 
-#include "connection/frmCommInterface.h"
 #include "core/GuidRegistry.h"
-#include "diagnostics/frmImmediate.h"
-#include "queue/frmMsgQueue.h"
+#include "core/SessionWindow.h"
 
+// The classes of what the record holds are only declared here; several belong to higher layers.
+// A file uses such a member typed only where it includes the class, at or above the class's own
+// folder (std::shared_ptr and SessionWindow need the full class only where they are used). Below
+// it, a window is a plain QWidget (SessionWindow::widget()), and a lower layer that must act on a
+// higher object asks it for an interface of its own layer (CommDialog, AutoAnswerDialog,
+// SerialTransport) or goes through the links of queue/QueueLinks.h.
 class HostCallback;
 class HostSettings;
 class HostPif;
 class ErrorReporter;
 class StringCatalog;
-class clsSessionLog;
-class IControlType;
-class QWidget;
+class IControlType;     // core; implemented by the transports
+class clsSessionLog;    // diagnostics
+class frmDiagnostics;   // diagnostics
+class frmImmediate;     // diagnostics
+class frmMsgQueue;      // queue
+class frmCommInterface; // connection
 
 struct Configuration
 {
@@ -61,13 +67,14 @@ struct SessionState
     std::shared_ptr<clsSessionLog> sessionLog;
     std::shared_ptr<IControlType> currentTransport;
 
-    // Session windows (null when not open).
-    QPointer<frmMsgQueue> queueWindow;
-    QPointer<frmCommInterface> connectionDialog;
-    QPointer<QWidget> diagnosticsWindow;
-    QPointer<frmImmediate> immediateWindow;
-    QPointer<QWidget> inactivityWindow;
-    QPointer<QWidget> eventWarningWindow;
+    // Session windows (null when not open). The inactivity and event-warning windows are plain
+    // widgets until the supervision folder gives them their classes.
+    SessionWindow<frmMsgQueue> queueWindow;
+    SessionWindow<frmCommInterface> connectionDialog;
+    SessionWindow<frmDiagnostics> diagnosticsWindow;
+    SessionWindow<frmImmediate> immediateWindow;
+    SessionWindow<QWidget> inactivityWindow;
+    SessionWindow<QWidget> eventWarningWindow;
 
     Configuration config;
 

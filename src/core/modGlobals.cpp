@@ -1,12 +1,10 @@
 #include "core/modGlobals.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/GuidRegistry.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
-#include "diagnostics/clsSessionLog.h"
-#include "diagnostics/frmImmediate.h"
 #include "external/BitOps.h"
 #include "external/StringCatalog.h"
 
@@ -224,18 +222,6 @@ QString DebugConvert(const QVariant &data, std::int16_t start, std::int16_t end)
             text += QStringLiteral("[%1]").arg(static_cast<unsigned char>(raw.at(i)), 2, 16, QLatin1Char('0')).toUpper();
         return text;
     });
-}
-
-void DebugPrint(const QVariant &text)
-{
-    if (frmImmediate *window = sessionState().immediateWindow)
-        window->DebugPrint(text);
-}
-
-void AddLogEntry(const QString &text, const QVariant &data)
-{
-    if (const std::shared_ptr<clsSessionLog> log = sessionState().sessionLog)
-        log->LogEntry(text, data);
 }
 
 std::int16_t TimeOffset(std::int16_t hour, std::int16_t offset, std::int16_t &newHour)

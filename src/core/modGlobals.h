@@ -1,5 +1,7 @@
 // Procedures every part of the component shares: host notifications, the owner registry and GUIDs,
-// the end of a session, the hand-over of new panel events, and byte and text helpers.
+// and byte and text helpers. The rest of the module sits with the types it acts on: the logging
+// procedures in diagnostics/Logging.h, the end of a session and the hand-over of new panel events
+// in queue/SessionEnd.h, the start-up in component/Configuration.h.
 #pragma once
 
 #include <QByteArray>
@@ -22,13 +24,6 @@ extern const QString ApplicationName;
 void ZelCommEvent(std::int32_t code, const QVariant &data, const QString &source = QStringLiteral("-1"));
 void MakeCallback(const QVariant &tag, const QVariant &value, const QVariant &extra = missingArgument());
 
-// Ends the session: goodbye to a connected panel, or closes the link and unloads the queue window.
-// Session results: 0 success, 5 failure, 10 aborted. Always returns 0.
-std::int32_t Disconnect(bool panelReset, std::int16_t sessionResult);
-
-// Hands a new panel event count to the warning window (or opens it through the queue window).
-std::int32_t DisplayPanelEventForm(std::int32_t level);
-
 // GUIDs and the owner registry.
 std::int32_t GetGUID(QString &guid);
 std::int32_t GuidString(const QByteArray &guid16, QString &text);
@@ -47,10 +42,6 @@ QString ToString(const QByteArray &bytes, std::int16_t start = -1, std::int16_t 
 QString ToString(const QVariant &bytes, std::int16_t start = -1, std::int16_t count = -1);
 // "[06][FF]" for the bytes 6 and 255; an empty text for anything that is not bytes.
 QString DebugConvert(const QVariant &data, std::int16_t start = -1, std::int16_t end = -1);
-
-// Logging.
-void DebugPrint(const QVariant &text);
-void AddLogEntry(const QString &text, const QVariant &data = QVariant());
 
 // Hour arithmetic with a day carry of 1, 0 or -1.
 std::int16_t TimeOffset(std::int16_t hour, std::int16_t offset, std::int16_t &newHour);

@@ -1,9 +1,9 @@
 #include "diagnostics/clsSessionLog.h"
 
-#include "component/modRegistry.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "platform/Paths.h"
 
 #include <QDateTime>

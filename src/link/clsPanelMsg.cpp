@@ -1,8 +1,8 @@
 #include "link/clsPanelMsg.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "queue/frmMsgQueue.h"

@@ -31,6 +31,7 @@
 #include <type_traits>
 
 #include "core/GuidRegistry.h"
+#include "core/SessionWindow.h"
 
 // The owner of a panel command (its Parent): the object that receives the answer. Any object that
 // offers `QString szGUID() const` (its key in GuidRegistry, where answers are routed to it through
@@ -70,6 +71,10 @@ public:
     }
     template <PanelMsgOwnerType T>
     MsgOwner(const std::shared_ptr<T> &owner) : MsgOwner(owner.get()) // NOLINT(google-explicit-constructor)
+    {
+    }
+    template <PanelMsgOwnerType T>
+    MsgOwner(const SessionWindow<T> &owner) : MsgOwner(owner.data()) // NOLINT(google-explicit-constructor)
     {
     }
 

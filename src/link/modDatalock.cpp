@@ -1,8 +1,8 @@
 #include "link/modDatalock.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 
 namespace modDatalock {

@@ -3,14 +3,17 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/GuidRegistry.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "external/BitOps.h"
+#include "link/SerialTransport.h"
 #include "link/clsPanelMsg.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/clsModem.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>
@@ -38,7 +41,7 @@ Link currentLink()
 {
     Link link;
     link.transport = sessionState().currentTransport;
-    auto *modem = dynamic_cast<clsModem *>(link.transport.get());
+    auto *modem = dynamic_cast<SerialTransport *>(link.transport.get());
     if (!modem)
         raiseError(ErrorCode::ObjectRequired, QStringLiteral("no serial transport"));
     link.port = modem->CommControl();

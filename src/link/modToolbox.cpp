@@ -1,18 +1,19 @@
 #include "link/modToolbox.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "link/modSDIFunctions.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QWidget>
 
 #include <array>
@@ -58,16 +59,17 @@ AutoAnswerCall &autoAnswerCall()
     return call;
 }
 
-// The connection dialog's AutoAnswer, called by name (the link layer does not know the window).
+// The connection dialog's AutoAnswer, through the interface it offers the link layer (which does
+// not know the window).
 std::int32_t callDialogAutoAnswer()
 {
-    QWidget *dialog = sessionState().connectionDialog;
+    QWidget *dialog = sessionState().connectionDialog.widget();
     if (!dialog)
         return 0;
-    std::int32_t result = 0;
-    if (!QMetaObject::invokeMethod(dialog, "AutoAnswer", Qt::DirectConnection, Q_RETURN_ARG(std::int32_t, result)))
+    auto *answering = dynamic_cast<AutoAnswerDialog *>(dialog);
+    if (!answering)
         raiseError(ErrorCode::ObjectRequired, QStringLiteral("the connection dialog offers no AutoAnswer"));
-    return result;
+    return answering->AutoAnswer();
 }
 
 bool transferStopped()

@@ -32,6 +32,15 @@
 class QCheckBox;
 class clsMessage;
 
+// The connection dialog as the goodbye processing uses it (frmCommInterface implements it): it waits
+// for the panel's call-back and answers it.
+class AutoAnswerDialog
+{
+public:
+    virtual ~AutoAnswerDialog() = default;
+    virtual std::int32_t AutoAnswer() = 0;
+};
+
 namespace modToolbox {
 
 constexpr int ItemCount = 19;
@@ -71,8 +80,8 @@ void ResetPanelEventCount();
 // queue window. Returns 0 or the error number.
 std::int32_t ProcessPanelGoodbye(clsMessage &msg);
 
-// How the goodbye reaches the connection dialog's AutoAnswer. By default a late-bound call of
-// "AutoAnswer" on SessionState's connection dialog; replaceable (the dialog, or tests).
+// How the goodbye reaches the connection dialog's AutoAnswer. By default SessionState's connection
+// dialog is asked for its AutoAnswerDialog; replaceable (the dialog, or tests).
 using AutoAnswerCall = std::function<std::int32_t()>;
 void setAutoAnswerCall(AutoAnswerCall call);
 

@@ -3,10 +3,6 @@
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/GuidRegistry.h"
-#include "link/clsPanelMsg.h"
-#include "link/modExecFunctions.h"
-#include "link/modToolbox.h"
-#include "queue/frmMsgQueue.h"
 
 namespace {
 
@@ -19,17 +15,14 @@ std::int32_t notBuilt(const char *procedure)
     return ErrorCode::NotImplemented;
 }
 
-QueueLinks builtIn()
+QueueLinks queueOwn()
 {
     QueueLinks links;
-    // Keep-alive and goodbye requests, owned by the queue window.
-    links.heartBeat = [](frmMsgQueue &queue) { return modExecFunctions::SMHeartBeat(&queue, 0, false); };
-    links.panelGoodbye = [](std::uint8_t code, frmMsgQueue &queue, std::int16_t sessionResult) {
-        return modExecFunctions::SMPanelGoodbye(code, &queue, sessionResult, false);
-    };
-    // Their answers.
-    links.processKeepAlive = [](const QByteArray &answer) { return modToolbox::ProcessKeepAlive(answer); };
-    links.processPanelGoodbye = [](clsMessage &msg) { return modToolbox::ProcessPanelGoodbye(msg); };
+    // Keep-alive and goodbye requests and their answers: the panel link (link) puts them in.
+    links.heartBeat = [](frmMsgQueue &) { return notBuilt("SMHeartBeat()"); };
+    links.panelGoodbye = [](std::uint8_t, frmMsgQueue &, std::int16_t) { return notBuilt("SMPanelGoodbye()"); };
+    links.processKeepAlive = [](const QByteArray &) { return notBuilt("ProcessKeepAlive()"); };
+    links.processPanelGoodbye = [](clsMessage &) { return notBuilt("ProcessPanelGoodbye()"); };
     // Supervision windows: without them the session simply continues.
     links.inactivityPrompt = []() -> std::int16_t {
         notBuilt("frmInactivityDisconnect");
@@ -40,24 +33,17 @@ QueueLinks builtIn()
         return 0;
     };
     links.updateEventWarning = [](std::int32_t) { notBuilt("UpdatePanelEventForm()"); };
-    links.countRetry = [](GuidObject *client, std::int16_t &count, std::int16_t &max) {
-        if (auto *command = dynamic_cast<clsPanelMsg *>(client)) {
-            count = ++command->RetryCount;
-            max = command->RetryMax;
-            return true;
-        }
-        if (auto *other = dynamic_cast<QueueClient *>(client)) {
-            count = static_cast<std::int16_t>(other->retryCount() + 1);
-            other->setRetryCount(count);
-            max = other->retryMax();
-            return true;
-        }
-        return false;
-    };
+    links.countRetry = countQueueClientRetry;
     return links;
 }
 
-QueueLinks &storage()
+QueueLinks &builtIn()
+{
+    static QueueLinks links = queueOwn();
+    return links;
+}
+
+QueueLinks &inUse()
 {
     static QueueLinks links = builtIn();
     return links;
@@ -67,10 +53,27 @@ QueueLinks &storage()
 
 QueueLinks &queueLinks()
 {
-    return storage();
+    return inUse();
 }
 
 void resetQueueLinks()
 {
-    storage() = builtIn();
+    inUse() = builtIn();
+}
+
+void installQueueLinks(const std::function<void(QueueLinks &links)> &install)
+{
+    install(builtIn());
+    install(inUse());
+}
+
+bool countQueueClientRetry(GuidObject *client, std::int16_t &count, std::int16_t &max)
+{
+    if (auto *other = dynamic_cast<QueueClient *>(client)) {
+        count = static_cast<std::int16_t>(other->retryCount() + 1);
+        other->setRetryCount(count);
+        max = other->retryMax();
+        return true;
+    }
+    return false;
 }

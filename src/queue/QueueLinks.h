@@ -1,7 +1,8 @@
 // The queue window's calls into the parts built on top of it: the keep-alive and goodbye requests,
 // the processing of their answers, the inactivity and panel-event windows, and the retry state of
 // the object that queued a message. They are gathered here so the queue does not depend on those
-// parts directly; each entry can be replaced (tests use this to observe the calls).
+// parts: the layers above put their entries in (installQueueLinks) before the first queue window
+// is made, and each entry can be replaced (tests use this to observe the calls).
 #pragma once
 
 #include <QByteArray>
@@ -49,3 +50,12 @@ struct QueueLinks
 // The links in use; resetQueueLinks() restores the built-in ones.
 QueueLinks &queueLinks();
 void resetQueueLinks();
+
+// The built-in links start as the queue's own: an entry whose part is not there reports so and
+// gives a neutral result, and the session goes on. A layer above the queue puts its entries in
+// with this before the first queue window exists (InitQueue runs the install procedures of the
+// layers): `install` changes the built-in links and the links in use alike.
+void installQueueLinks(const std::function<void(QueueLinks &links)> &install);
+
+// The queue's own retry count: for a client that offers QueueClient (false for any other).
+bool countQueueClientRetry(GuidObject *client, std::int16_t &count, std::int16_t &max);

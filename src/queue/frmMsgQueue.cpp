@@ -1,16 +1,19 @@
 #include "queue/frmMsgQueue.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
-#include "external/CQueue.h"
+#include "diagnostics/frmImmediate.h"
 #include "platform/Timing.h"
+#include "queue/CQueue.h"
 #include "queue/QueueLinks.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "transports/IControlType.h"
 
 #include <QDateTime>
 #include <QGridLayout>
@@ -75,13 +78,14 @@ std::shared_ptr<ResponseReceiver> ownerOf(const QString &ownerGUID)
     return std::dynamic_pointer_cast<ResponseReceiver>(modGlobals::GetGUIDObject(ownerGUID));
 }
 
-// Closes and releases one of the component's windows.
+// Closes and releases one of the component's windows (most of them belong to higher layers: the
+// queue knows them as plain widgets).
 template <typename W>
-void releaseWindow(QPointer<W> &window)
+void releaseWindow(SessionWindow<W> &window)
 {
-    if (window) {
-        window->close();
-        window->deleteLater();
+    if (QWidget *widget = window.widget()) {
+        widget->close();
+        widget->deleteLater();
     }
     window = nullptr;
 }

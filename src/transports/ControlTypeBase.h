@@ -2,7 +2,7 @@
 // `Name` reads the class's default name while no name was stored.
 #pragma once
 
-#include "transports/IControlType.h"
+#include "core/IControlType.h"
 
 class ControlTypeBase : public IControlType
 {

@@ -1,15 +1,17 @@
 #include "transports/clsModem.h"
 
-#include "component/HostObjects.h"
-#include "component/modRegistry.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
+#include "diagnostics/Logging.h"
 #include "diagnostics/clsSessionLog.h"
 #include "link/modModem.h"
 #include "platform/Timing.h"
 #include "queue/frmMsgQueue.h"
+#include "transports/CommDialog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -145,10 +147,10 @@ QString clsModem::devicePathFor(std::int16_t port)
 #endif
 }
 
-void clsModem::status(frmCommInterface *frm, const QString &text) const
+void clsModem::status(CommDialog *frm, const QString &text) const
 {
     if (frm)
-        static_cast<StatusSink *>(frm)->AddStatus(text);
+        frm->AddStatus(text);
 }
 
 bool clsModem::portOpen() const
@@ -297,7 +299,7 @@ std::int32_t clsModem::GetCharacter(std::uint8_t &cNewChar, std::int32_t lTimeou
 
 // ---- Link operations ---------------------------------------------------------------------------
 
-std::int32_t clsModem::PortPrep(frmCommInterface *frm, bool bDisplay)
+std::int32_t clsModem::PortPrep(CommDialog *frm, bool bDisplay)
 {
     return errors::guarded(kClass, QStringLiteral("PortPrep()"), [&] {
         status(frm, modGlobals::GetCatalogString(315));
@@ -325,7 +327,7 @@ std::int32_t clsModem::PortPrep(frmCommInterface *frm, bool bDisplay)
     });
 }
 
-std::int32_t clsModem::ControlInitialize(frmCommInterface *frm, bool bDisplay)
+std::int32_t clsModem::ControlInitialize(CommDialog *frm, bool bDisplay)
 {
     return errors::guarded(kClass, QStringLiteral("ControlInitialize()"), [&] {
         std::int32_t rc = NoAnswer;
@@ -351,7 +353,7 @@ std::int32_t clsModem::ControlInitialize(frmCommInterface *frm, bool bDisplay)
     });
 }
 
-std::int32_t clsModem::Connect(frmCommInterface *frm, bool bDisplay)
+std::int32_t clsModem::Connect(CommDialog *frm, bool bDisplay)
 {
     std::int32_t cmdResult = 0;
     std::int32_t result = errors::guarded(kClass, QStringLiteral("Connect()"), [&] {
@@ -383,7 +385,7 @@ std::int32_t clsModem::Connect(frmCommInterface *frm, bool bDisplay)
     return result;
 }
 
-std::int32_t clsModem::Answer(frmCommInterface *frm, bool bDisplay)
+std::int32_t clsModem::Answer(CommDialog *frm, bool bDisplay)
 {
     return errors::guarded(kClass, QStringLiteral("Answer()"), [&] {
         status(frm, modGlobals::GetCatalogString(326));
@@ -399,7 +401,7 @@ std::int32_t clsModem::Answer(frmCommInterface *frm, bool bDisplay)
     });
 }
 
-std::int32_t clsModem::ControlRinging(frmCommInterface *frm, bool bDisplay)
+std::int32_t clsModem::ControlRinging(CommDialog *frm, bool bDisplay)
 {
     return errors::guarded(kClass, QStringLiteral("ControlRinging()"), [&] {
         const std::int32_t rc = ModemTextCmd(QString(), QStringLiteral("RING"), QStringLiteral("ERROR"),
@@ -415,7 +417,7 @@ std::int32_t clsModem::ControlRinging(frmCommInterface *frm, bool bDisplay)
     });
 }
 
-std::int32_t clsModem::ControlDisconnect(frmCommInterface *frm, bool bDisplay)
+std::int32_t clsModem::ControlDisconnect(CommDialog *frm, bool bDisplay)
 {
     return errors::guarded(kClass, QStringLiteral("ControlDisconnect()"), [&] {
         m_connected = false;

@@ -20,11 +20,10 @@
 
 #include <cstdint>
 
+#include "link/SerialTransport.h"
 #include "transports/ControlTypeBase.h"
 
-
-
-class clsModem : public QObject, public ControlTypeBase
+class clsModem : public QObject, public ControlTypeBase, public SerialTransport
 {
 public:
     // Opens the session log when none exists yet; takes the queue window's serial port (unless the
@@ -45,7 +44,7 @@ public:
     std::int16_t CommPort = 1;
 
     // The serial port in use (null when none was taken).
-    QSerialPort *CommControl() const { return m_port.data(); }
+    QSerialPort *CommControl() const override { return m_port.data(); }
     // Request-to-send wish for the port; applied when the port opens (a pty refuses it: warning only).
     bool RTSEnable() const { return m_rtsEnable; }
     void setRTSEnable(bool enable);
@@ -57,12 +56,12 @@ public:
     QString Name() const override;
 
     // IControlType operations.
-    std::int32_t ControlInitialize(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t ControlDisconnect(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t ControlRinging(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t PortPrep(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t Connect(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t Answer(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t ControlInitialize(CommDialog *frm, bool bDisplay) override;
+    std::int32_t ControlDisconnect(CommDialog *frm, bool bDisplay) override;
+    std::int32_t ControlRinging(CommDialog *frm, bool bDisplay) override;
+    std::int32_t PortPrep(CommDialog *frm, bool bDisplay) override;
+    std::int32_t Connect(CommDialog *frm, bool bDisplay) override;
+    std::int32_t Answer(CommDialog *frm, bool bDisplay) override;
     std::int32_t SendData(clsMessage &msg) override;
     std::int32_t DataReceived(clsMessage &msg) override;
 
@@ -87,7 +86,7 @@ public:
     std::int32_t GetCharacter(std::uint8_t &cNewChar, std::int32_t lTimeoutSeconds);
 
 private:
-    void status(frmCommInterface *frm, const QString &text) const;
+    void status(CommDialog *frm, const QString &text) const;
     bool portOpen() const;
     void onPortError(int error);
     // Lets pending events run, then waits for input up to `ms` real milliseconds.

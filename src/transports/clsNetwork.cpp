@@ -1,22 +1,22 @@
 #include "transports/clsNetwork.h"
 
-#include "component/HostObjects.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/Logging.h"
 #include "diagnostics/clsSessionLog.h"
 #include "link/clsPanelMsg.h"
 #include "link/modEncryption.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
+#include "transports/CommDialog.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
@@ -74,12 +74,12 @@ qint32 linkKeyMode()
 
 // The connection dialog as this transport uses it: the owner of the probes it sends, the status
 // pad, and the net-ring indication.
-MsgOwner dialogOwner(frmCommInterface *frm)
+MsgOwner dialogOwner(CommDialog *frm)
 {
-    return frm ? MsgOwner(frm) : MsgOwner();
+    return frm ? frm->probeOwner() : MsgOwner();
 }
 
-void dialogStatus(frmCommInterface *frm, const QString &text)
+void dialogStatus(CommDialog *frm, const QString &text)
 {
     if (frm)
         frm->AddStatus(text);
@@ -87,21 +87,8 @@ void dialogStatus(frmCommInterface *frm, const QString &text)
 
 void dialogNetRing(bool value)
 {
-    auto *dialog = qobject_cast<frmCommInterface *>(sessionState().connectionDialog.data());
-    if (!dialog)
-        return;
-    if (dialog->tmrNetAnswer) {
-        if (value)
-            dialog->tmrNetAnswer->start();
-        else
-            dialog->tmrNetAnswer->stop();
-    }
-    if (dialog->cmdAnswer) {
-        dialog->cmdAnswer->setText(value ? modGlobals::GetCatalogString(1353) : modGlobals::GetCatalogString(136));
-        dialog->cmdAnswer->setEnabled(value);
-    }
-    if (dialog->lblNetRing)
-        dialog->lblNetRing->setVisible(value);
+    if (auto *dialog = dynamic_cast<CommDialog *>(sessionState().connectionDialog.widget()))
+        dialog->showNetRing(value);
 }
 
 } // namespace
@@ -166,17 +153,17 @@ quint16 clsNetwork::localPort() const
 
 // ---- Line operations ---------------------------------------------------------------------------
 
-std::int32_t clsNetwork::ControlInitialize(frmCommInterface *, bool)
+std::int32_t clsNetwork::ControlInitialize(CommDialog *, bool)
 {
     return 0;
 }
 
-std::int32_t clsNetwork::PortPrep(frmCommInterface *, bool)
+std::int32_t clsNetwork::PortPrep(CommDialog *, bool)
 {
     return 0;
 }
 
-std::int32_t clsNetwork::ControlDisconnect(frmCommInterface *, bool)
+std::int32_t clsNetwork::ControlDisconnect(CommDialog *, bool)
 {
     return errors::guarded(kClass, QStringLiteral("ControlDisconnect()"), [&] {
         m_connected = false;
@@ -185,7 +172,7 @@ std::int32_t clsNetwork::ControlDisconnect(frmCommInterface *, bool)
     });
 }
 
-std::int32_t clsNetwork::sendProbe(const QByteArray &text, frmCommInterface *frm, const QString &procedure)
+std::int32_t clsNetwork::sendProbe(const QByteArray &text, CommDialog *frm, const QString &procedure)
 {
     return errors::guarded(kClass, procedure, [&] {
         if (modExecFunctions::SMNullCommand(text, dialogOwner(frm), kProbePriority, false) != 0)
@@ -193,7 +180,7 @@ std::int32_t clsNetwork::sendProbe(const QByteArray &text, frmCommInterface *frm
     });
 }
 
-std::int32_t clsNetwork::Connect(frmCommInterface *frm, bool bDisplay)
+std::int32_t clsNetwork::Connect(CommDialog *frm, bool bDisplay)
 {
     Connecting = true;
     if (bDisplay && frm)
@@ -201,14 +188,14 @@ std::int32_t clsNetwork::Connect(frmCommInterface *frm, bool bDisplay)
     return sendProbe(InitStr().toLatin1(), frm, QStringLiteral("Connect()"));
 }
 
-std::int32_t clsNetwork::Answer(frmCommInterface *frm, bool)
+std::int32_t clsNetwork::Answer(CommDialog *frm, bool)
 {
     Connecting = false;
     m_connected = false;
     return sendProbe(QByteArrayLiteral("ATA"), frm, QStringLiteral("Answer()"));
 }
 
-std::int32_t clsNetwork::ControlRinging(frmCommInterface *frm, bool)
+std::int32_t clsNetwork::ControlRinging(CommDialog *frm, bool)
 {
     return errors::guarded(kClass, QStringLiteral("ControlRinging()"), [&] {
         m_connected = false;
@@ -217,7 +204,7 @@ std::int32_t clsNetwork::ControlRinging(frmCommInterface *frm, bool)
     });
 }
 
-std::int32_t clsNetwork::Ping(std::int16_t numTimes, frmCommInterface *frm)
+std::int32_t clsNetwork::Ping(std::int16_t numTimes, CommDialog *frm)
 {
     return errors::guarded(kClass, QStringLiteral("Ping()"), [&] {
         if (frm)

@@ -47,18 +47,18 @@ public:
     QString Name() const override;
 
     // IControlType operations.
-    std::int32_t ControlInitialize(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t ControlInitialize(CommDialog *frm, bool bDisplay) override;
     // Clears Connected and closes the socket. Always 0.
-    std::int32_t ControlDisconnect(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t ControlDisconnect(CommDialog *frm, bool bDisplay) override;
     // Clears Connected and queues a "Wait Command" (priority 10) owned by the dialog: the panel's
     // next datagram (normally the net-ring) or the queue's "TIMEOUT" answers it.
-    std::int32_t ControlRinging(frmCommInterface *frm, bool bDisplay) override;
-    std::int32_t PortPrep(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t ControlRinging(CommDialog *frm, bool bDisplay) override;
+    std::int32_t PortPrep(CommDialog *frm, bool bDisplay) override;
     // Sets Connecting and sends the "LANVesk" probe owned by the dialog; Connected is set by the
     // handshake when the panel answers "CONNECT".
-    std::int32_t Connect(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t Connect(CommDialog *frm, bool bDisplay) override;
     // Clears Connecting and Connected and sends the "ATA" probe owned by the dialog.
-    std::int32_t Answer(frmCommInterface *frm, bool bDisplay) override;
+    std::int32_t Answer(CommDialog *frm, bool bDisplay) override;
     // Sends the message's frame as one datagram and arms the queue's answer time-out (or, for a
     // command that awaits no answer, completes the message at once). An error ends the session.
     std::int32_t SendData(clsMessage &msg) override;
@@ -127,7 +127,7 @@ public:
     static std::int32_t CheckAnswer(const QByteArray &payload);
 
     // Panel test: status line 1457, then `numTimes` "LOCAL_CONN" probes owned by the dialog.
-    std::int32_t Ping(std::int16_t numTimes, frmCommInterface *frm);
+    std::int32_t Ping(std::int16_t numTimes, CommDialog *frm);
 
     // Checks the received payload (InBuffer) and attaches it to the message; on a failed answer
     // counts a retry and sends the message again (or fails with 0x800413A1 past RetryMax).
@@ -146,7 +146,7 @@ private:
     bool acceptable(const QByteArray &raw) const;
     Session session() const;
     bool bindSocket();
-    std::int32_t sendProbe(const QByteArray &text, frmCommInterface *frm, const QString &procedure);
+    std::int32_t sendProbe(const QByteArray &text, CommDialog *frm, const QString &procedure);
     std::shared_ptr<clsPanelMsg> commandOf(const clsMessage &msg) const;
 
 

@@ -4,8 +4,8 @@
 
 #include "component/Configuration.h"
 #include "component/clsCommunication.h"
-#include "component/modRegistry.h"
 #include "core/SessionState.h"
+#include "core/modRegistry.h"
 #include "external/ErrorReporter.h"
 #include "platform/Paths.h"
 #include "support/HostDoubles.h"

@@ -11,18 +11,18 @@
 
 #include "PanelSimulator.h"
 #include "component/Configuration.h"
-#include "component/modRegistry.h"
 #include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/frmImmediate.h"
 #include "external/ErrorReporter.h"
 #include "platform/Timing.h"
 #include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
-#include "transports/IControlType.h"
 
 namespace conntest {
 

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "component/Configuration.h"
-#include "component/modRegistry.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "external/ErrorReporter.h"
 #include "support/TestSupport.h"
 

@@ -7,6 +7,7 @@
 
 #include "LinkEnvelope.h"
 #include "platform/IcmpEcho.h"
+#include "queue/SessionEnd.h"
 #include "transports/clsNetwork.h"
 
 using namespace conntest;

@@ -5,6 +5,7 @@
 #include "NetFixture.h"
 
 #include "core/ErrorCodes.h"
+#include "queue/SessionEnd.h"
 
 #ifdef QUARVO_HAVE_SIM
 

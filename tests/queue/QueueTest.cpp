@@ -4,22 +4,23 @@
 
 #include "component/Configuration.h"
 #include "component/clsCommunication.h"
-#include "component/modRegistry.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
-#include "external/CQueue.h"
 #include "platform/Paths.h"
 #include "platform/SharedMemory.h"
 #include "platform/Timing.h"
+#include "queue/CQueue.h"
 #include "queue/QueueLinks.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
-#include "transports/IControlType.h"
 
 #include <QDeadlineTimer>
 #include <QListWidget>
@@ -52,12 +53,12 @@ public:
     void setAbortPending(bool a) override { abortPending = a; }
     bool AbortWorkInProgress() const override { return false; }
     void setAbortWorkInProgress(bool) override {}
-    std::int32_t ControlInitialize(frmCommInterface *, bool) override { return 0; }
-    std::int32_t ControlDisconnect(frmCommInterface *, bool) override { return ++disconnects, connected = false, 0; }
-    std::int32_t ControlRinging(frmCommInterface *, bool) override { return 0; }
-    std::int32_t PortPrep(frmCommInterface *, bool) override { return 0; }
-    std::int32_t Connect(frmCommInterface *, bool) override { return 0; }
-    std::int32_t Answer(frmCommInterface *, bool) override { return 0; }
+    std::int32_t ControlInitialize(CommDialog *, bool) override { return 0; }
+    std::int32_t ControlDisconnect(CommDialog *, bool) override { return ++disconnects, connected = false, 0; }
+    std::int32_t ControlRinging(CommDialog *, bool) override { return 0; }
+    std::int32_t PortPrep(CommDialog *, bool) override { return 0; }
+    std::int32_t Connect(CommDialog *, bool) override { return 0; }
+    std::int32_t Answer(CommDialog *, bool) override { return 0; }
     std::int32_t SendData(clsMessage &msg) override
     {
         sent.push_back(msg.Name());
@@ -743,7 +744,7 @@ TEST(QueueExit, RecordsOfAKilledProcessGoAtTheNextStart)
     resetSessionState();
     modGlobals::InitApplicationVariables();
     modGlobals::InitQueue();
-    QPointer<frmMsgQueue> ours = sessionState().queueWindow;
+    QPointer<frmMsgQueue> ours = static_cast<frmMsgQueue *>(sessionState().queueWindow);
     ASSERT_TRUE(ours);
     const QStringList own{ours->WorkQueueGUID(), ours->CurrentMsgGUID(), ours->LastSentMsgGUID()};
 
@@ -754,6 +755,7 @@ TEST(QueueExit, RecordsOfAKilledProcessGoAtTheNextStart)
     readUntil(killed, QStringLiteral("\n"), out);
     const QStringList left = namesIn(out);
     ASSERT_EQ(left.size(), 4) << out.toStdString();
+    const qint64 killedPid = killed.processId();
     killed.kill(); // SIGKILL: nothing of the process runs any more
     ASSERT_TRUE(killed.waitForFinished(60000));
     for (const QString &g : left)
@@ -766,7 +768,7 @@ TEST(QueueExit, RecordsOfAKilledProcessGoAtTheNextStart)
     EXPECT_EQ(next.exitCode(), 0) << QString::fromUtf8(next.readAll()).toStdString();
     for (const QString &g : left)
         EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
-    EXPECT_FALSE(QFile::exists(QStringLiteral("/dev/shm/quarvo-segments.%1").arg(killed.processId())));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/dev/shm/quarvo-segments.%1").arg(killedPid)));
     for (const QString &g : own)
         EXPECT_TRUE(SharedMemory::exists(g)) << "a live process's record: " << g.toStdString();
     ours->Unload();

@@ -1,7 +1,7 @@
 // In-memory doubles of the host's objects, for tests. Every member is a public field.
 #pragma once
 
-#include "component/HostObjects.h"
+#include "core/HostObjects.h"
 
 #include <QHash>
 #include <QVariant>

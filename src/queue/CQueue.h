@@ -1,6 +1,7 @@
 // The queue server: keeps the three list heads of a session (work queue, current message, last
 // sent) in shared memory, runs its four timers and raises its five events to the queue window.
 // It runs in-process on the GUI thread; its timers are QTimers whose intervals go through Timing.
+// Its lists are chains of message records (clsMessage), so it lives beside them in the queue folder.
 //
 // - Worker timer (periodic, initially the standard poll rate): on a tick, when the current list is
 //   empty and the work queue is not, moves the first queued message to the current list and

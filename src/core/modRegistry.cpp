@@ -1,4 +1,4 @@
-#include "component/modRegistry.h"
+#include "core/modRegistry.h"
 
 #include "platform/Paths.h"
 

@@ -1,14 +1,15 @@
-// The end of a session and the hand-over of new panel events.
-#include "core/modGlobals.h"
+#include "queue/SessionEnd.h"
 
 #include "core/Errors.h"
+#include "core/IControlType.h"
 #include "core/SessionState.h"
+#include "diagnostics/Logging.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "transports/IControlType.h"
 
 #include <QTimer>
+#include <QWidget>
 
 namespace modGlobals {
 

@@ -3,18 +3,18 @@
 // each implementation keeps the six properties in its own fields and supplies the eight operations.
 // Operations return 0 on success or an error number; they never let an error escape. Every
 // operation that takes the connection dialog accepts a null dialog.
+//
+// The interface sits in core so that every layer that drives the current transport (the queue, the
+// frame exchange, the connection dialog, the component) may use it; the transports implement it.
 #pragma once
 
 #include <QString>
 
 #include <cstdint>
 
-#include "transports/StatusSink.h"
-
-// The connection dialog: a StatusSink for the status lines, the owner of the probes the network
-// and enhanced-direct transports send, and the net-ring indication they drive.
-#include "connection/frmCommInterface.h"
-
+// The connection dialog as a transport uses it (transports/CommDialog.h): the status pad, and the
+// owner of the probes the network and enhanced-direct transports send.
+class CommDialog;
 class clsMessage;
 
 class IControlType
@@ -37,12 +37,12 @@ public:
     virtual void setAbortWorkInProgress(bool abort) = 0;
 
     // Line operations; `frm` may be null, `bDisplay` governs the optional status lines.
-    virtual std::int32_t ControlInitialize(frmCommInterface *frm, bool bDisplay) = 0;
-    virtual std::int32_t ControlDisconnect(frmCommInterface *frm, bool bDisplay) = 0;
-    virtual std::int32_t ControlRinging(frmCommInterface *frm, bool bDisplay) = 0;
-    virtual std::int32_t PortPrep(frmCommInterface *frm, bool bDisplay) = 0;
-    virtual std::int32_t Connect(frmCommInterface *frm, bool bDisplay) = 0;
-    virtual std::int32_t Answer(frmCommInterface *frm, bool bDisplay) = 0;
+    virtual std::int32_t ControlInitialize(CommDialog *frm, bool bDisplay) = 0;
+    virtual std::int32_t ControlDisconnect(CommDialog *frm, bool bDisplay) = 0;
+    virtual std::int32_t ControlRinging(CommDialog *frm, bool bDisplay) = 0;
+    virtual std::int32_t PortPrep(CommDialog *frm, bool bDisplay) = 0;
+    virtual std::int32_t Connect(CommDialog *frm, bool bDisplay) = 0;
+    virtual std::int32_t Answer(CommDialog *frm, bool bDisplay) = 0;
 
     // Sends one queued message to the panel (and, on blocking links, delivers its answer).
     virtual std::int32_t SendData(clsMessage &msg) = 0;

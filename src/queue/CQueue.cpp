@@ -1,4 +1,4 @@
-#include "external/CQueue.h"
+#include "queue/CQueue.h"
 
 #include "core/Errors.h"
 #include "core/modGlobals.h"

@@ -1,0 +1,21 @@
+#include "diagnostics/Logging.h"
+
+#include "core/SessionState.h"
+#include "diagnostics/clsSessionLog.h"
+#include "diagnostics/frmImmediate.h"
+
+namespace modGlobals {
+
+void DebugPrint(const QVariant &text)
+{
+    if (frmImmediate *window = sessionState().immediateWindow)
+        window->DebugPrint(text);
+}
+
+void AddLogEntry(const QString &text, const QVariant &data)
+{
+    if (const std::shared_ptr<clsSessionLog> log = sessionState().sessionLog)
+        log->LogEntry(text, data);
+}
+
+} // namespace modGlobals

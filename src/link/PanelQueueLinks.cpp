@@ -1,0 +1,30 @@
+#include "link/PanelQueueLinks.h"
+
+#include "link/clsPanelMsg.h"
+#include "link/modExecFunctions.h"
+#include "link/modToolbox.h"
+#include "queue/QueueLinks.h"
+#include "queue/frmMsgQueue.h"
+
+void installPanelQueueLinks()
+{
+    installQueueLinks([](QueueLinks &links) {
+        // Keep-alive and goodbye requests, owned by the queue window.
+        links.heartBeat = [](frmMsgQueue &queue) { return modExecFunctions::SMHeartBeat(&queue, 0, false); };
+        links.panelGoodbye = [](std::uint8_t code, frmMsgQueue &queue, std::int16_t sessionResult) {
+            return modExecFunctions::SMPanelGoodbye(code, &queue, sessionResult, false);
+        };
+        // Their answers.
+        links.processKeepAlive = [](const QByteArray &answer) { return modToolbox::ProcessKeepAlive(answer); };
+        links.processPanelGoodbye = [](clsMessage &msg) { return modToolbox::ProcessPanelGoodbye(msg); };
+        // Panel commands keep their retry state in their own fields; other clients offer QueueClient.
+        links.countRetry = [](GuidObject *client, std::int16_t &count, std::int16_t &max) {
+            if (auto *command = dynamic_cast<clsPanelMsg *>(client)) {
+                count = ++command->RetryCount;
+                max = command->RetryMax;
+                return true;
+            }
+            return countQueueClientRetry(client, count, max);
+        };
+    });
+}
