@@ -2,7 +2,7 @@
 // rest is the answer frame.
 #include "FuzzSupport.h"
 
-#include "component/HostObjects.h"
+#include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "link/modToolbox.h"
 
