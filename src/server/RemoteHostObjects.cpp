@@ -72,6 +72,11 @@ QVariantList ClientLink::call(const QString &path, const QString &interface, con
     QDBusMessage message = QDBusMessage::createMethodCall(m_client, path, interface, method);
     message.setArguments(args);
     const QDBusMessage reply = m_bus.call(message, QDBus::Block, kHostCallTimeoutMs);
+    // A unique name that no longer exists is never given out again: the client has left the bus
+    // (the bus's own notice of it may still be on its way).
+    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+        m_gone = true;
     if (reply.type() != QDBusMessage::ReplyMessage)
         raiseError(ErrorCode::ObjectRequired,
                    QStringLiteral("%1 on %2%3: %4 (%5)").arg(what, m_client, path, reply.errorMessage(), reply.errorName()));
@@ -98,7 +103,18 @@ void RemoteCallback::ZelCommEvent(qint32 &code, const QVariant &data, const std:
 
 QVariant RemoteSettings::value(const char *name) const
 {
-    return m_link->property(m_path, kSettingsInterface, QString::fromLatin1(name));
+    const QString key = QString::fromLatin1(name);
+    try {
+        const QVariant v = m_link->property(m_path, kSettingsInterface, key);
+        m_known.insert(key, v);
+        return v;
+    } catch (const QuarvoError &) {
+        // Once the client has gone, the session still ends in order (the goodbye is addressed by
+        // HostDataMode, for one): what the client last said stands.
+        if (m_link->gone() && m_known.contains(key))
+            return m_known.value(key);
+        throw;
+    }
 }
 
 QString RemoteSettings::text(const char *name) const
@@ -118,6 +134,7 @@ qint16 RemoteSettings::short16(const char *name) const
 
 void RemoteSettings::setRemoteHost(const QString &host)
 {
+    m_known.insert(QStringLiteral("RemoteHost"), host);
     m_link->setProperty(m_path, kSettingsInterface, QStringLiteral("RemoteHost"), host);
 }
 
@@ -128,6 +145,7 @@ bool RemoteSettings::HostDataMode() const
 
 void RemoteSettings::setHostDataMode(bool remote)
 {
+    m_known.insert(QStringLiteral("HostDataMode"), remote);
     m_link->setProperty(m_path, kSettingsInterface, QStringLiteral("HostDataMode"), remote);
 }
 

@@ -10,6 +10,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QHash>
 #include <QString>
 #include <QVariantList>
 
@@ -98,6 +99,7 @@ private:
 
     std::shared_ptr<ClientLink> m_link;
     QString m_path;
+    mutable QHash<QString, QVariant> m_known; // the values the client gave last
 };
 
 class RemotePif : public HostPif
