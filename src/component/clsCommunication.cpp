@@ -12,6 +12,7 @@
 #include "diagnostics/frmDiagnostics.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
+#include "supervision/frmDisconnect.h"
 #include "transports/Resolver.h"
 
 #include <QObject>
@@ -155,7 +156,8 @@ std::int32_t clsCommunication::CommStartup()
 
 std::int32_t clsCommunication::CommShutdown(bool &Force)
 {
-    return errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
+    std::int32_t dialogResult = 0; // the dialog reports its own errors
+    const std::int32_t rc = errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
         if (Force) {
             SessionState &state = sessionState();
             if (state.currentTransport)
@@ -165,8 +167,11 @@ std::int32_t clsCommunication::CommShutdown(bool &Force)
                 state.currentTransport->setAbortPending(true);
             return;
         }
-        notBuiltYet("the end-session dialog");
+        // The operator decides: the dialog says goodbye (or not) itself.
+        frmDisconnect dialog;
+        dialogResult = dialog.Display();
     });
+    return rc != 0 ? rc : dialogResult;
 }
 
 std::int32_t clsCommunication::DiagStartup()
