@@ -31,6 +31,7 @@ enum class FaultKind {
     Callback,      // answer with a callback request
     Refuse,        // answer with result code 2 (refused)
     Drop,          // link dropped instead of answering
+    BadCrcMarker,  // CRC answer with bytes 3-5 other than FF FF E0 (the frame itself stays valid)
     // Modem.
     Busy,          // dial answered by BUSY
     NoCarrier,     // dial (or answer) ends in NO CARRIER

@@ -1,6 +1,7 @@
 #include "component/clsCommunication.h"
 
 #include "component/Configuration.h"
+#include "component/SessionSignals.h"
 #include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
@@ -10,6 +11,8 @@
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
+#include "operations/PanelSynchronisation.h"
+#include "operations/frmHistory.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
 #include "supervision/frmDisconnect.h"
@@ -26,20 +29,13 @@ const QString kClass = QStringLiteral("clsCommunication");
 {
     raiseError(ErrorCode::NotImplemented, QStringLiteral("%1 is not available in this build").arg(QLatin1String(what)));
 }
-
-// PENDING: the panel synchronisation check that follows a successful connection is not part of
-// this build. Until it is, the session simply continues after the connection (result 0); the
-// immediate log says that the check was skipped.
-std::int32_t pendingSynchronisationCheck()
-{
-    modGlobals::DebugPrint(QStringLiteral("Synchronisation check skipped: not available in this build"));
-    return 0;
-}
 } // namespace
 
 clsCommunication::clsCommunication()
 {
     modGlobals::InitApplicationVariables();
+    // SIGTERM and SIGINT end a session cleanly in whatever program embeds the component.
+    SessionSignals::install();
 }
 
 clsCommunication::~clsCommunication()
@@ -145,7 +141,7 @@ std::int32_t clsCommunication::CommStartup()
             const std::shared_ptr<HostSettings> settings = state.hostSettings;
             modGlobals::ZelCommEvent(settings && settings->HostDataMode() ? 2 : 12, 0, modGlobals::ApplicationName);
             modGlobals::MakeCallback(QStringLiteral("GET_REV"), state.panelRevision);
-            if (pendingSynchronisationCheck() != 0)
+            if (modToolbox::CheckPanelSyncronization() != 0)
                 raiseError(ErrorCode::SendRefused);
         } else if (frmMsgQueue *queue = state.queueWindow) {
             queue->Unload();
@@ -159,12 +155,7 @@ std::int32_t clsCommunication::CommShutdown(bool &Force)
     std::int32_t dialogResult = 0; // the dialog reports its own errors
     const std::int32_t rc = errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
         if (Force) {
-            SessionState &state = sessionState();
-            if (state.currentTransport)
-                state.currentTransport->setAbortWorkInProgress(true);
-            modGlobals::Disconnect(false, 10);
-            if (state.currentTransport)
-                state.currentTransport->setAbortPending(true);
+            SessionSignals::endSessionForcibly();
             return;
         }
         // The operator decides: the dialog says goodbye (or not) itself.
@@ -189,12 +180,26 @@ void clsCommunication::SetCallBack(std::shared_ptr<HostCallback> &Callback)
 
 std::int32_t clsCommunication::CommSendReceive()
 {
-    return errors::guarded(kClass, QStringLiteral("CommSendReceive()"), [] { notBuiltYet("the synchronisation check"); });
+    return errors::guarded(kClass, QStringLiteral("CommSendReceive()"), [] {
+        if (modToolbox::CheckPanelSyncronization() != 0)
+            raiseError(ErrorCode::SendRefused);
+    });
 }
 
 std::int32_t clsCommunication::HistoryStartup()
 {
-    return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] { notBuiltYet("the event history"); });
+    return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] {
+        // The window may go while it runs (the queue window closes it when the session ends).
+        QPointer<frmHistory> window = new frmHistory();
+        struct Release
+        {
+            QPointer<frmHistory> &window;
+            ~Release() { delete window.data(); }
+        } release{window};
+        const std::int32_t rc = window->Display();
+        if (rc != 0)
+            raiseError(rc);
+    });
 }
 
 std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)

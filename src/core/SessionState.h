@@ -28,6 +28,7 @@ class frmDiagnostics;   // diagnostics
 class frmImmediate;     // diagnostics
 class frmMsgQueue;      // queue
 class frmCommInterface; // connection
+class frmHistory;       // operations
 class frmInactivityDisconnect; // supervision
 class frmPanelEventWarning;    // supervision
 
@@ -72,6 +73,7 @@ struct SessionState
     // Session windows (null when not open).
     SessionWindow<frmMsgQueue> queueWindow;
     SessionWindow<frmCommInterface> connectionDialog;
+    SessionWindow<frmHistory> historyWindow;
     SessionWindow<frmDiagnostics> diagnosticsWindow;
     SessionWindow<frmImmediate> immediateWindow;
     SessionWindow<frmInactivityDisconnect> inactivityWindow;

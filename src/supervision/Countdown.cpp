@@ -76,7 +76,7 @@ QList<QWidget *> windowsToHideUnderWarning()
     QList<QWidget *> found;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         const QString name = widget->objectName();
-        if (widget->isVisible() && (name == QLatin1String("frmPanelSyncro") || name == QLatin1String("frmWorkInProgress")))
+        if (widget->isVisible() && !widget->isMinimized() && (name == QLatin1String("frmPanelSyncro") || name == QLatin1String("frmWorkInProgress")))
             found << widget;
     }
     return found;

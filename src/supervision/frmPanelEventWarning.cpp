@@ -161,17 +161,18 @@ std::int32_t frmPanelEventWarning::Display(std::int32_t newEventsPkt)
         m_tick = 0;
         tmrCountDown->setInterval(supervision::tickMs());
         tmrCountDown->start();
-        // The synchronisation and transfer windows stay on top of everything: out of the way while
-        // the warning is up.
+        // The synchronisation and transfer windows stay on top of everything: out of sight while
+        // the warning is up. They are minimised rather than hidden, so that one that unloads itself
+        // meanwhile (it hides itself) is not brought back afterwards.
         for (QWidget *window : supervision::windowsToHideUnderWarning()) {
             hidden << QPointer<QWidget>(window);
-            window->hide();
+            window->setWindowState(window->windowState() | Qt::WindowMinimized);
         }
         exec();
     });
     for (const QPointer<QWidget> &window : hidden) {
-        if (window)
-            window->show();
+        if (window && window->isVisible() && window->isMinimized())
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     }
     if (self)
         Form_Unload();

@@ -3,7 +3,7 @@
 // show the new events (answer 0), continue and ignore further new events (2), hang up now (1). No
 // answer in time, the close box and Escape hang up. While it is up, a newer value only refreshes
 // the (hidden) level boxes. The synchronisation and transfer windows, when showing, are hidden while
-// the warning is up and shown again after it.
+// the warning is up (minimised) and shown again after it, unless they unloaded meanwhile.
 //
 // The caller owns the window; Display unloads it but does not delete it.
 #pragma once

@@ -72,16 +72,6 @@ qint32 linkKeyMode()
     return settings ? settings->LinkKeyMode() : 0;
 }
 
-// The receive-side cipher decision of DataReceived, without touching the session flag: with
-// LinkKeyMode 0 a datagram that cannot be an envelope switches encryption off.
-bool decryptAs(qsizetype length)
-{
-    bool encryption = sessionState().EncryptionEnabled;
-    if (encryption && linkKeyMode() == 0 && !modEncryption::isEnvelopeLength(length))
-        encryption = false;
-    return encryption;
-}
-
 // The connection dialog as this transport uses it: the owner of the probes it sends, the status
 // pad, and the net-ring indication.
 MsgOwner dialogOwner(CommDialog *frm)
@@ -362,19 +352,70 @@ void clsNetwork::onReadyRead()
     }
 }
 
+clsNetwork::Session clsNetwork::session() const
+{
+    const SessionState &state = sessionState();
+    Session s;
+    s.encryption = state.EncryptionEnabled;
+    s.linkKeyMode = linkKeyMode();
+    s.sequenceNumbers = state.SequenceNumbersEnabled;
+    s.passcode = state.passcode;
+    s.linkKey = m_linkKey;
+    s.connected = m_connected;
+    s.seqNumOut = SeqNumOut;
+    return s;
+}
+
+clsNetwork::Datagram clsNetwork::DecodeDatagram(const QByteArray &raw, const Session &session)
+{
+    Datagram d;
+    // With LinkKeyMode 0 a datagram that cannot be an envelope switches encryption off.
+    bool encryption = session.encryption;
+    if (session.linkKeyMode == 0 && !modEncryption::isEnvelopeLength(raw.size())) {
+        d.encryptionOff = session.encryption;
+        encryption = false;
+    }
+    d.plain = raw;
+    if (encryption) {
+        if (!modEncryption::isEnvelopeLength(raw.size())) {
+            d.dropped = true;
+            return d;
+        }
+        d.decrypted = true;
+        d.plain = modEncryption::DecryptData(raw, session.linkKey);
+    }
+    d.decoded = true;
+    if (d.plain.size() < 2) {
+        d.dropped = true; // empty, malformed envelope, or a sequence byte alone
+        return d;
+    }
+    d.sequence = byteAt(d.plain, 0);
+    if (session.connected && d.sequence != session.seqNumOut) {
+        d.dropped = true;
+        return d;
+    }
+    d.payload = d.plain.mid(1);
+    if (session.sequenceNumbers)
+        Encrypt(d.payload, SequenceKey(session.passcode, d.sequence));
+    return d;
+}
+
+std::int32_t clsNetwork::CheckAnswer(const QByteArray &in)
+{
+    // A frame is address, length L, command, L - 2 data bytes and the checksum: anything shorter,
+    // or of another length than its length byte says, is a failed answer.
+    if (in.size() < 4 || byteAt(in, 1) + 2 != in.size() || byteSum(in) != kChecksumTarget)
+        return ErrorCode::BadChecksum;
+    if (byteAt(in, 1) == 2 && byteAt(in, 2) == 2)
+        return ErrorCode::PanelNak;
+    if (byteAt(in, 1) == 3 && byteAt(in, 2) == 3 && (byteAt(in, 3) & 0x08) != 0)
+        return ErrorCode::CallbackRequested;
+    return 0;
+}
+
 bool clsNetwork::acceptable(const QByteArray &raw) const
 {
-    if (raw.isEmpty())
-        return false;
-    QByteArray datagram = raw;
-    if (decryptAs(raw.size())) {
-        if (!modEncryption::isEnvelopeLength(raw.size()))
-            return false;
-        datagram = modEncryption::DecryptData(raw, m_linkKey);
-    }
-    if (datagram.size() < 2)
-        return false; // a sequence byte without payload answers nothing
-    return !(m_connected && byteAt(datagram, 0) != SeqNumOut);
+    return !raw.isEmpty() && !DecodeDatagram(raw, session()).dropped;
 }
 
 std::int32_t clsNetwork::DataReceived(clsMessage &msg)
@@ -382,30 +423,20 @@ std::int32_t clsNetwork::DataReceived(clsMessage &msg)
     bool dropped = false;
     const std::int32_t rc = errors::guarded(kClass, QStringLiteral("DataReceived()"), [&] {
         SessionState &state = sessionState();
-        QByteArray raw = msg.dataBytes();
-        if (linkKeyMode() == 0 && !modEncryption::isEnvelopeLength(raw.size()))
+        const QByteArray raw = msg.dataBytes();
+        const Datagram d = DecodeDatagram(raw, session());
+        if (d.encryptionOff)
             state.EncryptionEnabled = false;
-        if (state.EncryptionEnabled) {
-            if (!modEncryption::isEnvelopeLength(raw.size())) {
-                dropped = true;
-                return;
-            }
+        if (d.decrypted)
             modGlobals::DebugPrint(QStringLiteral("Decrypting: ") + modGlobals::DebugConvert(raw));
-            raw = modEncryption::DecryptData(raw, m_linkKey);
-        }
-        modGlobals::DebugPrint(QStringLiteral("Decoding: ") + modGlobals::DebugConvert(raw));
-        if (raw.size() < 2) {
-            dropped = true; // empty, malformed envelope, or a sequence byte alone
-            return;
-        }
-        SeqNumIn = byteAt(raw, 0);
-        if (SeqNumIn != SeqNumOut && m_connected) {
+        if (d.decoded)
+            modGlobals::DebugPrint(QStringLiteral("Decoding: ") + modGlobals::DebugConvert(d.plain));
+        if (d.dropped) {
             dropped = true;
             return;
         }
-        QByteArray payload = raw.mid(1);
-        if (state.SequenceNumbersEnabled)
-            Encrypt(payload, SequenceKey(state.passcode, static_cast<std::uint8_t>(SeqNumIn)));
+        SeqNumIn = d.sequence;
+        const QByteArray payload = d.payload;
         m_inBuffer = payload;
         NetResponded = true;
         if (payload.contains(InitStr().toLatin1()) && !NetCallBackIgnore)
@@ -470,24 +501,24 @@ std::int32_t clsNetwork::ReceiveResponse(QByteArray &Response, bool bValidate)
 {
     Response.clear();
     const std::int32_t rc = errors::guarded(kClass, QStringLiteral("ReceiveResponse()"), [&] {
-        const QByteArray &in = m_inBuffer;
         if (!bValidate || !m_connected)
             return;
-        // A frame is address, length L, command, L - 2 data bytes and the checksum: anything
-        // shorter, or of another length than its length byte says, is a failed answer.
-        if (in.size() < 4 || byteAt(in, 1) + 2 != in.size() || byteSum(in) != kChecksumTarget)
-            raiseError(ErrorCode::BadChecksum);
-        if (byteAt(in, 1) == 2 && byteAt(in, 2) == 2) {
+        switch (const std::int32_t check = CheckAnswer(m_inBuffer)) {
+        case 0:
+            break;
+        case ErrorCode::PanelNak:
             Timing::sleep(sessionState().config.sendAgainPauseTime);
             modGlobals::DebugPrint(QStringLiteral("NAK!"));
             raiseError(ErrorCode::PanelNak);
-        }
-        if (byteAt(in, 1) == 3 && byteAt(in, 2) == 3 && (byteAt(in, 3) & 0x08) != 0) {
-            SessionState &state = sessionState();
-            if (!state.CallbackSession) {
-                state.CallbackSession = true;
+        case ErrorCode::CallbackRequested:
+            // Honoured once per session; later ones are plain answers.
+            if (!sessionState().CallbackSession) {
+                sessionState().CallbackSession = true;
                 raiseError(ErrorCode::CallbackRequested);
             }
+            break;
+        default:
+            raiseError(check);
         }
     });
     if (rc != ErrorCode::Aborted && rc != ErrorCode::NoCompleteAnswer)

@@ -98,6 +98,34 @@ public:
     // The sequence key of `sequence` for `passcode`.
     static std::uint8_t SequenceKey(const QString &passcode, std::uint8_t sequence);
 
+    // The receive path's decoding, without a socket or the session: what DataReceived makes of the
+    // bytes `raw` of one datagram under the given session settings.
+    struct Datagram
+    {
+        bool dropped = false;       // cannot belong to the exchange: never reaches the owner
+        bool encryptionOff = false; // LinkKeyMode 0 and no envelope length: the session drops encryption
+        bool decrypted = false;     // came in the envelope
+        bool decoded = false;       // got past the envelope (or needed none)
+        QByteArray plain;           // sequence byte and payload, after the envelope
+        std::uint8_t sequence = 0;  // the sequence byte
+        QByteArray payload;         // the panel frame, XOR taken off
+    };
+    struct Session
+    {
+        bool encryption = false;
+        qint32 linkKeyMode = 0;
+        bool sequenceNumbers = false;
+        QString passcode;
+        QString linkKey;
+        bool connected = false;
+        std::int16_t seqNumOut = -2;
+    };
+    static Datagram DecodeDatagram(const QByteArray &raw, const Session &session);
+    // The checks of a payload that answers a command on a connected link: 0, BadChecksum (not a
+    // whole frame summing to 0x7F), PanelNak, or CallbackRequested (the caller decides whether the
+    // session still honours it).
+    static std::int32_t CheckAnswer(const QByteArray &payload);
+
     // Panel test: status line 1457, then `numTimes` "LOCAL_CONN" probes owned by the dialog.
     std::int32_t Ping(std::int16_t numTimes, CommDialog *frm);
 
@@ -116,6 +144,7 @@ private:
     void onReadyRead();
     // Whether a datagram from the panel would be taken by DataReceived (no side effects).
     bool acceptable(const QByteArray &raw) const;
+    Session session() const;
     bool bindSocket();
     std::int32_t sendProbe(const QByteArray &text, CommDialog *frm, const QString &procedure);
     std::shared_ptr<clsPanelMsg> commandOf(const clsMessage &msg) const;

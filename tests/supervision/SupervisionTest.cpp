@@ -142,16 +142,22 @@ TEST_P(WarningChoice, AnswersTheWarning)
 {
     const Choice choice = GetParam();
     connect();
+    // Stand-ins of the transfer and synchronisation windows; the second one unloads (hides) itself
+    // while the warning is up.
     auto *transfer = new QWidget;
     transfer->setObjectName(QStringLiteral("frmWorkInProgress"));
     transfer->show();
     transferWindow = transfer;
+    auto *sync = new QWidget(transfer, Qt::Window);
+    sync->setObjectName(QStringLiteral("frmPanelSyncro"));
+    sync->show();
     bool hiddenMeanwhile = false;
 
     panel->setEventCounter(0x0100);
     Script script;
     script.then(QStringLiteral("warning shown"), warningShown(), [&] {
-        hiddenMeanwhile = !transfer->isVisible();
+        hiddenMeanwhile = transfer->isMinimized() && sync->isMinimized();
+        sync->hide();
         choice.act(warning());
     });
     if (choice.hangsUp) {
@@ -162,7 +168,8 @@ TEST_P(WarningChoice, AnswersTheWarning)
     }
     run(script, [&] { return warnings == 1 && !warning(); });
     EXPECT_TRUE(hiddenMeanwhile);
-    EXPECT_TRUE(transfer->isVisible());
+    EXPECT_TRUE(transfer->isVisible() && !transfer->isMinimized());
+    EXPECT_FALSE(sync->isVisible());
 
     // The next new value: a warning again, or none after "ignore".
     Script next;
