@@ -188,7 +188,7 @@ std::shared_ptr<HostPifItem> RemotePif::Item(const QString &key) const
 qint32 RemotePif::locate(qint16 item, qint32 startRecord) const
 {
     const QString what = QStringLiteral("Locate");
-    return static_cast<qint32>(number(argumentAt(call("Locate", {item, startRecord}), 0, what), what));
+    return static_cast<qint32>(number(argumentAt(call("Locate", {QVariant::fromValue<short>(item), startRecord}), 0, what), what));
 }
 
 void RemotePif::read(QByteArray &buffer, qint32 location) const
