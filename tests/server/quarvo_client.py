@@ -7,7 +7,7 @@ objects while one of the client's calls is still waiting for its reply.
 
 Run on a private session bus whose service folder starts the server, e.g.
     dbus-run-session --config-file=BUS.conf -- quarvo_client.py receive --sim build/sim/quarvo-panelsim
-Checks: introspect, receive, kill, long. Each exits 0 when it held, 1 otherwise.
+Checks: introspect, receive, kill, long, shutdown. Each exits 0 when it held, 1 otherwise.
 """
 import argparse
 import json
@@ -420,9 +420,24 @@ def check_long(args, c):
     c.expect(process_gone(pid, 20), 'the server ends after its client left')
 
 
+def check_shutdown(args, c):
+    """CommShutdown(True) while CommStartup waits in its dialog: served at once, and it ends the startup."""
+    client = Client()
+    client.hand_over()
+    box = client.start('CommStartup')
+    run_until(lambda: box, 2)
+    c.expect(client.call('CommShutdown', True) == 0 and not box, 'CommShutdown(True) is served while CommStartup waits')
+    run_until(lambda: box, 20)
+    c.expect(box == [('reply', 0)], 'CommStartup then replies 0: %s' % box)
+    c.expect(client.callback.names() == ['3'], 'the end of the session reaches the host: %s' % client.callback.names())
+    pid = client.server_pid()
+    client.conn.close()
+    c.expect(process_gone(pid, 20), 'the server ends after its client left')
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('check', choices=['introspect', 'receive', 'kill', 'long', 'kill-victim'])
+    parser.add_argument('check', choices=['introspect', 'receive', 'kill', 'long', 'shutdown', 'kill-victim'])
     parser.add_argument('--sim', help='the panel simulator program')
     parser.add_argument('--xml', help='the interface XML of the repository')
     parser.add_argument('--work', default='.', help='folder for traces')
@@ -434,7 +449,9 @@ def main():
         return 0
     os.makedirs(args.work, exist_ok=True)
     c = Checks()
-    {'introspect': check_introspect, 'receive': check_receive, 'kill': check_kill, 'long': check_long}[args.check](args, c)
+    checks = {'introspect': check_introspect, 'receive': check_receive, 'kill': check_kill, 'long': check_long,
+              'shutdown': check_shutdown}
+    checks[args.check](args, c)
     return 1 if c.failures else 0
 
 
