@@ -22,6 +22,8 @@ constexpr KindName kKinds[] = {
     {FaultKind::Callback, "callback"},
     {FaultKind::Refuse, "refuse"},
     {FaultKind::Drop, "drop"},
+    {FaultKind::BadHeader, "badheader"},
+    {FaultKind::BadLength, "badlength"},
     {FaultKind::Busy, "busy"},
     {FaultKind::NoCarrier, "nocarrier"},
     {FaultKind::DialSilence, "nodial"},

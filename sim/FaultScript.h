@@ -31,6 +31,9 @@ enum class FaultKind {
     Callback,      // answer with a callback request
     Refuse,        // answer with result code 2 (refused)
     Drop,          // link dropped instead of answering
+    // Enhanced direct envelope.
+    BadHeader,     // the answer's envelope starts with 3 instead of 2
+    BadLength,     // the answer's envelope announces ARG bytes (default 300), whatever follows
     // Modem.
     Busy,          // dial answered by BUSY
     NoCarrier,     // dial (or answer) ends in NO CARRIER

@@ -140,7 +140,9 @@ TEST_F(NetTest, AnswerFramesAreCheckedOnlyWhenValidatingOnAConnectedLink)
         net->setInBuffer(c.in);
         net->NetResponded = true;
         EXPECT_EQ(net->ReceiveResponse(response, true), c.result) << c.in.toHex().constData();
-        EXPECT_EQ(response, c.in);
+        // A failed answer is never handed out; a callback request is a whole, checked frame.
+        const bool passed = c.result == 0 || c.result == ErrorCode::CallbackRequested;
+        EXPECT_EQ(response, passed ? c.in : QByteArray());
         EXPECT_FALSE(net->NetResponded);
         EXPECT_TRUE(net->inBufferBytes().isEmpty());
     }
