@@ -94,3 +94,20 @@ TEST_F(EnhancedConnectionTest, PanelTestSendsFourProbesAndPasses)
     EXPECT_EQ(requests(), QStringList(4, QStringLiteral("Null Command")));
     EXPECT_TRUE(simSaw(QStringLiteral("Null Command LOCAL_CONN")));
 }
+
+TEST_F(EnhancedConnectionTest, CancelEndsTheAnswerWaitOfASilentPanel)
+{
+    settings->responseTimeout = QStringLiteral("60"); // 6 s a wait at this scale: only Cancel ends it sooner
+    startPanel(panel(panelsim::LinkMode::EnhancedDirect), {QStringLiteral("silence@null*0")});
+    openSession();
+    Script script;
+    connectAs(script, frmCommInterface::TypeEnhancedDirect);
+    script.then(QStringLiteral("probe sent"), [this] { return sim->commandCount(QStringLiteral("Null Command")) == 1; },
+                [this] { QTest::mouseClick(dialog->cmdCancel, Qt::LeftButton); });
+    script.then(QStringLiteral("attempt aborted"),
+                [this] { return dialog->cmdCancel->text() == modGlobals::GetCatalogString(125) && dialog->cmdConnect->isEnabled(); },
+                [this] { QTest::mouseClick(dialog->cmdCancel, Qt::LeftButton); }); // idle now: closes
+    EXPECT_EQ(display(script, 4000), frmCommInterface::ResultNotConnected);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 1);
+    EXPECT_EQ(hostEvents().value(hostEvents().size() - 1), QStringLiteral("3:ABORTED"));
+}
