@@ -175,10 +175,13 @@ QByteArray PanelResponder::answer(PanelState &state, const PanelRequest &r, Addr
         case 22: {
             const int month = at(p, 0), day = at(p, 1), year = 2000 + at(p, 2);
             const int hour12 = at(p, 3), minute = at(p, 4), pm = at(p, 5);
+            state.lastClockWrite = p.left(6);
             const QDate date(year, month, day);
-            if (!date.isValid() || hour12 > 12 || minute > 59 || pm > 1 || (pm == 1 && hour12 == 0))
+            // The clock's coding: 00:xx travels as hour 0 AM, 01..11 as 1..11 AM, 12:xx as 12 PM and
+            // 13..23 as 1..11 PM. Anything else (hour 13 or more, 0 PM, 12 AM) is no time.
+            if (!date.isValid() || hour12 > 12 || minute > 59 || pm > 1 || (pm == 1 && hour12 == 0)
+                || (pm == 0 && hour12 == 12))
                 return refuse(r.function);
-            // Hour bytes 13..23 never occur: afternoon hours travel as 1..11 with the PM flag; 12 is noon.
             const int hour = (pm == 1 && hour12 < 12) ? hour12 + 12 : hour12;
             state.setClock(QDateTime(date, QTime(hour, minute)));
             return ack(ExecCommand, r.function);

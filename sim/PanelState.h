@@ -63,6 +63,8 @@ public:
 
     QDateTime clock() const;
     void setClock(const QDateTime &dt);
+    // The six parameter bytes of the last "Change Panel Date" answered (accepted or refused).
+    QByteArray lastClockWrite;
 
     int commandCount(const QString &name) const { return commandCounts.value(name); }
 

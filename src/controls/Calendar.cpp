@@ -282,10 +282,16 @@ void Calendar::selectCell(int index)
 {
     if (m_selected == index)
         return;
-    if (QLabel *previous = lblDay(m_selected))
+    if (QLabel *previous = lblDay(m_selected)) {
         previous->setBackgroundRole(QPalette::Button);
-    if (QLabel *current = lblDay(index))
+        previous->setForegroundRole(QPalette::ButtonText);
+    }
+    // The selected day's number stays readable on the shadow colour, also while the control is
+    // disabled (the date/time window shows its calendar that way).
+    if (QLabel *current = lblDay(index)) {
         current->setBackgroundRole(QPalette::Dark);
+        current->setForegroundRole(QPalette::BrightText);
+    }
     m_selected = index;
 }
 

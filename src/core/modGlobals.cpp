@@ -226,21 +226,18 @@ QString DebugConvert(const QVariant &data, std::int16_t start, std::int16_t end)
 
 std::int16_t TimeOffset(std::int16_t hour, std::int16_t offset, std::int16_t &newHour)
 {
+    // Within a day's worth of adjustment (the window's spinner runs from -24 to +24) the carry is
+    // 1, 0 or -1. A larger adjustment from the host's settings carries as many days as it spans, so
+    // the new hour always stays within 0..23.
     const int sum = hour + offset;
-    if (offset >= 0) {
-        if (sum >= 24) {
-            newHour = static_cast<std::int16_t>(sum - 24);
-            return 1;
-        }
-        newHour = static_cast<std::int16_t>(sum);
-        return 0;
+    int carry = sum / 24;
+    int shifted = sum % 24;
+    if (shifted < 0) {
+        shifted += 24;
+        --carry;
     }
-    if (sum < 0) {
-        newHour = static_cast<std::int16_t>(24 - std::abs(sum));
-        return -1;
-    }
-    newHour = static_cast<std::int16_t>(sum);
-    return 0;
+    newHour = static_cast<std::int16_t>(shifted);
+    return static_cast<std::int16_t>(carry);
 }
 
 QString GetCatalogString(std::int16_t number)

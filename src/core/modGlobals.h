@@ -43,7 +43,8 @@ QString ToString(const QVariant &bytes, std::int16_t start = -1, std::int16_t co
 // "[06][FF]" for the bytes 6 and 255; an empty text for anything that is not bytes.
 QString DebugConvert(const QVariant &data, std::int16_t start = -1, std::int16_t end = -1);
 
-// Hour arithmetic with a day carry of 1, 0 or -1.
+// Shifts an hour (0..23) by `offset` hours: `newHour` receives the shifted hour (0..23), the result
+// is the number of days carried (1, 0 or -1 for offsets within -24..24).
 std::int16_t TimeOffset(std::int16_t hour, std::int16_t offset, std::int16_t &newHour);
 
 // Catalog texts and their variables.

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace Timing {
 
 namespace {
 double g_override = 0.0;
+std::function<QDateTime()> g_dateTimeSource;
 
 double envScale()
 {
@@ -49,6 +51,16 @@ qint64 scaled(qint64 ms)
         return 0;
     const double v = std::llround(static_cast<double>(ms) * scale());
     return std::max<qint64>(1, static_cast<qint64>(v));
+}
+
+QDateTime currentDateTime()
+{
+    return g_dateTimeSource ? g_dateTimeSource() : QDateTime::currentDateTime();
+}
+
+void setCurrentDateTimeSource(std::function<QDateTime()> source)
+{
+    g_dateTimeSource = std::move(source);
 }
 
 qint64 nowMs()

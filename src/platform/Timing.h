@@ -3,9 +3,11 @@
 // shrinks or stretches every one of them so tests can run a session quickly.
 #pragma once
 
+#include <QDateTime>
 #include <QtGlobal>
 
 #include <chrono>
+#include <functional>
 
 namespace Timing {
 
@@ -16,6 +18,12 @@ void setScale(double factor);
 
 // `ms` milliseconds of protocol time in real milliseconds (at least 1 when ms > 0).
 qint64 scaled(qint64 ms);
+
+// The computer's local date and time of day: the one reading of "now" for everything that shows or
+// sends the time of day (never for waits, which run on the monotonic clock). Tests replace the
+// source; an empty source restores the computer's clock.
+QDateTime currentDateTime();
+void setCurrentDateTimeSource(std::function<QDateTime()> source);
 
 // Monotonic milliseconds since an arbitrary start.
 qint64 nowMs();

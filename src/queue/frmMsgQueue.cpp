@@ -15,7 +15,6 @@
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 
-#include <QDateTime>
 #include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -564,9 +563,8 @@ void frmMsgQueue::ResponseReceived(clsMessage &msg)
                 raiseError(ErrorCode::SubscriptOutOfRange, QStringLiteral("short date answer"));
             if (static_cast<unsigned char>(data.at(2)) == 2)
                 raiseError(ErrorCode::SendRefused, QStringLiteral("the panel refused the new date"));
-            const std::shared_ptr<HostSettings> settings = sessionState().hostSettings;
-            const qint64 hours = settings ? settings->TimeOffsetHours() : 0;
-            modGlobals::MakeCallback(QStringLiteral("SET_TIME"), QDateTime::currentDateTime().addSecs(hours * 3600));
+            // The queue owns only the unattended clock write, and that one tells the host nothing:
+            // "SET_TIME" belongs to the date/time window, whose operator asked for the change.
         }
         if (rc != 0)
             raiseError(rc);

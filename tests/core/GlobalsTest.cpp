@@ -140,7 +140,9 @@ TEST_F(GlobalsTest, ByteHelpers)
 TEST_F(GlobalsTest, TimeOffsetCarriesTheDay)
 {
     const struct { std::int16_t hour, offset, newHour, carry; } cases[] = {
-        {23, 2, 1, 1}, {1, -3, 22, -1}, {5, -5, 0, 0}, {0, 24, 0, 1}, {12, 0, 12, 0}};
+        {23, 2, 1, 1}, {1, -3, 22, -1}, {5, -5, 0, 0}, {0, 24, 0, 1}, {12, 0, 12, 0}, {0, -24, 0, -1},
+        // Beyond a day (only the host's settings can ask for it): the hour stays a clock hour.
+        {23, 30, 5, 2}, {1, -30, 19, -2}};
     for (const auto &c : cases) {
         std::int16_t hour = -1;
         EXPECT_EQ(TimeOffset(c.hour, c.offset, hour), c.carry) << c.hour << " " << c.offset;

@@ -96,20 +96,22 @@ TEST(PanelsimNetworkLink, DateTimeChangeRefusalClockAndPrivateTrace)
     peer.send(1, execFrame(true, 33));
     EXPECT_EQ(peer.receive().mid(3, 6), hex("061E090B3A01")); // 6/30/09 11:58 PM
 
-    // A scripted refusal, month 13 refused, then 8/12/07 12:00 PM and 1/1/07 11:30 AM taken.
+    // A scripted refusal, month 13 and "12 AM" (midnight travels as 0 AM) refused, then
+    // 8/12/07 12:00 PM and 1/1/07 11:30 AM taken.
     const QByteArray noonAugust = hex("080C070C0001");
     for (const auto &[data, answer, clock] : {std::tuple{noonAugust, 2, "2009-06-30 23"}, {hex("0D0107010000"), 2, "2009-06-30 23"},
+                                              {hex("0101070C0000"), 2, "2009-06-30 23"},
                                               {noonAugust, 20, "2007-08-12 12"}, {hex("0101070B1E00"), 20, "2007-01-01 11"}}) {
         peer.send(2, execFrame(true, 22, data));
         EXPECT_EQ(static_cast<quint8>(peer.receive()[2]), answer) << clock;
         EXPECT_EQ(panel->state().clock().toString("yyyy-MM-dd hh"), QLatin1String(clock));
     }
-    EXPECT_EQ(panel->commandCount("Change Panel Date"), 4);
+    EXPECT_EQ(panel->commandCount("Change Panel Date"), 5);
     panel->stop();
 
     // One JSON line per datagram, in a file only its owner reads.
     const QList<QByteArray> lines = testsupport::readFile(trace).trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 10);
+    ASSERT_EQ(lines.size(), 12);
     EXPECT_TRUE(lines[0].contains("\"dir\":\"in\"") && lines[0].contains("Request Panel Date"));
     EXPECT_TRUE(lines[1].contains("\"dir\":\"out\""));
     EXPECT_EQ(QFile::permissions(trace) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
