@@ -30,9 +30,9 @@ struct Settings
 QString devicePathFor(std::int16_t port);
 
 // Prepares `port`: status line 315, close it when open, aim it at the device of CommPort, settle
-// 500 ms, apply the settings (8N1 style text "baud,parity,data,stop" as the fields of Settings),
-// open it. A port that stays open or does not open raises 0x80041392 (status line 316 when it
-// does not open). Request-to-send is set when `rts` (a pty refuses it: a debug line, no failure).
+// 500 ms, apply baud rate, parity, data and stop bits, open it. A port that stays open or does not
+// open raises 0x80041392 (status line 316 when it does not open). Request-to-send is set when
+// `rts` (a pty refuses it: a debug line, no failure).
 void prepare(QSerialPort *port, const Settings &settings, StatusSink *frm, bool rts);
 
 // Lets pending events run, then waits up to `ms` real milliseconds (at most `maxSliceMs`) for new

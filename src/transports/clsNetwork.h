@@ -72,10 +72,6 @@ public:
     QUdpSocket *CommControl() const { return m_socket.data(); }
     quint16 localPort() const;
 
-    // Whether the cipher setting is settled (the panel has answered): from then on a datagram that
-    // does not fit the setting is dropped, never a reason to change it.
-    bool cipherSettled() const { return m_cipherSettled; }
-
 protected:
     void netRingChanged(bool value) override;
 
@@ -100,6 +96,8 @@ private:
 
     QString m_linkKey;
     QPointer<QUdpSocket> m_socket;
+    // The panel has answered: from now on a datagram that does not fit the cipher setting is
+    // dropped, never a reason to change it.
     bool m_cipherSettled = false;
     qint64 m_dropLogMs = -1;
     int m_dropsUnlogged = 0;
