@@ -83,7 +83,7 @@ int EventLog::appendEvent(quint8 code, quint8 area, const QDateTime &when, const
         ++next;
     }
     m_writeIndex = wrap(next);
-    m_newestIndex = static_cast<quint16>(main);
+    m_newestIndex = static_cast<quint16>(m_writeIndex);
     ++m_events;
     return main;
 }
@@ -96,6 +96,7 @@ int EventLog::appendInvalidSlot(quint8 code)
     s[1] = static_cast<char>(0x40 | (code & 0x3F));
     setSlot(at, s);
     m_writeIndex = wrap(at + 1);
+    m_newestIndex = static_cast<quint16>(m_writeIndex);
     return at;
 }
 
@@ -137,7 +138,7 @@ EventLog EventLog::generate(int size, int eventCount, int newEvents, int firstSl
     if (!mains.isEmpty()) {
         const int keep = qBound(0, newEvents, int(mains.size()));
         // The pointer marks where the panel's unread events start: the newest index when none are new.
-        log.setPanelPointer(static_cast<quint16>(keep == 0 ? mains.last() : mains[mains.size() - keep]));
+        log.setPanelPointer(static_cast<quint16>(keep == 0 ? log.newestIndex() : mains[mains.size() - keep]));
     } else {
         log.setPanelPointer(static_cast<quint16>(log.wrap(firstSlot)));
         log.setNewestIndex(static_cast<quint16>(log.wrap(firstSlot)));

@@ -22,6 +22,7 @@ constexpr KindName kKinds[] = {
     {FaultKind::Callback, "callback"},
     {FaultKind::Refuse, "refuse"},
     {FaultKind::Drop, "drop"},
+    {FaultKind::BadCrcMarker, "badcrc"},
     {FaultKind::BadHeader, "badheader"},
     {FaultKind::BadLength, "badlength"},
     {FaultKind::Busy, "busy"},

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -24,6 +25,10 @@ struct PanelConfig
 {
     LinkMode mode = LinkMode::Direct;
     quint32 seed = 1;
+    // Items whose programming data differ from what the seed gives (a host that holds the seed's
+    // data then finds exactly these items changed). Item 0's data-lock bytes and item 3's passcode
+    // bytes are kept, so item 0 cannot differ.
+    QList<int> differItems;
 
     // Identity and admission.
     QString passcode = QStringLiteral("123456");

@@ -162,14 +162,18 @@ QByteArray PanelResponder::answer(PanelState &state, const PanelRequest &r, Addr
             }
             if (at(p, 0) != 1)
                 return refuse(r.function);
+            // Slots from the index on, round the end of the ring; an index outside it is refused.
             const int start = (at(p, 1) << 8) | at(p, 2);
+            if (start >= log.size())
+                return refuse(r.function);
             return PanelFrame::answer(a, ExecCommand, log.readSlots(start, state.slotsPerAnswer));
         }
         case 20: {
+            // Slots are numbered 0 .. size - 1: a pointer outside the ring is refused.
             const int index = (at(p, 0) << 8) | at(p, 1);
-            if (index > state.eventLog.size())
+            if (index >= state.eventLog.size())
                 return refuse(r.function);
-            state.eventLog.setPanelPointer(static_cast<quint16>(index % state.eventLog.size()));
+            state.eventLog.setPanelPointer(static_cast<quint16>(index));
             return ack(ExecCommand, r.function);
         }
         case 22: {

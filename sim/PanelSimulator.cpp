@@ -646,6 +646,14 @@ PanelSimulator::Outcome PanelSimulator::respondLocked(const PanelRequest &reques
         }
     }
     for (const FaultRule &rule : faults) {
+        if (rule.kind == FaultKind::BadCrcMarker && o.answer.size() >= 7) {
+            // Bytes 3-5 no longer FF FF E0; the checksum is made right again, so only the marker
+            // is wrong.
+            o.answer[3] = o.answer[4] = o.answer[5] = '\0';
+            o.answer.chop(1);
+            o.answer.append(static_cast<char>((PanelFrame::answerTarget(addressing) - PanelFrame::sum(o.answer)) & 0xFF));
+            o.decoded += QStringLiteral(" (bad marker)");
+        }
         if (rule.kind == FaultKind::BadChecksum && !o.answer.isEmpty())
             o.answer[o.answer.size() - 1] = static_cast<char>(static_cast<quint8>(o.answer.back()) + 1);
     }

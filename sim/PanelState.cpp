@@ -27,6 +27,12 @@ PanelState::PanelState(const PanelConfig &config)
             c = static_cast<char>(rng() & 0xFF);
         m_items.append(bytes);
     }
+    for (const int item : config.differItems) {
+        if (item < 0 || item >= ItemMap::ItemCount)
+            continue;
+        for (char &c : m_items[item])
+            c = static_cast<char>(static_cast<quint8>(c) ^ 0x5A);
+    }
     setDataLockPlain(config.dataLock);
     // Item 3 starts with the passcode, packed two characters per byte.
     m_items[3].replace(0, 3, DatagramCodec::passcodeBytes(config.passcode).left(3));

@@ -56,6 +56,7 @@ int main(int argc, char **argv)
         {QStringLiteral("passcode"), QStringLiteral("Passcode the panel accepts (also gives the sequence key). Default 123456."), QStringLiteral("text")},
         {QStringLiteral("answer-passcode"), QStringLiteral("Passcode accepted on calls the panel placed itself. Default 482907."), QStringLiteral("text")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the programming data, event log and noise. Default 1."), QStringLiteral("n")},
+        {QStringLiteral("differ"), QStringLiteral("Items (comma-separated, 1-18) whose data differ from what the seed gives, e.g. 1,5,13; a host holding the seed's data then finds these items changed."), QStringLiteral("items")},
         {QStringLiteral("panel-type"), QStringLiteral("Panel type; 49-51 give 78-byte item 1 blocks, others 75. Default 1."), QStringLiteral("n")},
         {QStringLiteral("revision"), QStringLiteral("ROM revision bytes 3-5 of the status answer, as a.b.c. Default 1.3.7."), QStringLiteral("a.b.c")},
         {QStringLiteral("status-byte"), QStringLiteral("Byte 6 of the status answer. Default 0."), QStringLiteral("n")},
@@ -81,7 +82,7 @@ int main(int argc, char **argv)
         {QStringLiteral("slots-per-answer"), QStringLiteral("Slots in each event log answer (1-63). Default 32."), QStringLiteral("n")},
         {QStringLiteral("event-counter"), QStringLiteral("New-event word of the keep-alive answer. Default 0."), QStringLiteral("n")},
         {QStringLiteral("clock"), QStringLiteral("Panel clock at start, yyyy-MM-ddTHH:mm[:ss]. Default the computer's time."), QStringLiteral("time")},
-        {QStringLiteral("fault"), QStringLiteral("Scripted fault KIND[=ARG][@TARGET][*TIMES], repeatable. Kinds: nak silence badsum garbage wrongseq duplicate late otherport callback refuse drop badheader badlength busy nocarrier nodial mute error. Targets: a command name or alias (passcode, status, keepalive, datalock, read, write, crc, eventindex, eventlog, setindex, date, setdate, goodbye, exclusive, null), numbers (20/32), #N for the N-th exchange, or an AT command start (ATDT, AT&F). TIMES 0 = always."), QStringLiteral("rule")},
+        {QStringLiteral("fault"), QStringLiteral("Scripted fault KIND[=ARG][@TARGET][*TIMES], repeatable. Kinds: nak silence badsum garbage wrongseq duplicate late otherport callback refuse drop badcrc badheader badlength busy nocarrier nodial mute error. Targets: a command name or alias (passcode, status, keepalive, datalock, read, write, crc, eventindex, eventlog, setindex, date, setdate, goodbye, exclusive, null), numbers (20/32), #N for the N-th exchange, or an AT command start (ATDT, AT&F). TIMES 0 = always."), QStringLiteral("rule")},
         {QStringLiteral("trace"), QStringLiteral("Write the JSON-lines trace to this file (mode 0600), or - for standard output."), QStringLiteral("file")},
         {QStringLiteral("time-scale"), QStringLiteral("Multiply every delay by this factor (sets QUARVO_TIME_SCALE)."), QStringLiteral("factor")},
     };
@@ -163,6 +164,16 @@ int main(int argc, char **argv)
             return fail(error);
         if (p.isSet(QString::fromLatin1(o.name)))
             o.set(v);
+    }
+
+    if (p.isSet(QStringLiteral("differ"))) {
+        for (const QString &part : p.value(QStringLiteral("differ")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            bool ok = false;
+            const int item = part.trimmed().toInt(&ok);
+            if (!ok || item < 1 || item >= ItemMap::ItemCount)
+                return fail(QStringLiteral("--differ takes item numbers 1 to %1").arg(ItemMap::ItemCount - 1));
+            c.differItems.append(item);
+        }
     }
 
     PanelSimulator panel(c);

@@ -10,6 +10,8 @@
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
+#include "operations/PanelSynchronisation.h"
+#include "operations/frmHistory.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
 #include "transports/Resolver.h"
@@ -24,15 +26,6 @@ const QString kClass = QStringLiteral("clsCommunication");
 [[noreturn]] void notBuiltYet(const char *what)
 {
     raiseError(ErrorCode::NotImplemented, QStringLiteral("%1 is not available in this build").arg(QLatin1String(what)));
-}
-
-// PENDING: the panel synchronisation check that follows a successful connection is not part of
-// this build. Until it is, the session simply continues after the connection (result 0); the
-// immediate log says that the check was skipped.
-std::int32_t pendingSynchronisationCheck()
-{
-    modGlobals::DebugPrint(QStringLiteral("Synchronisation check skipped: not available in this build"));
-    return 0;
 }
 } // namespace
 
@@ -144,7 +137,7 @@ std::int32_t clsCommunication::CommStartup()
             const std::shared_ptr<HostSettings> settings = state.hostSettings;
             modGlobals::ZelCommEvent(settings && settings->HostDataMode() ? 2 : 12, 0, modGlobals::ApplicationName);
             modGlobals::MakeCallback(QStringLiteral("GET_REV"), state.panelRevision);
-            if (pendingSynchronisationCheck() != 0)
+            if (modToolbox::CheckPanelSyncronization() != 0)
                 raiseError(ErrorCode::SendRefused);
         } else if (frmMsgQueue *queue = state.queueWindow) {
             queue->Unload();
@@ -184,12 +177,26 @@ void clsCommunication::SetCallBack(std::shared_ptr<HostCallback> &Callback)
 
 std::int32_t clsCommunication::CommSendReceive()
 {
-    return errors::guarded(kClass, QStringLiteral("CommSendReceive()"), [] { notBuiltYet("the synchronisation check"); });
+    return errors::guarded(kClass, QStringLiteral("CommSendReceive()"), [] {
+        if (modToolbox::CheckPanelSyncronization() != 0)
+            raiseError(ErrorCode::SendRefused);
+    });
 }
 
 std::int32_t clsCommunication::HistoryStartup()
 {
-    return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] { notBuiltYet("the event history"); });
+    return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] {
+        // The window may go while it runs (the queue window closes it when the session ends).
+        QPointer<frmHistory> window = new frmHistory();
+        struct Release
+        {
+            QPointer<frmHistory> &window;
+            ~Release() { delete window.data(); }
+        } release{window};
+        const std::int32_t rc = window->Display();
+        if (rc != 0)
+            raiseError(rc);
+    });
 }
 
 std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)

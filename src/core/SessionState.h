@@ -28,6 +28,7 @@ class frmDiagnostics;   // diagnostics
 class frmImmediate;     // diagnostics
 class frmMsgQueue;      // queue
 class frmCommInterface; // connection
+class frmHistory;       // operations
 
 struct Configuration
 {
@@ -71,6 +72,7 @@ struct SessionState
     // widgets until the supervision folder gives them their classes.
     SessionWindow<frmMsgQueue> queueWindow;
     SessionWindow<frmCommInterface> connectionDialog;
+    SessionWindow<frmHistory> historyWindow;
     SessionWindow<frmDiagnostics> diagnosticsWindow;
     SessionWindow<frmImmediate> immediateWindow;
     SessionWindow<QWidget> inactivityWindow;

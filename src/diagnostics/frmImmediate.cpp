@@ -12,11 +12,13 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 // The window's layout is given in twips; 15 twips make a pixel at 96 dpi.
 constexpr int twips(int t) { return t / 15; }
 constexpr int kShown = 100;
+constexpr qint64 kEventsMs = 50;
 } // namespace
 
 frmImmediate::frmImmediate(QWidget *parent)
@@ -52,10 +54,22 @@ void frmImmediate::DebugPrint(const QVariant &text)
     const QString line = text.toString();
     m_display.append(line);
     m_dump.append(line);
-    if (chkShow->isChecked()) {
-        QCoreApplication::processEvents();
-        refreshDisplay(kShown);
+    if (!chkShow->isChecked()) {
+        m_boxInStep = false; // the box lags behind until a text arrives with Show checked
+        return;
     }
+    // The window's own events run (painting, the operator's clicks), so it stays alive during a
+    // long wait that prints; at most every kEventsMs, since a repaint per text would cost more than
+    // an exchange takes. Datagrams wait, so no answer is taken in the middle of the exchange that
+    // prints.
+    if (!m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= kEventsMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
+        m_sinceEvents.start();
+    }
+    if (m_boxInStep)
+        appendShown(line);
+    else
+        refreshDisplay(kShown);
 }
 
 void frmImmediate::refreshDisplay(int n)
@@ -63,11 +77,32 @@ void frmImmediate::refreshDisplay(int n)
     const qsizetype count = m_display.size();
     const qsizetype first = (n < 0) ? 0 : std::max<qsizetype>(0, count - n);
     QString text;
+    m_shownLines.clear();
     for (qsizetype i = first; i < count; ++i) {
         text += m_display.at(i);
         text += QLatin1Char('\n');
+        m_shownLines.append(static_cast<int>(m_display.at(i).count(QLatin1Char('\n'))) + 1);
     }
     txtDebug->setPlainText(text);
+    txtDebug->moveCursor(QTextCursor::End);
+    m_boxInStep = true;
+}
+
+void frmImmediate::appendShown(const QString &line)
+{
+    // The same text a refresh with the last 100 entries gives, without laying out the other 99
+    // again: the new entry goes at the end and the oldest goes once there are more than 100.
+    QTextDocument *document = txtDebug->document();
+    QTextCursor end(document);
+    end.movePosition(QTextCursor::End);
+    end.insertText(line + QLatin1Char('\n'));
+    m_shownLines.append(static_cast<int>(line.count(QLatin1Char('\n'))) + 1);
+    while (m_shownLines.size() > kShown) {
+        QTextCursor oldest(document);
+        oldest.movePosition(QTextCursor::Start);
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, m_shownLines.takeFirst());
+        oldest.removeSelectedText();
+    }
     txtDebug->moveCursor(QTextCursor::End);
 }
 
@@ -96,6 +131,8 @@ void frmImmediate::cmdClear_Click()
 {
     txtDebug->clear();
     m_display.clear();
+    m_shownLines.clear();
+    m_boxInStep = true;
 }
 
 void frmImmediate::unload()

@@ -3,6 +3,7 @@
 // collected since it was loaded to "immediate.log" (mode 0600) on Dump and when it unloads.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QVariant>
 #include <QWidget>
@@ -44,7 +45,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void appendShown(const QString &line);
+
     QStringList m_display;
+    QList<int> m_shownLines; // lines of each entry the text box shows, oldest first
+    bool m_boxInStep = true;  // the text box shows the newest entries of the display list
+    QElapsedTimer m_sinceEvents; // since DebugPrint last let the window's events run
     QStringList m_dump;
     bool m_unloaded = false;
 };

@@ -57,6 +57,24 @@ QString defaultTamselPath(bool lowerCaseDrive)
 #endif
 }
 
+QString inFolder(const QString &folder, const QString &name)
+{
+    if (folder.isEmpty())
+        return name;
+    if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\')))
+        return folder + name;
+#ifdef Q_OS_WIN
+    return folder + QLatin1Char('\\') + name;
+#else
+    return folder + QLatin1Char('/') + name;
+#endif
+}
+
+QString transferFile(const QString &dataFolder)
+{
+    return inFolder(dataFolder, QStringLiteral("tempdat.000"));
+}
+
 bool openPrivate(QFile &file, const QString &path, bool truncate)
 {
     file.close();

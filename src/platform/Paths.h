@@ -22,6 +22,14 @@ QString settingsFile();
 // The platform's data folder for the host application; stands in for "C:\Tamsel" off Windows.
 QString defaultTamselPath(bool lowerCaseDrive);
 
+// `name` in `folder`, joined with the platform's separator ("\\" on Windows, "/" elsewhere)
+// unless the folder already ends with one; the name alone when the folder is empty.
+QString inFolder(const QString &folder, const QString &name);
+
+// The transfer file through which received panel data reach the host: "tempdat.000" in `dataFolder`
+// (the second "TamselPath" copy).
+QString transferFile(const QString &dataFolder);
+
 // Opens `path` for appending, creating it readable and writable by the owner only (mode 0600);
 // `truncate` empties an existing file first. Returns false when it cannot be opened.
 bool openPrivate(QFile &file, const QString &path, bool truncate);

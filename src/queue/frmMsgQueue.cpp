@@ -9,6 +9,7 @@
 #include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
 #include "diagnostics/frmImmediate.h"
+#include "platform/Paths.h"
 #include "platform/Timing.h"
 #include "queue/CQueue.h"
 #include "queue/QueueLinks.h"
@@ -624,7 +625,7 @@ void frmMsgQueue::tmrWarning_Timer()
         else if (choice == 2)
             IgnoreFurtherWarnings = true;
         if (PendingTransferFile) {
-            modGlobals::ZelCommEvent(10, sessionState().config.tamselDataPath + QStringLiteral("\\tempdat.000"));
+            modGlobals::ZelCommEvent(10, Paths::transferFile(sessionState().config.tamselDataPath));
             PendingTransferFile = false;
         }
     });
@@ -740,6 +741,7 @@ void frmMsgQueue::Unload()
 
     // The component's other windows.
     releaseWindow(state.connectionDialog);
+    releaseWindow(state.historyWindow);
     releaseWindow(state.diagnosticsWindow);
     releaseWindow(state.inactivityWindow);
     releaseWindow(state.eventWarningWindow);

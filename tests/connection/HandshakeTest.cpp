@@ -59,9 +59,11 @@ TEST_F(ConnectionTest, CommStartupAnnouncesTheLinkAndCommShutdownSaysGoodbye)
     script.start(60000);
     EXPECT_EQ(comm.CommStartup(), 0);
     ASSERT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
-    // The handshake announces the link, and CommStartup does again once the dialog returned 1.
+    // The handshake announces the link, and CommStartup does again once the dialog returned 1;
+    // then the synchronisation check opens (event 6) and asks the panel for its CRCs.
     EXPECT_EQ(hostEvents(), (QStringList{QStringLiteral("5:SET_DATALOCK=1"), QStringLiteral("2"), QStringLiteral("5:GET_REV=1.307"),
-                                         QStringLiteral("2"), QStringLiteral("5:GET_REV=1.307")}));
+                                         QStringLiteral("2"), QStringLiteral("5:GET_REV=1.307"), QStringLiteral("6")}));
+    EXPECT_TRUE(testsupport::waitFor([this] { return sim->commandCount(QStringLiteral("Request CRC")) == 1; }, 5000));
     SessionState &state = sessionState();
     EXPECT_FALSE(state.connectionDialog);
     ASSERT_TRUE(state.queueWindow); // the session goes on

@@ -460,7 +460,11 @@ TEST_F(QueueTest, PanelEventsOpenTheWarningThroughTheQueue)
     EXPECT_EQ(levels[0], 7);
     EXPECT_TRUE(queue->IgnoreFurtherWarnings);
     ASSERT_EQ(callback->withCode(10).size(), 1u);
-    EXPECT_TRUE(callback->withCode(10)[0].data.toString().endsWith(QStringLiteral("\\tempdat.000")));
+    // The data folder and the file name, joined with the platform's separator.
+    EXPECT_EQ(callback->withCode(10)[0].data.toString(), Paths::transferFile(sessionState().config.tamselDataPath));
+#ifndef Q_OS_WIN
+    EXPECT_TRUE(callback->withCode(10)[0].data.toString().endsWith(QStringLiteral("/tempdat.000")));
+#endif
     EXPECT_FALSE(queue->PendingTransferFile);
 }
 

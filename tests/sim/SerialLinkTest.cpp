@@ -168,6 +168,9 @@ TEST(PanelsimSerialLink, EnhancedDirectEnvelopeProbeAndEventLog)
     const QByteArray logSlots = exchange(0x12, execFrame(true, 19, hex("01003E")));
     ASSERT_EQ(logSlots.size(), 3 + 8 * 4 + 1);
     EXPECT_EQ(logSlots.mid(3, 32), log.readSlots(62, 8)); // wraps from slot 63 to 0
+    // Slot 64 lies outside a ring of 64: as a read pointer there, refused.
+    EXPECT_EQ(exchange(0x13, execFrame(true, 19, hex("010040"))).mid(1, 2), hex("0302"));
+    EXPECT_EQ(exchange(0x14, execFrame(true, 20, hex("0040"))).mid(1, 2), hex("0302"));
 }
 
 TEST(PanelsimSerialLink, DroppedDirectLineHangsUpTheClientAndRemovesTheSymlink)

@@ -108,7 +108,9 @@ TEST(PanelsimWireFormat, TimeStampPackingAndTheGeneratedEventLog)
     }
     EXPECT_EQ(modifiers, 3);
     EXPECT_EQ(invalid, 1);
-    EventLog::unpackTimeStamp(log.slot(log.newestIndex() + 1), &t);
+    // The newest index is the slot after the newest event (its time stamp, no modifier, ends there).
+    EXPECT_EQ(log.newestIndex(), log.writeIndex());
+    EventLog::unpackTimeStamp(log.slot(log.newestIndex() - 1), &t);
     EXPECT_EQ(t.hour, 14);
     EXPECT_EQ(log.slot(log.writeIndex()), QByteArray(4, '\0'));
     EXPECT_EQ(log.readSlots(127, 2), log.slot(127) + log.slot(0));

@@ -4,7 +4,10 @@
 #include "core/HostObjects.h"
 
 #include <QHash>
+#include <QStringList>
 #include <QVariant>
+
+#include <functional>
 
 #include <map>
 #include <vector>
@@ -109,12 +112,25 @@ public:
     qint16 subItems;
 };
 
-// Panel data kept as one byte array per item. A location is item * 65536 + start record, and a
-// record is one byte here: start records are byte offsets into the item.
+// Panel data kept as one byte array per item, laid out as the panel's item map cuts it: a record
+// of an item is its block length divided by the start-record step (an item of one block is one
+// record), so block (item, start) lies at byte start x record size. A location is item * 65536 +
+// that byte offset. An item reports its stored bytes as its size (SISize x NofSubItems), so the
+// item CRC covers exactly what is stored.
 class PifDouble : public HostPif
 {
 public:
+    // Bytes per record of each item; item 1 depends on the panel type (75 or 78).
+    static int recordSize(int item, qint32 panelType = 1)
+    {
+        static constexpr int kRecord[19] = {2, 75, 72, 30, 72, 28, 183, 8, 14, 104, 8, 128, 4, 8, 104, 72, 144, 12, 20};
+        if (item == 1)
+            return panelType >= 49 && panelType <= 51 ? 78 : 75;
+        return item >= 0 && item < 19 ? kRecord[item] : 1;
+    }
+
     std::map<int, QByteArray> items;
+    qint32 panelType = 1;
     std::optional<qint32> connectionQueryResult = 0;
     qint32 acceptResult = 0;
     std::vector<qint32> acceptedLocks;
@@ -131,7 +147,10 @@ public:
             return nullptr;
         return std::make_shared<PifItemDouble>(static_cast<qint16>(it->second.size()), 1);
     }
-    qint32 locate(qint16 item, qint32 startRecord) const override { return item * 65536 + startRecord; }
+    qint32 locate(qint16 item, qint32 startRecord) const override
+    {
+        return item * 65536 + startRecord * recordSize(item, panelType);
+    }
     void read(QByteArray &buffer, qint32 location) const override
     {
         const auto it = items.find(location / 65536);
@@ -156,8 +175,24 @@ public:
         acceptedLocks.push_back(dataLock);
         return acceptResult;
     }
-    void takeTransferFile(const QString &path) override { transferFiles << path; }
-    void finishSend() override { ++sendsFinished; }
+    // What the host was asked at the end of a transfer, in order ("take <path>", "finish send");
+    // `onEndReport` runs at each request (a test can look at the session's state then).
+    void takeTransferFile(const QString &path) override
+    {
+        transferFiles << path;
+        endReports << QStringLiteral("take ") + path;
+        if (onEndReport)
+            onEndReport();
+    }
+    void finishSend() override
+    {
+        ++sendsFinished;
+        endReports << QStringLiteral("finish send");
+        if (onEndReport)
+            onEndReport();
+    }
+    QStringList endReports;
+    std::function<void()> onEndReport;
     QString Passcode() const override { return passcode; }
 };
 
