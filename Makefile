@@ -6,8 +6,11 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?= OFF
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 5
 
-.PHONY: all deps configure build test demo sanitize clean help
+.PHONY: all deps configure build test demo sanitize fuzz-build fuzz fuzz-smoke fuzz-seeds clean help
 
 all: build
 
@@ -16,6 +19,9 @@ help:
 	@echo "make test      install what is missing, build, and run every test (headless, in parallel)"
 	@echo "make build     configure and build only"
 	@echo "make sanitize  build and test with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
+	@echo "make fuzz      build the fuzz targets with clang (build-fuzz/) and run each for FUZZ_SECONDS (60)"
+	@echo "make fuzz-smoke  the same for FUZZ_SMOKE_SECONDS (5) each: the corpus and a short run, as CI does"
+	@echo "make fuzz-seeds  rewrite the seed corpora in fuzz/corpus/"
 	@echo "make clean     remove the build folders"
 
 deps:
@@ -36,5 +42,18 @@ demo: build
 sanitize:
 	@$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug SANITIZE=ON
 
+fuzz-build: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVO_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+fuzz: fuzz-build
+	@bash scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	@bash scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_SMOKE_SECONDS)
+
+fuzz-seeds: fuzz-build
+	@$(FUZZ_DIR)/fuzz/fuzz_seeds fuzz/corpus
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan $(FUZZ_DIR)

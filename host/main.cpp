@@ -3,6 +3,7 @@
 #include "MemoryHostPif.h"
 #include "PrintingCallback.h"
 
+#include "component/SessionSignals.h"
 #include "component/clsCommunication.h"
 #include "connection/frmCommInterface.h"
 #include "core/IControlType.h"
@@ -62,11 +63,12 @@ constexpr int kDemoDataLock = 0x1234;
 constexpr int kDemoHeartbeatMs = 1500;
 constexpr int kDemoHeartbeats = 3;
 
-// Runs the event loop until `done` holds or `ms` milliseconds have passed; returns `done()`.
+// Runs the event loop until `done` holds or `ms` milliseconds have passed; returns `done()`. A
+// termination signal (which has ended the session already) ends the wait too.
 bool waitUntil(const std::function<bool()> &done, int ms)
 {
     const Timing::Deadline deadline(ms);
-    while (!done() && !deadline.expired()) {
+    while (!done() && !deadline.expired() && SessionSignals::terminationSignal() == 0) {
         // Sleeps in the event loop until something happens or 10 ms pass.
         QEventLoop loop;
         QTimer::singleShot(10, &loop, &QEventLoop::quit);
@@ -149,9 +151,11 @@ int runNetworkSession(clsCommunication &component, FileHostSettings &settings)
             if (ok)
                 out() << "Heartbeat " << n << ": keep-alive answered" << Qt::endl;
         }
-        out() << "Operator: ends the session (goodbye)" << Qt::endl;
-        modGlobals::Disconnect(false, 0);
-        ok = waitUntil([] { return !sessionState().queueWindow; }, 10000) && ok;
+        if (SessionSignals::terminationSignal() == 0) {
+            out() << "Operator: ends the session (goodbye)" << Qt::endl;
+            modGlobals::Disconnect(false, 0);
+            ok = waitUntil([] { return !sessionState().queueWindow; }, 10000) && ok;
+        }
         waitUntil([&] { return panel.goodbyeReceived(); }, 2000);
         out() << "Panel: goodbye " << (panel.goodbyeReceived() ? "received" : "NOT received") << ", "
               << panel.exchangeCount() << " requests answered" << Qt::endl;
@@ -165,6 +169,10 @@ int runNetworkSession(clsCommunication &component, FileHostSettings &settings)
         out() << "Session log written to " << sessionLog << Qt::endl;
     if (sessionState().immediateWindow)
         sessionState().immediateWindow->unload();
+    if (const int signo = SessionSignals::terminationSignal()) {
+        out() << "Ended by signal " << signo << Qt::endl;
+        return 128 + signo;
+    }
     return ok ? 0 : 1;
 }
 #endif

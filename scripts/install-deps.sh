@@ -9,6 +9,7 @@ packages=(
   libgcrypt20-dev
   libgtest-dev libgmock-dev googletest
   fonts-dejavu-core
+  clang libclang-rt-dev
 )
 
 missing=()

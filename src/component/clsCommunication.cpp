@@ -1,6 +1,7 @@
 #include "component/clsCommunication.h"
 
 #include "component/Configuration.h"
+#include "component/SessionSignals.h"
 #include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
@@ -32,6 +33,8 @@ const QString kClass = QStringLiteral("clsCommunication");
 clsCommunication::clsCommunication()
 {
     modGlobals::InitApplicationVariables();
+    // SIGTERM and SIGINT end a session cleanly in whatever program embeds the component.
+    SessionSignals::install();
 }
 
 clsCommunication::~clsCommunication()
@@ -150,12 +153,7 @@ std::int32_t clsCommunication::CommShutdown(bool &Force)
 {
     return errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
         if (Force) {
-            SessionState &state = sessionState();
-            if (state.currentTransport)
-                state.currentTransport->setAbortWorkInProgress(true);
-            modGlobals::Disconnect(false, 10);
-            if (state.currentTransport)
-                state.currentTransport->setAbortPending(true);
+            SessionSignals::endSessionForcibly();
             return;
         }
         notBuiltYet("the end-session dialog");

@@ -143,25 +143,32 @@ void frmCommInterface::passcodeAnswer(const QByteArray &answer, const std::share
     submitted(modExecFunctions::SMReqPanelStatus(this, kPriority, false));
 }
 
-void frmCommInterface::panelStatusAnswer(const QByteArray &answer)
+void frmCommInterface::DecodePanelStatus(const QByteArray &answer, QString &revision, std::uint8_t &status)
 {
-    QPointer<frmCommInterface> self(this);
     // Revision a.bcc: byte 3, then bytes 4 and 5 (5 with two digits) read as one number shown with
     // at least two digits: 1,3,7 -> "1.307"; 1,0,7 -> "1.07".
     const int minor = QStringLiteral("%1%2")
                           .arg(answerByte(answer, 4))
                           .arg(answerByte(answer, 5), 2, 10, QLatin1Char('0'))
                           .toInt();
-    const QString revision =
-        QStringLiteral("%1.%2").arg(answerByte(answer, 3)).arg(minor, 2, 10, QLatin1Char('0'));
+    revision = QStringLiteral("%1.%2").arg(answerByte(answer, 3)).arg(minor, 2, 10, QLatin1Char('0'));
+    status = answerByte(answer, 6);
+}
+
+void frmCommInterface::panelStatusAnswer(const QByteArray &answer)
+{
+    QPointer<frmCommInterface> self(this);
+    QString revision;
+    std::uint8_t status = 0;
+    DecodePanelStatus(answer, revision, status);
     sessionState().panelRevision = revision;
 
     const std::shared_ptr<HostSettings> settings = sessionState().hostSettings;
     if (!settings)
         raiseError(ErrorCode::ObjectRequired, QStringLiteral("no host settings"));
-    if (answerByte(answer, 6) != settings->ExpectedPanelStatus())
+    if (status != settings->ExpectedPanelStatus())
         raiseError(ErrorCode::PanelStatusMismatch,
-                   QStringLiteral("panel status byte %1, expected %2").arg(answerByte(answer, 6)).arg(settings->ExpectedPanelStatus()));
+                   QStringLiteral("panel status byte %1, expected %2").arg(status).arg(settings->ExpectedPanelStatus()));
     AddStatus(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(161), QStringLiteral("ROM_REV"), revision));
     QCoreApplication::processEvents();
     if (!self)

@@ -45,8 +45,9 @@ constexpr std::int32_t TypeMismatch = 13;        // a text that is not a number,
 constexpr std::int32_t ObjectRequired = 424;     // an object that is not there
 constexpr std::int32_t FileNotFound = 53;
 constexpr std::int32_t PathNotFound = 76;
+constexpr std::int32_t PermissionDenied = 70;    // a log path holds a link or another kind of file
 constexpr std::int32_t KeyNotFound = 5;          // a registry key that does not exist (procedure call error)
 constexpr std::int32_t AlreadyExists = 183;      // a shared-memory record of that name exists already
-constexpr std::int32_t BadRecord = 160;          // a shared-memory record that cannot be mapped
+constexpr std::int32_t BadRecord = 160;          // a shared-memory record that cannot be opened, or is damaged
 
 } // namespace ErrorCode

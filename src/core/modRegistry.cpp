@@ -73,7 +73,9 @@ void RegWriteString(RootKey root, QString subKey, QString valueName, QString tex
     const Location loc = locate(subKey);
     if (!loc.valid)
         return;
-    QDir().mkpath(QFileInfo(loc.file).absolutePath());
+    // Created with fixed modes first: QSettings would take them from the umask, and a store others
+    // can write would let any local user switch encryption off or redirect the ports.
+    Paths::prepareSettingsFile(loc.file);
     QSettings store(loc.file, QSettings::IniFormat);
     if (!loc.group.isEmpty())
         store.beginGroup(loc.group);

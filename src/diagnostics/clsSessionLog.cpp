@@ -48,9 +48,11 @@ void clsSessionLog::OpenLog(const QString &name)
         QString file = name.isEmpty() ? m_defaultName : name;
         file.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QLatin1Char('\\'), QLatin1Char('_'));
         m_path = Paths::logFile(file);
-        QFile::remove(m_path);
-        if (!Paths::openPrivate(m_file, m_path, true))
-            raiseError(ErrorCode::PathNotFound, QStringLiteral("cannot open %1").arg(m_path));
+        // The previous log of that name is replaced; a link planted in its place is refused.
+        bool refused = false;
+        if (!Paths::openPrivate(m_file, m_path, true, &refused))
+            raiseError(refused ? ErrorCode::PermissionDenied : ErrorCode::PathNotFound,
+                       QStringLiteral("cannot open %1").arg(m_path));
         const QString stamp = QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
         write(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(327), QStringLiteral("TIMESTAMP"), stamp)
               + QStringLiteral("\r\n\r\n"));

@@ -1,16 +1,20 @@
 #include "diagnostics/frmImmediate.h"
 
+#include "core/ErrorCodes.h"
+#include "core/Errors.h"
 #include "platform/Paths.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTemporaryFile>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -19,6 +23,8 @@ namespace {
 constexpr int twips(int t) { return t / 15; }
 constexpr int kShown = 100;
 constexpr qint64 kEventsMs = 50;
+// Texts dropped from the display list, or spilled from the dump list, at a time.
+constexpr qsizetype kChunk = 500;
 } // namespace
 
 frmImmediate::frmImmediate(QWidget *parent)
@@ -54,6 +60,10 @@ void frmImmediate::DebugPrint(const QVariant &text)
     const QString line = text.toString();
     m_display.append(line);
     m_dump.append(line);
+    if (m_display.size() >= DisplayKept + kChunk)
+        m_display.remove(0, m_display.size() - DisplayKept);
+    if (m_dump.size() >= DumpKept + kChunk)
+        spill(m_dump.size() - DumpKept);
     if (!chkShow->isChecked()) {
         m_boxInStep = false; // the box lags behind until a text arrives with Show checked
         return;
@@ -115,16 +125,50 @@ void frmImmediate::cmdDump_Click()
 {
     // Errors here are ignored: a dump that cannot be written leaves no file.
     const QString path = dumpPath();
-    QFile::remove(path);
     QFile file;
-    if (!Paths::openPrivate(file, path, true))
+    bool refused = false;
+    if (!Paths::openPrivate(file, path, true, &refused)) {
+        // A link or another kind of file planted in the dump's place is worth a report.
+        if (refused)
+            errors::report(ErrorCode::PermissionDenied, QStringLiteral("frmImmediate"), QStringLiteral("cmdDump_Click()"));
         return;
-    QString out = QStringLiteral("START SESSION, ")
-                  + QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat) + QStringLiteral("\r\n\r\n");
+    }
+    file.write((QStringLiteral("START SESSION, ") + QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat)
+                + QStringLiteral("\r\n\r\n"))
+                   .toLocal8Bit());
+    // The oldest texts first, from the spool file.
+    if (m_spool && m_spool->seek(0)) {
+        while (!m_spool->atEnd()) {
+            const QByteArray piece = m_spool->read(64 * 1024);
+            if (piece.isEmpty())
+                break;
+            file.write(piece);
+        }
+        m_spool->seek(m_spool->size());
+    }
+    QString out;
     for (const QString &entry : std::as_const(m_dump))
         out += entry + QStringLiteral("\r\n");
     file.write(out.toLocal8Bit());
     file.close();
+}
+
+void frmImmediate::spill(qsizetype count)
+{
+    // Errors are ignored here as everywhere in the window: texts that cannot be spilled are lost
+    // from the dump rather than kept in memory.
+    if (!m_spool) {
+        m_spool = std::make_unique<QTemporaryFile>(QDir(QDir::tempPath()).filePath(QStringLiteral("quarvo-immediate-XXXXXX")));
+        if (!m_spool->open()) // owner only, removed when closed
+            m_spool.reset();
+    }
+    if (m_spool) {
+        QString out;
+        for (qsizetype i = 0; i < count; ++i)
+            out += m_dump.at(i) + QStringLiteral("\r\n");
+        m_spool->write(out.toLocal8Bit());
+    }
+    m_dump.remove(0, count);
 }
 
 void frmImmediate::cmdClear_Click()
@@ -144,6 +188,7 @@ void frmImmediate::unload()
         cmdDump_Click();
     m_display.clear();
     m_dump.clear();
+    m_spool.reset();
 }
 
 void frmImmediate::resizeEvent(QResizeEvent *event)

@@ -119,10 +119,9 @@ public:
 
     std::int32_t run(QByteArray &response)
     {
+        using Event = modModem::FrameScanner::Event;
         SessionState &state = sessionState();
-        const bool remote = m_transport.Remote();
-        const std::uint8_t address = remote ? modModem::RemoteAddress : modModem::LocalAnswerAddress;
-        const std::uint8_t target = remote ? modModem::RemoteAnswerTarget : modModem::LocalAnswerTarget;
+        modModem::FrameScanner scanner(m_transport.Remote());
         m_gatherMs = Timing::scaled(static_cast<qint64>(state.config.timeToGatherBody) * 1000);
 
         std::int32_t result = modModem::NoFrame;
@@ -151,48 +150,48 @@ public:
                 continue;
             }
             m_deadline = after(60000);
-            if (readByte(m_port) != address)
+            scanner.reset();
+            if (scanner.take(QByteArray(1, static_cast<char>(readByte(m_port)))) == Event::Skipped)
                 continue;
 
             // Stage 2: the length byte.
             if (!gather(1, QStringLiteral("length")))
                 continue;
-            const std::uint8_t length = readByte(m_port);
-            if (length == 0) {
+            if (scanner.take(QByteArray(1, static_cast<char>(readByte(m_port)))) == Event::Malformed) {
                 // No frame has length 0: the answer is malformed, never something to read on from.
                 modGlobals::DebugPrint(QStringLiteral("Exit malformed frame (length 0)."));
                 raiseError(ErrorCode::PanelNak, QStringLiteral("answer frame with length 0"));
             }
 
             // Stage 3: the body (command, data, checksum).
+            const int length = scanner.need();
             if (!gather(length, QStringLiteral("body")))
                 continue;
             const QByteArray body = m_port->read(length);
             if (body.size() != length)
                 raiseError(ErrorCode::PanelNak, QStringLiteral("answer shorter than its length byte"));
-            QByteArray frame;
-            frame.reserve(length + 2);
-            frame.append(static_cast<char>(address));
-            frame.append(static_cast<char>(length));
-            frame.append(body);
-            unsigned sum = 0;
-            for (const char b : frame)
-                sum += static_cast<std::uint8_t>(b);
-            const auto at = [&frame](int i) { return static_cast<std::uint8_t>(frame.at(i)); };
-
-            if ((sum & 0xFF) != target) {
+            switch (scanner.take(body)) {
+            case Event::BadChecksum:
                 m_deadline = after(1000);
                 ++badChecksums;
-            } else if (length == 2 && at(2) == 2) {
+                break;
+            case Event::Nak:
                 modGlobals::DebugPrint(QStringLiteral("NAK!"));
                 Timing::sleep(state.config.sendAgainPauseTime);
                 raiseError(ErrorCode::PanelNak);
-            } else if (remote && length == 3 && at(2) == 3 && BitOps::And(at(3), 0x08) != 0 && !state.CallbackSession) {
-                state.CallbackSession = true;
-                raiseError(ErrorCode::CallbackRequested);
-            } else {
-                response = frame;
+            case Event::CallbackRequest:
+                // Honoured once per session; later ones are plain answers.
+                if (!state.CallbackSession) {
+                    state.CallbackSession = true;
+                    raiseError(ErrorCode::CallbackRequested);
+                }
+                response = scanner.frame();
                 result = 0;
+                break;
+            default:
+                response = scanner.frame();
+                result = 0;
+                break;
             }
         } while (now() <= m_deadline && result != 0 && !m_transport.AbortPending());
         return result;
@@ -265,6 +264,72 @@ std::int32_t receive(const Link &link, QByteArray &response)
 } // namespace
 
 namespace modModem {
+
+FrameScanner::FrameScanner(bool remote)
+    : m_remote(remote),
+      m_address(remote ? RemoteAddress : LocalAnswerAddress),
+      m_target(remote ? RemoteAnswerTarget : LocalAnswerTarget)
+{
+}
+
+int FrameScanner::need() const
+{
+    return m_stage == Stage::Body ? m_length : 1;
+}
+
+void FrameScanner::reset()
+{
+    m_stage = Stage::Address;
+    m_length = 0;
+}
+
+FrameScanner::Event FrameScanner::take(const QByteArray &bytes)
+{
+    if (bytes.size() != need()) {
+        reset();
+        return Event::Malformed;
+    }
+    switch (m_stage) {
+    case Stage::Address:
+        if (static_cast<std::uint8_t>(bytes.at(0)) != m_address)
+            return Event::Skipped;
+        m_stage = Stage::Length;
+        return Event::NeedMore;
+    case Stage::Length:
+        m_length = static_cast<std::uint8_t>(bytes.at(0));
+        if (m_length == 0) {
+            reset();
+            return Event::Malformed;
+        }
+        m_stage = Stage::Body;
+        return Event::NeedMore;
+    case Stage::Body:
+        break;
+    }
+    m_frame.clear();
+    m_frame.reserve(m_length + 2);
+    m_frame.append(static_cast<char>(m_address));
+    m_frame.append(static_cast<char>(m_length));
+    m_frame.append(bytes);
+    reset();
+    return classify();
+}
+
+FrameScanner::Event FrameScanner::classify()
+{
+    unsigned sum = 0;
+    for (const char b : std::as_const(m_frame))
+        sum += static_cast<std::uint8_t>(b);
+    const auto at = [this](int i) { return static_cast<std::uint8_t>(m_frame.at(i)); };
+    const int length = at(1);
+    if ((sum & 0xFF) != m_target)
+        return Event::BadChecksum;
+    if (length == 2 && at(2) == 2)
+        return Event::Nak;
+    if (m_remote && length == 3 && at(2) == 3 && BitOps::And(at(3), 0x08) != 0)
+        return Event::CallbackRequest;
+    return Event::Frame;
+}
 
 std::int32_t ReceiveResponse(QByteArray &response)
 {

@@ -41,6 +41,47 @@ constexpr int SingleWriteMaxIndex = 140;
 // Result of ReceiveResponse when no valid frame arrived before the deadline.
 constexpr std::int32_t NoFrame = 2;
 
+// The decoding half of the answer collection, without a port or a clock: takes the bytes of one
+// stage at a time (need() says how many: the address byte, the length byte, then the body of
+// command, data and checksum) and says what they make. After any event but NeedMore and Skipped it
+// starts over at the address byte. ReceiveResponse reads the port stage by stage and feeds it.
+class FrameScanner
+{
+public:
+    enum class Event {
+        NeedMore,        // the stage is complete; the next one needs need() bytes
+        Skipped,         // not the address byte: still waiting for it
+        Malformed,       // a length byte of 0: no frame has that length
+        BadChecksum,     // a whole frame whose sum is not the answer target
+        Nak,             // a valid NAK (length 2, command 2)
+        CallbackRequest, // remote: a valid callback request (length 3, command 3, bit 3 of byte 3)
+        Frame,           // any other valid frame: frame() holds it
+    };
+
+    explicit FrameScanner(bool remote);
+    // Bytes the current stage needs (1 for the address and the length byte).
+    int need() const;
+    // Takes exactly need() bytes; fewer or more are a caller's error (Malformed).
+    Event take(const QByteArray &bytes);
+    // The last whole frame (address through checksum), valid or not.
+    const QByteArray &frame() const { return m_frame; }
+    void reset();
+
+    std::uint8_t address() const { return m_address; }
+    std::uint8_t target() const { return m_target; }
+
+private:
+    enum class Stage { Address, Length, Body };
+    Event classify();
+
+    bool m_remote;
+    std::uint8_t m_address;
+    std::uint8_t m_target;
+    Stage m_stage = Stage::Address;
+    int m_length = 0;
+    QByteArray m_frame;
+};
+
 // Sends the panel command behind the queued message (its client in GuidRegistry) on the current
 // modem transport's port and waits for the answer, resending on NAK or silence until the command's
 // RetryMax is exceeded. The answer goes into the message's Data; the owner gets ResponseReceived and

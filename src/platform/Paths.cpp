@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +47,42 @@ QString settingsFile()
     return QDir(settingsDir()).filePath(QStringLiteral("Norvane/Tamsel.ini"));
 }
 
+void prepareSettingsFile(const QString &file)
+{
+#ifdef Q_OS_UNIX
+    // Folders from the top down, each one that is missing created and then set to 0755.
+    const QString folder = QFileInfo(file).absolutePath();
+    QStringList missing;
+    for (QString path = folder; !QFileInfo::exists(path); path = QFileInfo(path).absolutePath()) {
+        if (!missing.isEmpty() && missing.first() == path)
+            break; // the root
+        missing.prepend(path);
+    }
+    for (const QString &path : std::as_const(missing)) {
+        const QByteArray name = QFile::encodeName(path);
+        if (::mkdir(name.constData(), 0755) == 0)
+            ::chmod(name.constData(), 0755);
+    }
+    const QByteArray name = QFile::encodeName(file);
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const bool created = fd >= 0;
+    if (fd < 0 && errno == EEXIST)
+        fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    // The store is rewritten with the mode of the file it replaces: a new file gets 0644 whatever
+    // the umask, an existing one loses write access for others.
+    struct stat st {};
+    if (created)
+        ::fchmod(fd, 0644);
+    else if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) != 0)
+        ::fchmod(fd, st.st_mode & 07755);
+    ::close(fd);
+#else
+    QDir().mkpath(QFileInfo(file).absolutePath());
+#endif
+}
+
 QString defaultTamselPath(bool lowerCaseDrive)
 {
 #ifdef Q_OS_WIN
@@ -75,16 +112,49 @@ QString transferFile(const QString &dataFolder)
     return inFolder(dataFolder, QStringLiteral("tempdat.000"));
 }
 
-bool openPrivate(QFile &file, const QString &path, bool truncate)
+bool openPrivate(QFile &file, const QString &path, bool truncate, bool *refused)
 {
     file.close();
+    if (refused)
+        *refused = false;
 #ifdef Q_OS_UNIX
-    int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-    if (truncate)
-        flags |= O_TRUNC;
-    const int fd = ::open(QFile::encodeName(path).constData(), flags, S_IRUSR | S_IWUSR);
-    if (fd < 0)
+    const QByteArray name = QFile::encodeName(path);
+    const auto refuse = [&] {
+        if (refused)
+            *refused = true;
         return false;
+    };
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    int fd = -1;
+    if (truncate) {
+        // A new file each time: the old one is removed, then the file is created exclusively, so
+        // nothing slipped in between is ever opened. A link or anything but a plain file at the
+        // path is not ours to remove: refused, left as it is.
+        struct stat st {};
+        if (::lstat(name.constData(), &st) == 0) {
+            if (!S_ISREG(st.st_mode))
+                return refuse();
+            ::unlink(name.constData());
+        }
+        fd = ::open(name.constData(), kFlags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+        if (fd < 0)
+            return errno == EEXIST ? refuse() : false;
+    } else {
+        // Created exclusively when new; an existing file is opened without following a link.
+        fd = ::open(name.constData(), kFlags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+        if (fd < 0 && errno == EEXIST)
+            fd = ::open(name.constData(), kFlags);
+        if (fd < 0)
+            return (errno == ELOOP || errno == ENXIO) ? refuse() : false;
+    }
+    // Only a plain file with this one name: a FIFO would block the writer, and a hard link planted
+    // here would carry the lines to another file.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        ::close(fd);
+        return refuse();
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // An existing file keeps its mode on open: narrow it too, it may hold passcodes.
     ::fchmod(fd, S_IRUSR | S_IWUSR);
     file.setFileName(path);

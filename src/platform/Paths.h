@@ -19,6 +19,12 @@ QString settingsDir();
 // The INI file of the store inside settingsDir().
 QString settingsFile();
 
+// Makes sure the settings file `file` and its folders exist with the modes a machine-wide store
+// needs whatever the umask: folders created here 0755, a new file 0644 (readable by every user,
+// writable by its owner only). Existing folders keep their modes; an existing file is narrowed
+// to 0644 when others could write it.
+void prepareSettingsFile(const QString &file);
+
 // The platform's data folder for the host application; stands in for "C:\Tamsel" off Windows.
 QString defaultTamselPath(bool lowerCaseDrive);
 
@@ -30,8 +36,11 @@ QString inFolder(const QString &folder, const QString &name);
 // (the second "TamselPath" copy).
 QString transferFile(const QString &dataFolder);
 
-// Opens `path` for appending, creating it readable and writable by the owner only (mode 0600);
-// `truncate` empties an existing file first. Returns false when it cannot be opened.
-bool openPrivate(QFile &file, const QString &path, bool truncate);
+// Opens `path` for appending, readable and writable by the owner only (mode 0600). A new file is
+// created exclusively; `truncate` replaces an existing file by a new one. The path is never
+// followed through a symbolic link, and only a plain file with a single name is written: anything
+// else at the path is refused and left untouched (`refused` is then set). Returns false when the
+// file is not open.
+bool openPrivate(QFile &file, const QString &path, bool truncate, bool *refused = nullptr);
 
 } // namespace Paths

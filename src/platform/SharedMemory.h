@@ -1,5 +1,7 @@
-// A named POSIX shared-memory block: shm_open("/" + name) + mmap, created with mode 0600. The
-// object maps one block and unmaps it when it ends; the name itself stays until someone unlinks it.
+// A named POSIX shared-memory block: shm_open("/" + name), created with mode 0600. The object
+// keeps the block open and reads and writes it with pread/pwrite, so every access is a fresh
+// access to the shared bytes and another process that cuts the block short (ftruncate) makes an
+// access fail instead of raising SIGBUS, as a mapping would. The name stays until someone unlinks it.
 #pragma once
 
 #include <QString>
@@ -13,7 +15,7 @@ public:
     // Results of create(): a new block, or one that existed already.
     static constexpr std::int32_t Created = 0;
     static constexpr std::int32_t AlreadyExisted = 183;
-    // A block of that name exists but is smaller than asked for (it cannot be mapped safely).
+    // A block of that name exists but is smaller than asked for (a damaged block).
     static constexpr std::int32_t TooSmall = 160;
 
     SharedMemory() = default;
@@ -21,19 +23,26 @@ public:
     SharedMemory(const SharedMemory &) = delete;
     SharedMemory &operator=(const SharedMemory &) = delete;
 
-    // Creates the block `name` of `size` bytes (zero-filled), or opens it when it exists, and maps
-    // it read/write. Returns Created, AlreadyExisted, or an errno value (nothing mapped then).
+    // Creates the block `name` of `size` bytes (zero-filled), or opens it when it exists. Returns
+    // Created, AlreadyExisted, or an errno value / TooSmall (nothing attached then).
     std::int32_t create(const QString &name, std::size_t size);
-    // Opens an existing block and maps `size` bytes of it. Returns 0, or an errno value / TooSmall.
+    // Opens an existing block of at least `size` bytes. Returns 0, or an errno value / TooSmall.
     std::int32_t open(const QString &name, std::size_t size);
-    // Unmaps the block (the name stays).
+    // Closes the block (the name stays).
     void detach();
 
-    bool isAttached() const { return m_data != nullptr; }
-    void *data() const { return m_data; }
+    bool isAttached() const { return m_fd >= 0; }
+    // The size the block was opened with.
     std::size_t size() const { return m_size; }
 
-    // Removes the name; processes that have it mapped keep their mapping. Returns 0 or errno.
+    // Copies `n` bytes at `offset` into `out`. False when the block no longer holds them (it was
+    // cut short since it was opened) or cannot be read; `out` is then zero-filled.
+    bool read(std::size_t offset, void *out, std::size_t n) const;
+    // Writes `n` bytes at `offset`. False, with nothing written, when the block is shorter than
+    // the size it was opened with (a damaged block is never grown back) or cannot be written.
+    bool write(std::size_t offset, const void *in, std::size_t n);
+
+    // Removes the name; processes that have the block open keep it. Returns 0 or errno.
     static std::int32_t unlink(const QString &name);
     // True when a block of that name exists.
     static bool exists(const QString &name);
@@ -41,8 +50,8 @@ public:
     static QByteArray objectName(const QString &name);
 
 private:
-    std::int32_t map(int fd, std::size_t size);
+    std::int32_t attach(int fd, std::size_t size);
 
-    void *m_data = nullptr;
+    int m_fd = -1;
     std::size_t m_size = 0;
 };

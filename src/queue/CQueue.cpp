@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "core/modGlobals.h"
+#include "platform/SharedMemoryIndex.h"
 #include "platform/Timing.h"
 #include "queue/clsMessage.h"
 
@@ -89,6 +90,13 @@ CQueue::CQueue(std::int32_t workerIntervalMs, QObject *parent)
     connect(&m_worker, &CQueueTimer::fired, this, &CQueue::workerTick);
 
     watchForExit(this);
+    // Records left behind by a process that died without removing them (killed, crashed) are
+    // removed at the first start of a queue in this process; those of running processes stay.
+    static const bool orphansRemoved = [] {
+        SharedMemoryIndex::removeOrphans();
+        return true;
+    }();
+    Q_UNUSED(orphansRemoved);
     // The three list heads, each a record of its own that starts as an empty list.
     QString guids[3];
     for (QString &g : guids) {
@@ -170,8 +178,22 @@ void CQueue::workerTick()
 {
     if (m_shutDown || !m_valid)
         return;
-    // A damaged record must not escape the timer's event handler: report it and carry on.
-    errors::guarded(QStringLiteral("CQueue"), QStringLiteral("WorkerTimer()"), [this] { moveNextMessage(); });
+    // A damaged record must not escape the timer's event handler: report it and carry on. A
+    // damaged list head cannot carry on: the worker stops rather than report it at every tick.
+    if (errors::guarded(QStringLiteral("CQueue"), QStringLiteral("WorkerTimer()"), [this] { moveNextMessage(); }) != 0
+        && !headsIntact())
+        m_worker.setEnabled(false);
+}
+
+bool CQueue::headsIntact() const
+{
+    try {
+        for (const auto *head : {m_work.get(), m_current.get(), m_lastSent.get()})
+            (void)head->FirstMsgGUID();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
 }
 
 void CQueue::moveNextMessage()

@@ -14,6 +14,8 @@
 //   but keep-alives went to the panel; InactivityComplete restarts it. The watch is held while the
 //   session is disconnecting or a panel-event warning is open.
 // - Shutdown stops everything and unlinks every record the lists still hold, heads included.
+// - The first queue of a process removes the records that dead processes left behind
+//   (SharedMemoryIndex).
 #pragma once
 
 #include <QObject>
@@ -90,6 +92,7 @@ Q_SIGNALS:
 private:
     void workerTick();
     void moveNextMessage();
+    bool headsIntact() const;
     void restartInactivityWatch();
     void discardList(const QString &headGuid);
 

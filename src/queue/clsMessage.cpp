@@ -52,6 +52,35 @@ void writeInt16(void *base, std::size_t offset, std::int16_t value)
     p[1] = static_cast<unsigned char>(v >> 8);
 }
 
+QByteArray guidBytes(const QString &guid)
+{
+    QByteArray bytes(GuidBytes, '\0');
+    writeGuid(bytes.data(), 0, guid);
+    return bytes;
+}
+
+QByteArray int16Bytes(std::int16_t value)
+{
+    QByteArray bytes(2, '\0');
+    writeInt16(bytes.data(), 0, value);
+    return bytes;
+}
+
+QByteArray readBlock(const SharedMemory &block, std::size_t offset, std::size_t size)
+{
+    QByteArray bytes(static_cast<qsizetype>(size), '\0');
+    // Another process may have cut the block short since it was opened: a damaged record.
+    if (!block.read(offset, bytes.data(), size))
+        raiseError(ErrorCode::BadRecord, QStringLiteral("the record was cut short"));
+    return bytes;
+}
+
+void writeBlock(SharedMemory &block, std::size_t offset, const QByteArray &bytes)
+{
+    if (!block.write(offset, bytes.constData(), static_cast<std::size_t>(bytes.size())))
+        raiseError(ErrorCode::BadRecord, QStringLiteral("the record was cut short"));
+}
+
 } // namespace msgrecord
 
 using namespace msgrecord;
@@ -82,7 +111,7 @@ std::int32_t clsMessage::Create(const QString &guid)
     errors::guarded(kMessage, QStringLiteral("Create()"), [&] {
         const std::int32_t rc = attach(m_block, guid, true);
         if (rc != SharedMemory::AlreadyExisted)
-            writeGuid(m_block.data(), OffGuid, guid);
+            writeBlock(m_block, OffGuid, guidBytes(guid));
         result = rc;
     });
     return result;
@@ -95,52 +124,67 @@ std::int32_t clsMessage::Load(const QString &guid)
     return result;
 }
 
-unsigned char *clsMessage::base() const
+const SharedMemory &clsMessage::block() const
 {
     if (!m_block.isAttached())
         raiseError(ErrorCode::TypeMismatch, QStringLiteral("message record not loaded"));
-    return static_cast<unsigned char *>(m_block.data());
+    return m_block;
+}
+
+QByteArray clsMessage::readField(std::size_t offset, std::size_t size) const
+{
+    return msgrecord::readBlock(block(), offset, size);
+}
+
+void clsMessage::writeField(std::size_t offset, const QByteArray &bytes)
+{
+    block();
+    msgrecord::writeBlock(m_block, offset, bytes);
 }
 
 QString clsMessage::readText(std::size_t lenOffset, std::size_t textOffset) const
 {
-    unsigned char *p = base();
-    const int length = readInt16(p, lenOffset);
+    const int length = readInt16(readField(lenOffset, 2).constData(), 0);
     if (length <= 0)
         return QString();
     // A length word beyond the field (written by someone else) is a damaged record: never read
     // past the field.
     if (length > 2 * MaxTextChars)
         raiseError(ErrorCode::BadRecord, QStringLiteral("text length %1 exceeds its field").arg(length));
+    const QByteArray bytes = readField(textOffset, static_cast<std::size_t>(length / 2 * 2));
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
     QString text(length / 2, QChar(0));
     for (int i = 0; i < length / 2; ++i)
-        text[i] = QChar(static_cast<char16_t>(p[textOffset + 2 * i] | (p[textOffset + 2 * i + 1] << 8)));
+        text[i] = QChar(static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
     return text;
 }
 
 void clsMessage::writeText(std::size_t lenOffset, std::size_t textOffset, const QString &text)
 {
-    unsigned char *p = base();
+    block();
     if (text.size() > MaxTextChars)
         raiseError(ErrorCode::InvalidArgument,
                    QStringLiteral("text of %1 characters does not fit its field of %2").arg(text.size()).arg(MaxTextChars));
-    const int length = static_cast<int>(text.size()) * 2;
-    writeInt16(p, lenOffset, static_cast<std::int16_t>(length));
+    // Length word and text in one write: the field is never left half changed.
+    QByteArray bytes(static_cast<qsizetype>(textOffset - lenOffset) + 2 * text.size(), '\0');
+    writeInt16(bytes.data(), 0, static_cast<std::int16_t>(text.size() * 2));
+    auto *p = reinterpret_cast<unsigned char *>(bytes.data()) + (textOffset - lenOffset);
     for (int i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
-        p[textOffset + 2 * i] = static_cast<unsigned char>(c & 0xFF);
-        p[textOffset + 2 * i + 1] = static_cast<unsigned char>(c >> 8);
+        p[2 * i] = static_cast<unsigned char>(c & 0xFF);
+        p[2 * i + 1] = static_cast<unsigned char>(c >> 8);
     }
+    writeField(lenOffset, bytes);
 }
 
 QString clsMessage::szGUID() const
 {
-    return readGuid(base(), OffGuid);
+    return readGuid(readField(OffGuid, GuidBytes).constData(), 0);
 }
 
 void clsMessage::setSzGUID(const QString &guid)
 {
-    writeGuid(base(), OffGuid, guid);
+    writeField(OffGuid, guidBytes(guid));
 }
 
 QString clsMessage::Name() const
@@ -155,33 +199,32 @@ void clsMessage::setName(const QString &name)
 
 std::int16_t clsMessage::Priority() const
 {
-    return readInt16(base(), OffPriority);
+    return readInt16(readField(OffPriority, 2).constData(), 0);
 }
 
 void clsMessage::setPriority(std::int16_t priority)
 {
-    writeInt16(base(), OffPriority, priority);
+    writeField(OffPriority, int16Bytes(priority));
 }
 
 std::int16_t clsMessage::Auto() const
 {
-    return readInt16(base(), OffAuto);
+    return readInt16(readField(OffAuto, 2).constData(), 0);
 }
 
 void clsMessage::setAuto(std::int16_t value)
 {
-    writeInt16(base(), OffAuto, value);
+    writeField(OffAuto, int16Bytes(value));
 }
 
 QByteArray clsMessage::dataBytes() const
 {
-    unsigned char *p = base();
-    const int length = readInt16(p, OffDataLen);
+    const int length = readInt16(readField(OffDataLen, 2).constData(), 0);
     if (length <= 0)
         return QByteArray();
     if (length > MaxDataBytes)
         raiseError(ErrorCode::BadRecord, QStringLiteral("data length %1 exceeds its field").arg(length));
-    return QByteArray(reinterpret_cast<const char *>(p + OffData), length);
+    return readField(OffData, static_cast<std::size_t>(length));
 }
 
 QVariant clsMessage::Data() const
@@ -192,7 +235,7 @@ QVariant clsMessage::Data() const
 
 void clsMessage::setData(const QVariant &data)
 {
-    unsigned char *p = base();
+    block();
     QByteArray bytes;
     if (!data.isValid() || data.isNull()) {
         // an empty value: no data
@@ -217,9 +260,8 @@ void clsMessage::setData(const QVariant &data)
     if (bytes.size() > MaxDataBytes)
         raiseError(ErrorCode::InvalidArgument,
                    QStringLiteral("%1 data bytes do not fit the field of %2").arg(bytes.size()).arg(MaxDataBytes));
-    writeInt16(p, OffDataLen, static_cast<std::int16_t>(bytes.size()));
-    if (!bytes.isEmpty())
-        std::memcpy(p + OffData, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    // Length word and bytes in one write.
+    writeField(OffDataLen, int16Bytes(static_cast<std::int16_t>(bytes.size())) + bytes);
 }
 
 QString clsMessage::OwnerName() const
@@ -234,42 +276,42 @@ void clsMessage::setOwnerName(const QString &name)
 
 QString clsMessage::OwnerGUID() const
 {
-    return readGuid(base(), OffOwnerGuid);
+    return readGuid(readField(OffOwnerGuid, GuidBytes).constData(), 0);
 }
 
 void clsMessage::setOwnerGUID(const QString &guid)
 {
-    writeGuid(base(), OffOwnerGuid, guid);
+    writeField(OffOwnerGuid, guidBytes(guid));
 }
 
 QString clsMessage::ClientGUID() const
 {
-    return readGuid(base(), OffClientGuid);
+    return readGuid(readField(OffClientGuid, GuidBytes).constData(), 0);
 }
 
 void clsMessage::setClientGUID(const QString &guid)
 {
-    writeGuid(base(), OffClientGuid, guid);
+    writeField(OffClientGuid, guidBytes(guid));
 }
 
 QString clsMessage::NextMsgGUID() const
 {
-    return readGuid(base(), OffNextMsgGuid);
+    return readGuid(readField(OffNextMsgGuid, GuidBytes).constData(), 0);
 }
 
 void clsMessage::setNextMsgGUID(const QString &guid)
 {
-    writeGuid(base(), OffNextMsgGuid, guid);
+    writeField(OffNextMsgGuid, guidBytes(guid));
 }
 
 QString clsMessage::HeadGUID() const
 {
-    return readGuid(base(), OffHeadGuid);
+    return readGuid(readField(OffHeadGuid, GuidBytes).constData(), 0);
 }
 
 void clsMessage::setHeadGUID(const QString &guid)
 {
-    writeGuid(base(), OffHeadGuid, guid);
+    writeField(OffHeadGuid, guidBytes(guid));
 }
 
 std::shared_ptr<clsMessage> clsMessage::NextMessage() const
@@ -295,7 +337,7 @@ std::int32_t clsMessages::Create(const QString &guid)
         const std::int32_t rc = attach(m_block, guid, true);
         m_szGUID = guid;
         if (rc != SharedMemory::AlreadyExisted)
-            writeGuid(m_block.data(), OffFirstMsgGuid, guid);
+            writeBlock(m_block, OffFirstMsgGuid, guidBytes(guid));
         result = rc;
     });
     return result;
@@ -311,24 +353,24 @@ std::int32_t clsMessages::Load(const QString &guid)
     return result;
 }
 
-unsigned char *clsMessages::base() const
+const SharedMemory &clsMessages::block() const
 {
     if (!m_block.isAttached())
         raiseError(ErrorCode::TypeMismatch, QStringLiteral("list head not loaded"));
-    return static_cast<unsigned char *>(m_block.data());
+    return m_block;
 }
 
 QString clsMessages::FirstMsgGUID() const
 {
-    return readGuid(base(), OffFirstMsgGuid);
+    return readGuid(readBlock(block(), OffFirstMsgGuid, GuidBytes).constData(), 0);
 }
 
 void clsMessages::setFirstMsgGUID(const QString &guid)
 {
-    unsigned char *p = base();
+    block();
     if (guid.size() != GuidLength)
         raiseError(ErrorCode::BadRecord, QStringLiteral("not a GUID text: %1").arg(guid));
-    writeGuid(p, OffFirstMsgGuid, guid);
+    writeBlock(m_block, OffFirstMsgGuid, guidBytes(guid));
 }
 
 std::shared_ptr<clsMessage> clsMessages::FirstMsg() const

@@ -1,6 +1,7 @@
 // Accessor for one message record: a 1024-byte named shared-memory block addressed by its
 // 38-character GUID text. No message data is held in process memory; every property reads or
-// writes the shared block, so the queue server and other processes see the same bytes.
+// writes the shared block, so the queue server and other processes see the same bytes. A block
+// that another process cut short is a damaged record: its properties raise BadRecord (160).
 //
 // Record layout (little-endian 16-bit integers, UTF-16LE texts without terminator):
 //   0 szGUID (76) | 76 Name length | 78 Name (100) | 178 Priority | 180 Auto | 182 Data length |
@@ -44,11 +45,18 @@ constexpr std::size_t OffFirstMsgGuid = 0; // list head record
 // Unlinks the block of a record that is discarded (its accessors keep their mapping).
 void Discard(const QString &guid);
 
-// Field helpers over a mapped record (bounds fixed by the layout above).
+// Field codecs over record bytes in memory (bounds fixed by the layout above).
 QString readGuid(const void *base, std::size_t offset);
 void writeGuid(void *base, std::size_t offset, const QString &guid);
 std::int16_t readInt16(const void *base, std::size_t offset);
 void writeInt16(void *base, std::size_t offset, std::int16_t value);
+QByteArray guidBytes(const QString &guid);
+QByteArray int16Bytes(std::int16_t value);
+
+// Reads or writes bytes of a record block. A block that another process cut short since it was
+// opened is a damaged record: error BadRecord (160), never a read or write past its end.
+QByteArray readBlock(const SharedMemory &block, std::size_t offset, std::size_t size);
+void writeBlock(SharedMemory &block, std::size_t offset, const QByteArray &bytes);
 } // namespace msgrecord
 
 class clsMessage : public GuidObject
@@ -57,7 +65,7 @@ public:
     clsMessage() = default;
     ~clsMessage() override = default;
 
-    // Creates the block (or opens it when it exists) and maps it. Returns 0 for a new block (its
+    // Creates the block (or opens it when it exists) and keeps it open. Returns 0 for a new block (its
     // szGUID is written), 183 for an existing one (left unchanged). On an error the error is
     // reported, 0 is returned and the accessor stays without a block.
     std::int32_t Create(const QString &guid);
@@ -96,7 +104,9 @@ public:
     std::shared_ptr<clsMessage> NextMessage() const;
 
 private:
-    unsigned char *base() const;
+    const SharedMemory &block() const;
+    QByteArray readField(std::size_t offset, std::size_t size) const;
+    void writeField(std::size_t offset, const QByteArray &bytes);
     QString readText(std::size_t lenOffset, std::size_t textOffset) const;
     void writeText(std::size_t lenOffset, std::size_t textOffset, const QString &text);
 
@@ -121,7 +131,7 @@ public:
     bool isEmpty() const { return FirstMsgGUID() == m_szGUID; }
 
 private:
-    unsigned char *base() const;
+    const SharedMemory &block() const;
     SharedMemory m_block;
     QString m_szGUID;
 };

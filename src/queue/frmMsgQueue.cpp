@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSet>
 #include <QSerialPort>
 #include <QTimer>
 #include <QUdpSocket>
@@ -35,6 +36,26 @@ const QString kChangePanelDate = QStringLiteral("Change Panel Date");
 
 // Longest list the queue walks; a longer chain can only be a damaged one.
 constexpr int kMaxWalk = 100000;
+
+// Guards a walk along a list's links. Every list ends at its head, so a record met twice means
+// the links form a cycle (records damaged by someone else): the walk fails at once instead of
+// going round until its step limit.
+class ListWalk
+{
+public:
+    void visit(const clsMessage &msg)
+    {
+        const QString guid = msg.szGUID();
+        if (m_seen.contains(guid))
+            raiseError(ErrorCode::BadRecord, QStringLiteral("the links of a list form a cycle at %1").arg(guid));
+        if (m_seen.size() >= kMaxWalk)
+            raiseError(ErrorCode::BadRecord, QStringLiteral("a list longer than %1 messages").arg(kMaxWalk));
+        m_seen.insert(guid);
+    }
+
+private:
+    QSet<QString> m_seen;
+};
 
 QTimer *deferralTimer(QObject *parent)
 {
@@ -219,10 +240,9 @@ std::int32_t frmMsgQueue::Add(const QString &clientGUID, const QString &ownerGUI
                 // their order of arrival.
                 std::shared_ptr<clsMessage> passed;
                 std::shared_ptr<clsMessage> current = first;
-                int steps = 0;
+                ListWalk walk;
                 while (current && priority <= current->Priority()) {
-                    if (++steps > kMaxWalk)
-                        raiseError(ErrorCode::BadRecord);
+                    walk.visit(*current);
                     passed = current;
                     current = current->NextMessage();
                 }
@@ -382,9 +402,11 @@ void frmMsgQueue::RefreshQueue(const QString &headGUID, QListWidget *list)
         if (head.Load(headGUID) != 0 || !head.isLoaded())
             return;
         list->clear();
-        int steps = 0;
-        for (std::shared_ptr<clsMessage> msg = head.FirstMsg(); msg && ++steps <= kMaxWalk; msg = msg->NextMessage())
+        ListWalk walk;
+        for (std::shared_ptr<clsMessage> msg = head.FirstMsg(); msg; msg = msg->NextMessage()) {
+            walk.visit(*msg);
             list->addItem(msg->Name() + QStringLiteral("  ") + msg->szGUID());
+        }
         if (list->count() > 0)
             list->setCurrentRow(list->count() - 1);
     });
@@ -667,8 +689,9 @@ void frmMsgQueue::AbortQueuedMsgOwnedBy(const QString &name)
             return;
         std::shared_ptr<clsMessage> kept; // the last message that stays, or none
         std::shared_ptr<clsMessage> msg = head.FirstMsg();
-        int steps = 0;
-        while (msg && ++steps <= kMaxWalk) {
+        ListWalk walk;
+        while (msg) {
+            walk.visit(*msg);
             std::shared_ptr<clsMessage> next = msg->NextMessage();
             if (msg->OwnerName() == name) {
                 const QString link = msg->NextMsgGUID();
@@ -699,14 +722,27 @@ void frmMsgQueue::AbortAllMessagesFrom(const QString &headGUID)
         clsMessages head;
         if (head.Load(headGUID) != 0 || !head.isLoaded())
             return;
+        // The list is emptied also when its links turn out to be damaged.
+        struct Empty
+        {
+            clsMessages &head;
+            const QString &guid;
+            ~Empty()
+            {
+                try {
+                    head.setFirstMsgGUID(guid);
+                } catch (...) {
+                }
+            }
+        } empty{head, headGUID};
         std::shared_ptr<clsMessage> msg = head.FirstMsg();
-        int steps = 0;
-        while (msg && ++steps <= kMaxWalk) {
+        ListWalk walk;
+        while (msg) {
+            walk.visit(*msg);
             std::shared_ptr<clsMessage> next = msg->NextMessage();
             discardMessage(msg->szGUID(), msg->ClientGUID());
             msg = next;
         }
-        head.setFirstMsgGUID(headGUID);
     });
 }
 

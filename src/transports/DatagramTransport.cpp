@@ -212,11 +212,11 @@ void DatagramTransport::afterSend(const clsPanelMsg &command, const QString &nam
 
 // ---- Receiving ---------------------------------------------------------------------------------
 
-DatagramTransport::Datagram DatagramTransport::DecodeDatagram(const QByteArray &datagram, bool connected,
-                                                              std::int16_t seqNumOut, bool sequenceNumbers,
-                                                              const QString &passcode)
+DatagramTransport::Payload DatagramTransport::DecodePayload(const QByteArray &datagram, bool connected,
+                                                            std::int16_t seqNumOut, bool sequenceNumbers,
+                                                            const QString &passcode)
 {
-    Datagram d;
+    Payload d;
     if (datagram.size() < 2) {
         d.dropped = true; // empty, or a sequence byte alone: it answers nothing
         return d;
@@ -226,9 +226,9 @@ DatagramTransport::Datagram DatagramTransport::DecodeDatagram(const QByteArray &
         d.dropped = true;
         return d;
     }
-    d.payload = datagram.mid(1);
+    d.bytes = datagram.mid(1);
     if (sequenceNumbers)
-        Encrypt(d.payload, SequenceKey(passcode, d.sequence));
+        Encrypt(d.bytes, SequenceKey(passcode, d.sequence));
     return d;
 }
 
@@ -245,12 +245,12 @@ std::int32_t DatagramTransport::CheckAnswer(const QByteArray &payload)
     return 0;
 }
 
-void DatagramTransport::takeDatagram(const Datagram &datagram)
+void DatagramTransport::takePayload(const Payload &payload)
 {
-    SeqNumIn = datagram.sequence;
-    m_inBuffer = datagram.payload;
+    SeqNumIn = payload.sequence;
+    m_inBuffer = payload.bytes;
     NetResponded = true;
-    if (datagram.payload.contains(InitStr().toLatin1()) && !NetCallBackIgnore)
+    if (payload.bytes.contains(InitStr().toLatin1()) && !NetCallBackIgnore)
         setNetCallBack(true);
     else
         SeqNumOut = -1;

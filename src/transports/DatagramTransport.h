@@ -81,14 +81,14 @@ public:
     // One received datagram (sequence byte and payload, after any envelope), decoded without a
     // session: dropped when it has no payload, or carries another sequence byte than the one sent
     // while connected; otherwise the payload with the sequence key's XOR taken off.
-    struct Datagram
+    struct Payload
     {
         bool dropped = false;
         std::uint8_t sequence = 0;
-        QByteArray payload;
+        QByteArray bytes; // the frame or probe text, XOR taken off
     };
-    static Datagram DecodeDatagram(const QByteArray &datagram, bool connected, std::int16_t seqNumOut,
-                                   bool sequenceNumbers, const QString &passcode);
+    static Payload DecodePayload(const QByteArray &datagram, bool connected, std::int16_t seqNumOut,
+                                 bool sequenceNumbers, const QString &passcode);
     // The checks of a payload that answers a framed command on a connected link: 0, BadChecksum
     // (not a whole frame summing to 0x7F), PanelNak, or CallbackRequested (the caller decides
     // whether the session still honours it).
@@ -111,7 +111,7 @@ protected:
 
     // Takes a decoded datagram as the answer: SeqNumIn, InBuffer, NetResponded, and either the
     // net-ring (a "LANVesk" while net-rings are acted on) or SeqNumOut -1.
-    void takeDatagram(const Datagram &datagram);
+    void takePayload(const Payload &payload);
     // The checks of InBuffer when `bValidate` and connected; raises the failed answer's error (a
     // NAK after the send-again pause, a callback request once per session).
     void verifyInBuffer(bool bValidate);

@@ -244,13 +244,13 @@ std::int32_t clsEnhancedDirect::DecodeData(const QByteArray &datagram)
     return errors::guarded(kClass, QStringLiteral("DecodeData()"), [&] {
         modGlobals::DebugPrint(QStringLiteral("Decoding: ") + modGlobals::DebugConvert(datagram));
         const SessionState &state = sessionState();
-        const Datagram decoded =
-            DecodeDatagram(datagram, m_connected, SeqNumOut, state.SequenceNumbersEnabled, state.passcode);
-        if (decoded.dropped) {
+        const Payload payload =
+            DecodePayload(datagram, m_connected, SeqNumOut, state.SequenceNumbersEnabled, state.passcode);
+        if (payload.dropped) {
             modGlobals::DebugPrint(QStringLiteral("Ignored: not the answer to sequence %1").arg(SeqNumOut));
             return;
         }
-        takeDatagram(decoded);
+        takePayload(payload);
     });
 }
 

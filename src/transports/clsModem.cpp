@@ -166,38 +166,12 @@ std::int32_t clsModem::ModemTextCmd(const QString &Cmd, const QString &expected,
                 raiseError(ErrorCode::Aborted, QStringLiteral("the serial port closed during the wait"));
             response += QString::fromLatin1(m_port->readAll());
 
-            if (!Cmd.isEmpty() && response.contains(Cmd)) {
-                response.remove(0, Cmd.size());
+            bool echoRemoved = false;
+            result = ReadModemAnswer(response, Cmd, expected, failure, echoRemoved);
+            if (echoRemoved)
                 modGlobals::DebugPrint(QStringLiteral("Echo [") + Cmd + QStringLiteral("] REMOVED"));
-            }
-            if (response.contains(expected)) {
-                result = Expected;
+            if (result != NoAnswer)
                 break;
-            }
-            bool decided = false;
-            for (int i = 0; i < static_cast<int>(kResultCodes.size()) && !decided; ++i) {
-                if (!response.contains(QString::number(i) + QLatin1Char('\r')))
-                    continue;
-                const QString verbal = QString::fromLatin1(kResultCodes[i].verbal);
-                const QString numeric = QString::fromLatin1(kResultCodes[i].numeric);
-                if (verbal == expected || numeric == expected) {
-                    result = Expected;
-                    decided = true;
-                } else if (verbal == failure || numeric == failure) {
-                    result = Failed;
-                    decided = true;
-                }
-            }
-            if (decided)
-                break;
-            if (response.contains(failure + QStringLiteral("\r\n"))) {
-                result = Failed;
-                break;
-            }
-            if (response.contains(QLatin1String("BUSY"))) {
-                result = Busy;
-                break;
-            }
             waitSlice(deadline.remainingMs());
         }
     });
@@ -211,6 +185,33 @@ std::int32_t clsModem::ModemTextCmd(const QString &Cmd, const QString &expected,
     default: modGlobals::AddLogEntry(modGlobals::GetCatalogString(325), response); break;
     }
     return result;
+}
+
+std::int32_t clsModem::ReadModemAnswer(QString &response, const QString &Cmd, const QString &expected,
+                                       const QString &failure, bool &echoRemoved)
+{
+    echoRemoved = false;
+    if (!Cmd.isEmpty() && response.contains(Cmd)) {
+        response.remove(0, Cmd.size());
+        echoRemoved = true;
+    }
+    if (response.contains(expected))
+        return Expected;
+    for (int i = 0; i < static_cast<int>(kResultCodes.size()); ++i) {
+        if (!response.contains(QString::number(i) + QLatin1Char('\r')))
+            continue;
+        const QString verbal = QString::fromLatin1(kResultCodes[i].verbal);
+        const QString numeric = QString::fromLatin1(kResultCodes[i].numeric);
+        if (verbal == expected || numeric == expected)
+            return Expected;
+        if (verbal == failure || numeric == failure)
+            return Failed;
+    }
+    if (response.contains(failure + QStringLiteral("\r\n")))
+        return Failed;
+    if (response.contains(QLatin1String("BUSY")))
+        return Busy;
+    return NoAnswer;
 }
 
 std::int32_t clsModem::GetCharacter(std::uint8_t &cNewChar, std::int32_t lTimeoutSeconds)

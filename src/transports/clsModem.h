@@ -75,6 +75,13 @@ public:
     std::int32_t ModemTextCmd(const QString &Cmd, const QString &expected, const QString &failure,
                               std::int32_t WaitSeconds);
 
+    // Decides a text command's answer from what the modem sent so far, as ModemTextCmd does at
+    // every look: the echo of Cmd is removed from `response` once seen (`echoRemoved`), then the
+    // Expected or Failure text (verbal, or the numeric code followed by a carriage return) or
+    // "BUSY" decide. NoAnswer while nothing decides. No port, no clock.
+    static std::int32_t ReadModemAnswer(QString &response, const QString &Cmd, const QString &expected,
+                                        const QString &failure, bool &echoRemoved);
+
     // Reads one byte within lTimeoutSeconds; 0x800413A2 when none arrives.
     std::int32_t GetCharacter(std::uint8_t &cNewChar, std::int32_t lTimeoutSeconds);
 

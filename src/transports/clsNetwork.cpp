@@ -172,40 +172,56 @@ bool clsNetwork::validates(const clsPanelMsg *command)
     return command && command->Name != kNullCommand && command->Name != kWaitCommand;
 }
 
-clsNetwork::Verdict clsNetwork::examine(const QByteArray &raw, bool validate) const
+clsNetwork::Session clsNetwork::session(bool validate) const
 {
     const SessionState &state = sessionState();
-    Verdict v;
-    if (raw.isEmpty()) {
-        v.dropReason = QStringLiteral("empty");
-        return v;
-    }
-    bool encryption = state.EncryptionEnabled;
+    Session s;
+    s.encryption = state.EncryptionEnabled;
+    s.linkKeyMode = linkKeyMode();
+    s.cipherSettled = m_cipherSettled;
+    s.sequenceNumbers = state.SequenceNumbersEnabled;
+    s.passcode = state.passcode;
+    s.linkKey = m_linkKey;
+    s.connected = m_connected;
+    s.seqNumOut = SeqNumOut;
+    s.validate = validate;
+    return s;
+}
+
+clsNetwork::Datagram clsNetwork::DecodeDatagram(const QByteArray &raw, const Session &session)
+{
+    Datagram d;
+    const auto drop = [&d](const char *reason) {
+        d.dropped = true;
+        d.dropReason = QString::fromLatin1(reason);
+        return d;
+    };
+    if (raw.isEmpty())
+        return drop("empty");
+    bool encryption = session.encryption;
     if (encryption && !modEncryption::isEnvelopeLength(raw.size())) {
-        if (linkKeyMode() != 0 || m_cipherSettled) {
-            v.dropReason = QStringLiteral("not an envelope");
-            return v;
-        }
-        // Still probing and the host lets the link choose: the panel may be talking in the clear.
+        // Only while the link is being probed, and the host lets it choose, may the panel turn out
+        // to talk in the clear; once it has answered, the setting holds.
+        if (session.linkKeyMode != 0 || session.cipherSettled)
+            return drop("not an envelope");
         encryption = false;
-        v.encryptionOff = true;
+        d.encryptionOff = true;
     }
-    v.plain = raw;
+    d.plain = raw;
     if (encryption) {
-        v.decrypted = true;
-        v.plain = modEncryption::DecryptData(raw, m_linkKey);
+        d.decrypted = true;
+        d.plain = modEncryption::DecryptData(raw, session.linkKey);
     }
-    v.datagram = DecodeDatagram(v.plain, m_connected, SeqNumOut, state.SequenceNumbersEnabled, state.passcode);
-    if (v.datagram.dropped) {
-        v.dropReason = v.plain.size() < 2 ? QStringLiteral("no payload") : QStringLiteral("another sequence byte");
-        return v;
-    }
-    if (validate && m_connected && CheckAnswer(v.datagram.payload) == ErrorCode::BadChecksum) {
-        v.dropReason = QStringLiteral("not a whole answer frame");
-        return v;
-    }
-    v.take = true;
-    return v;
+    d.decoded = true;
+    const Payload payload =
+        DecodePayload(d.plain, session.connected, session.seqNumOut, session.sequenceNumbers, session.passcode);
+    if (payload.dropped)
+        return drop(d.plain.size() < 2 ? "no payload" : "another sequence byte");
+    d.sequence = payload.sequence;
+    d.payload = payload.bytes;
+    if (session.validate && session.connected && CheckAnswer(d.payload) == ErrorCode::BadChecksum)
+        return drop("not a whole answer frame");
+    return d;
 }
 
 void clsNetwork::noteDropped(const QString &reason, const QByteArray &raw)
@@ -240,9 +256,9 @@ void clsNetwork::onReadyRead()
             if (const std::shared_ptr<clsMessage> current = queue->CurrentMessage())
                 command = commandOf(*current);
         }
-        const Verdict verdict = examine(bytes, validates(command.get()));
-        if (!verdict.take) {
-            noteDropped(verdict.dropReason, bytes);
+        const Datagram decoded = DecodeDatagram(bytes, session(validates(command.get())));
+        if (decoded.dropped) {
+            noteDropped(decoded.dropReason, bytes);
             continue;
         }
         if (queue)
@@ -257,20 +273,20 @@ std::int32_t clsNetwork::DataReceived(clsMessage &msg)
         SessionState &state = sessionState();
         const QByteArray raw = msg.dataBytes();
         const std::shared_ptr<clsPanelMsg> command = commandOf(msg);
-        const Verdict verdict = examine(raw, validates(command.get()));
-        if (!verdict.take) {
-            noteDropped(verdict.dropReason, raw);
+        const Datagram datagram = DecodeDatagram(raw, session(validates(command.get())));
+        if (datagram.dropped) {
+            noteDropped(datagram.dropReason, raw);
             dropped = true;
             return;
         }
-        if (verdict.encryptionOff) {
+        if (datagram.encryptionOff) {
             modGlobals::DebugPrint(QStringLiteral("Encryption off: the panel answers in the clear"));
             state.EncryptionEnabled = false;
         }
-        if (verdict.decrypted)
+        if (datagram.decrypted)
             modGlobals::DebugPrint(QStringLiteral("Decrypting: ") + modGlobals::DebugConvert(raw));
-        modGlobals::DebugPrint(QStringLiteral("Decoding: ") + modGlobals::DebugConvert(verdict.plain));
-        takeDatagram(verdict.datagram);
+        modGlobals::DebugPrint(QStringLiteral("Decoding: ") + modGlobals::DebugConvert(datagram.plain));
+        takePayload(Payload{false, datagram.sequence, datagram.payload});
         const std::int32_t result = ProcessReceive(msg);
         if (result != 0)
             raiseError(result);

@@ -68,6 +68,33 @@ public:
     // `Response` receives the payload when it passed.
     std::int32_t ReceiveResponse(QByteArray &Response, bool bValidate);
 
+    // The receive path's decoding, without a socket or the session: what becomes of the bytes
+    // `raw` of one datagram from the panel under the given session settings.
+    struct Datagram
+    {
+        bool dropped = false;       // cannot be this exchange's answer: never reaches the owner
+        QString dropReason;         // why, for the log
+        bool encryptionOff = false; // probing with LinkKeyMode 0 and no envelope length: the session drops encryption
+        bool decrypted = false;     // came in the envelope
+        bool decoded = false;       // got past the envelope (or needed none)
+        QByteArray plain;           // sequence byte and payload, after the envelope
+        std::uint8_t sequence = 0;  // the sequence byte
+        QByteArray payload;         // the panel frame, XOR taken off
+    };
+    struct Session
+    {
+        bool encryption = false;
+        qint32 linkKeyMode = 0;
+        bool cipherSettled = false; // the panel has answered: a datagram that does not fit is dropped
+        bool sequenceNumbers = false;
+        QString passcode;
+        QString linkKey;
+        bool connected = false;
+        std::int16_t seqNumOut = -2;
+        bool validate = false;      // a frame is awaited: on a connected link anything else is dropped
+    };
+    static Datagram DecodeDatagram(const QByteArray &raw, const Session &session);
+
     // The UDP socket (the queue window's) and the local port it is bound to (0 when unbound).
     QUdpSocket *CommControl() const { return m_socket.data(); }
     quint16 localPort() const;
@@ -76,17 +103,8 @@ protected:
     void netRingChanged(bool value) override;
 
 private:
-    // What becomes of one datagram from the panel, decided without side effects.
-    struct Verdict
-    {
-        bool take = false;          // the exchange's answer (still to be checked as such)
-        bool encryptionOff = false; // probing with LinkKeyMode 0: the datagram is in the clear
-        bool decrypted = false;
-        QString dropReason;
-        QByteArray plain;           // sequence byte and payload, after the envelope
-        Datagram datagram;
-    };
-    Verdict examine(const QByteArray &raw, bool validate) const;
+    // The session settings DecodeDatagram is given; `validate` when a frame is awaited.
+    Session session(bool validate) const;
     // Whether the answer to `command` is checked as a frame.
     static bool validates(const clsPanelMsg *command);
     void onReadyRead();

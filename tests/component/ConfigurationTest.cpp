@@ -16,6 +16,8 @@
 #include <QProcess>
 #include <QSettings>
 
+#include <sys/stat.h>
+
 using modRegistry::GetRegSetting;
 using modRegistry::SaveRegSetting;
 
@@ -237,4 +239,27 @@ TEST_F(ConfigurationTest, NameIsFixedAndDataBeforeASessionGoesNowhere)
     QByteArray data("\x01\x02", 2);
     component.DataArrival(data); // no session: nothing happens, nothing breaks
     EXPECT_TRUE(testsupport::readFile(Paths::logFile(QStringLiteral("Comm.err"))).isEmpty());
+}
+
+// The store's folders and file get fixed modes whatever the umask: under 000 a store others could
+// write would let any local user switch encryption off ("TwoFish" 255) or redirect a port.
+TEST_F(ConfigurationTest, StoreFoldersAre0755AndTheFile0644WhateverTheUmask)
+{
+    const auto modeOf = [](const QString &path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    for (const mode_t mask : {mode_t(0), mode_t(077)}) {
+        const QString root = testsupport::freshSettingsDir() + QStringLiteral("/system");
+        qputenv("QUARVO_SETTINGS_DIR", root.toLocal8Bit());
+        const mode_t old = ::umask(mask);
+        resetSessionState();
+        clsCommunication component; // writes the defaults back
+        SaveRegSetting(kApp, QStringLiteral("SavedSettings"), QStringLiteral("Debug"), QStringLiteral("No"));
+        ::umask(old);
+        EXPECT_EQ(modeOf(root), 0755) << "umask " << mask;
+        EXPECT_EQ(modeOf(root + QStringLiteral("/Norvane")), 0755) << "umask " << mask;
+        EXPECT_EQ(modeOf(Paths::settingsFile()), 0644) << "umask " << mask;
+        EXPECT_EQ(GetRegSetting(kApp, QStringLiteral("Communications"), QStringLiteral("NumOfNaks")), QStringLiteral("5"));
+    }
 }

@@ -3,6 +3,7 @@
 
 #include "component/Configuration.h"
 #include "core/SessionState.h"
+#include "core/Errors.h"
 #include "core/modGlobals.h"
 #include "core/modRegistry.h"
 #include "diagnostics/Logging.h"
@@ -182,6 +183,25 @@ TEST_F(LogTest, ImmediateWindowShowsTheLast100AndDumpsEverything)
     EXPECT_EQ(lines(frmImmediate::dumpPath()).at(153), QStringLiteral("loud"));
 }
 
+// A long session: the window's memory stays bounded, and the dump still holds every text.
+TEST_F(LogTest, ImmediateWindowKeepsBoundedMemoryAndDumpsEveryText)
+{
+    frmImmediate window;
+    window.show();
+    window.chkShow->setChecked(false);
+    constexpr int kTexts = 3 * frmImmediate::DumpKept;
+    for (int i = 1; i <= kTexts; ++i)
+        window.DebugPrint(QStringLiteral("text %1").arg(i));
+    EXPECT_LT(window.displayList().size(), kTexts / 2);
+    EXPECT_LT(window.dumpList().size(), kTexts / 2);
+    EXPECT_EQ(window.dumpList().last(), QStringLiteral("text %1").arg(kTexts));
+    window.cmdDump_Click();
+    const QStringList l = lines(frmImmediate::dumpPath());
+    ASSERT_EQ(l.size(), kTexts + 3); // header, empty line, the texts, and the final line end
+    for (int i = 1; i <= kTexts; ++i)
+        ASSERT_EQ(l[i + 1], QStringLiteral("text %1").arg(i));
+}
+
 TEST_F(LogTest, InitImmediateFollowsTheSettingAndDebugPrintForwards)
 {
     modGlobals::InitImmediate();
@@ -195,4 +215,44 @@ TEST_F(LogTest, InitImmediateFollowsTheSettingAndDebugPrintForwards)
     modGlobals::DebugPrint(QStringLiteral("via the module"));
     EXPECT_EQ(window->dumpList(), QStringList{QStringLiteral("via the module")});
     delete window;
+}
+
+// Links planted in the log folder, one per log file: none is followed, the target keeps its content
+// and mode, and the refusal is reported (for the error file itself, on stderr only).
+TEST_F(LogTest, LinksPlantedInTheLogFolderAreRefusedAndTheirTargetsUntouched)
+{
+    const QString target = QDir(testsupport::freshLogDir()).filePath(QStringLiteral("target"));
+    qputenv("QUARVO_LOG_DIR", logDir.toLocal8Bit());
+    {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("precious\n");
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0644), 0);
+    for (const char *name : {"session.log", "immediate.log", "Comm.err"})
+        ASSERT_TRUE(QFile::link(target, Paths::logFile(QString::fromLatin1(name)))) << name;
+    const QString errorFile = Paths::logFile(QStringLiteral("Comm.err"));
+    QFile::remove(errorFile); // the error file itself is tried last
+
+    clsSessionLog log;
+    log.OpenLog(QString());
+    log.LogEntry(QStringLiteral("passcode"), QByteArray("\x12\x34", 2));
+    EXPECT_FALSE(log.isOpen());
+    frmImmediate window;
+    window.show();
+    window.DebugPrint(QStringLiteral("traffic"));
+    window.cmdDump_Click();
+    const QString reports = QString::fromLocal8Bit(testsupport::readFile(errorFile));
+    EXPECT_TRUE(reports.contains(QStringLiteral("0x00000046 clsSessionLog OpenLog()"))) << reports.toStdString();
+    EXPECT_TRUE(reports.contains(QStringLiteral("0x00000046 frmImmediate cmdDump_Click()"))) << reports.toStdString();
+
+    ASSERT_TRUE(QFile::remove(errorFile));
+    ASSERT_TRUE(QFile::link(target, errorFile));
+    errors::guarded(QStringLiteral("clsModem"), QStringLiteral("Connect()"), [] { raiseError(5); });
+
+    EXPECT_EQ(testsupport::readFile(target), QByteArray("precious\n"));
+    EXPECT_EQ(mode(target), 0644);
+    for (const char *name : {"session.log", "immediate.log", "Comm.err"})
+        EXPECT_TRUE(QFileInfo(Paths::logFile(QString::fromLatin1(name))).isSymLink()) << name;
+    window.hide();
 }

@@ -5,12 +5,15 @@
 #include "component/Configuration.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
+#include "core/modGlobals.h"
 #include "core/modRegistry.h"
+#include "external/ErrorReporter.h"
 #include "support/TestSupport.h"
 
 #include <QDate>
 #include <QDir>
 #include <QRegularExpression>
+#include <QTest>
 
 #include <sys/stat.h>
 
@@ -70,5 +73,33 @@ TEST(ErrorReporter, GuardedErrorsAppendReadableLinesToAPrivateFile)
     for (const char *part : {"0x800413AC", "frmMsgQueue", "tmrInactivity_Timer()"})
         EXPECT_TRUE(lines.at(1).contains(QLatin1String(part))) << part << " in " << lines.at(1).toStdString();
     EXPECT_EQ(fileMode(path), 0600u) << "the file holds passcodes in hex";
+    resetSessionState();
+}
+
+// A peer that sends junk makes the same report again and again: within a window only the first
+// few are written, then one line counts the rest.
+TEST(ErrorReporter, IdenticalReportsAreLimitedAndCounted)
+{
+    testsupport::freshSettingsDir();
+    const QString path = QDir(testsupport::freshLogDir()).filePath(QStringLiteral("Comm.err"));
+    resetSessionState();
+    modGlobals::InitApplicationVariables();
+    ASSERT_TRUE(sessionState().errorReporter);
+    sessionState().errorReporter->RepeatWindowMs = 200;
+    const auto junk = [] { errors::report(5, QStringLiteral("frmMsgQueue"), QStringLiteral("DataArrival()")); };
+    for (int i = 0; i < 178; ++i)
+        junk();
+    errors::report(13, QStringLiteral("frmMsgQueue"), QStringLiteral("Form_Load()")); // another report is written
+    QStringList lines = errorLines(path);
+    ASSERT_EQ(lines.size(), ErrorReporter::RepeatLimit + 1);
+    EXPECT_EQ(lines.filter(QStringLiteral("DataArrival()")).size(), ErrorReporter::RepeatLimit);
+
+    QTest::qWait(250); // the window passes: the next report brings the count
+    junk();
+    lines = errorLines(path);
+    ASSERT_EQ(lines.size(), ErrorReporter::RepeatLimit + 3);
+    EXPECT_TRUE(lines.at(lines.size() - 2).contains(QStringLiteral("DataArrival() level 5 - repeated %1 more times").arg(178 - ErrorReporter::RepeatLimit)))
+        << lines.at(lines.size() - 2).toStdString();
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("DataArrival() level 5")));
     resetSessionState();
 }

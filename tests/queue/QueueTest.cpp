@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "component/Configuration.h"
+#include "component/clsCommunication.h"
 #include "core/ErrorCodes.h"
+#include "core/Errors.h"
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
@@ -20,10 +22,16 @@
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QListWidget>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testsupport::waitFor;
 
@@ -506,6 +514,68 @@ TEST_F(QueueTest, ConsoleShowsTheListsWhenDebugIsOn)
     EXPECT_EQ(queue->lstWorkQueue->item(0)->text(), QStringLiteral("Request CRC  ") + a);
 }
 
+// Another process cuts records short while the queue has them open: the work-queue head (open for
+// the whole session) and a queued message (open through the registry). Each is a damaged record,
+// reported; nothing faults on the missing pages.
+TEST_F(QueueTest, RecordsCutShortByAnotherProcessAreReportedNotFatal)
+{
+    queue->setWorkerEnabled(false);
+    const QString first = add(QStringLiteral("Request CRC"), 5);
+    const auto held = std::dynamic_pointer_cast<clsMessage>(modGlobals::GetGUIDObject(first));
+    ASSERT_TRUE(held);
+    for (const QString &name : {first, queue->WorkQueueGUID()}) {
+        const int fd = ::shm_open(SharedMemory::objectName(name).constData(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 0), 0); // a mapping of it would fault on its first page
+        ::close(fd);
+    }
+    const auto failure = [](const std::function<void()> &f) {
+        try {
+            f();
+        } catch (const QuarvoError &e) {
+            return e.number();
+        }
+        return 0;
+    };
+    EXPECT_EQ(failure([&] { (void)held->NextMsgGUID(); }), ErrorCode::BadRecord);
+    EXPECT_EQ(failure([&] { held->setPriority(1); }), ErrorCode::BadRecord);
+    struct stat st {};
+    ASSERT_EQ(::stat(("/dev/shm" + SharedMemory::objectName(first)).constData(), &st), 0);
+    EXPECT_EQ(st.st_size, 0) << "a damaged record is never grown back";
+
+    // The queue server meets the damaged head at its next tick: reported, and the worker stops.
+    queue->setWorkerEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return errorFile().contains(QStringLiteral("WorkerTimer()")); }));
+    ASSERT_TRUE(waitFor([&] { return !queue->WorkerEnabled(); }));
+    EXPECT_TRUE(transport->sent.isEmpty());
+    EXPECT_EQ(queue->Add(client()->szGUID(), owner->szGUID(), QStringLiteral("frmOwner"), QString(),
+                         QStringLiteral("Request Panel Status"), 5, false, kOne),
+              ErrorCode::BadRecord);
+}
+
+// Two records whose links point at each other: every walk stops at the first repeat. Adding
+// fails at once, and the console shows each record once instead of filling up.
+TEST_F(QueueTest, LinksThatFormACycleFailAtOnce)
+{
+    queue->setWorkerEnabled(false);
+    const QString a = add(QStringLiteral("A"), 5), b = add(QStringLiteral("B"), 5);
+    clsMessage mb;
+    ASSERT_EQ(mb.Load(b), 0);
+    mb.setNextMsgGUID(a);
+    queue->show();
+    queue->RefreshQueue(queue->WorkQueueGUID(), queue->lstWorkQueue);
+    EXPECT_EQ(queue->lstWorkQueue->count(), 2);
+    const QString c = newGuid();
+    guids << c;
+    EXPECT_EQ(queue->Add(client()->szGUID(), owner->szGUID(), QStringLiteral("frmOwner"), c, QStringLiteral("C"), 1, false, kOne),
+              ErrorCode::BadRecord);
+    EXPECT_TRUE(queue->queueFailed());
+    EXPECT_FALSE(SharedMemory::exists(c));
+    // Aborting still empties the list.
+    queue->AbortAllMessages();
+    EXPECT_EQ(queue->FirstQueuedMsg(), nullptr);
+}
+
 TEST_F(QueueTest, HeartbeatIsPeriodicAndTimeoutFiresOnce)
 {
     int beats = 0;
@@ -561,4 +631,154 @@ TEST(QueueExit, ProcessEndRemovesRecordsOfAQueueNeverUnloaded)
     ASSERT_EQ(names.size(), 6) << out.toStdString();
     for (const QString &g : names)
         EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
+}
+
+namespace {
+
+// Starts this test program as a child running `test` with `variable` set; stdout and stderr merged.
+void startChild(QProcess &child, const char *variable, const QString &test)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(variable), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + test});
+}
+
+// Reads the child's output until it holds `marker` (bounded); returns everything read.
+QString readUntil(QProcess &child, const QString &marker, QString &out)
+{
+    QDeadlineTimer deadline(60000);
+    while (!out.contains(marker) && !deadline.hasExpired() && child.state() != QProcess::NotRunning) {
+        child.waitForReadyRead(200);
+        out += QString::fromUtf8(child.readAll());
+    }
+    out += QString::fromUtf8(child.readAll());
+    return out;
+}
+
+QStringList namesIn(const QString &out)
+{
+    return out.section(QStringLiteral("NAMES:"), 1).section(u'\n', 0, 0).trimmed().split(u',', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+// The child half of the test below: a component with a connected link and queued records, waiting
+// in its event loop for a termination signal.
+TEST(QueueExit, ChildWaitsForATerminationSignal)
+{
+    if (qEnvironmentVariableIsEmpty("QUARVO_SIGNAL_CHILD"))
+        GTEST_SKIP() << "started only by TerminationSignalSaysGoodbyeAndRemovesRecords";
+    resetSessionState();
+    clsCommunication component;
+    SessionState &state = sessionState();
+    state.hostSettings = std::make_shared<testsupport::SettingsDouble>();
+    auto transport = std::make_shared<FakeTransport>();
+    transport->connected = true;
+    // The goodbye awaits no answer: it completes when sent, as on the network link.
+    transport->onSend = [](clsMessage &msg) {
+        if (msg.Name() != QLatin1String("Panel Goodbye"))
+            return;
+        std::printf("GOODBYE\n");
+        std::fflush(stdout);
+        if (frmMsgQueue *queue = sessionState().queueWindow) {
+            queue->ResponseReceived(msg);
+            queue->ReceiveComplete();
+        }
+    };
+    state.currentTransport = transport;
+    modGlobals::InitQueue();
+    frmMsgQueue *queue = state.queueWindow;
+    ASSERT_TRUE(queue);
+    queue->setWorkerEnabled(false);
+    QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID(), newGuid()};
+    ASSERT_EQ(queue->Add(newGuid(), queue->szGUID(), queue->Name(), names.last(), QStringLiteral("Request CRC"), 5, false, kOne), 0);
+    queue->setWorkerEnabled(true);
+    std::printf("NAMES:%s\nREADY\n", names.join(u',').toLatin1().constData());
+    std::fflush(stdout);
+    QTimer giveUp; // never needed when the parent does its part
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    giveUp.start(60000);
+    const int rc = QCoreApplication::exec();
+    std::printf("EXIT:%d\n", rc);
+    EXPECT_FALSE(sessionState().queueWindow);
+}
+
+TEST(QueueExit, TerminationSignalSaysGoodbyeAndRemovesRecords)
+{
+    QProcess child;
+    startChild(child, "QUARVO_SIGNAL_CHILD", QStringLiteral("QueueExit.ChildWaitsForATerminationSignal"));
+    QString out;
+    readUntil(child, QStringLiteral("READY"), out);
+    const QStringList names = namesIn(out);
+    ASSERT_EQ(names.size(), 4) << out.toStdString();
+    child.terminate(); // SIGTERM
+    ASSERT_TRUE(child.waitForFinished(60000));
+    out += QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << out.toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("GOODBYE"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("EXIT:143"))) << out.toStdString();
+    for (const QString &g : names)
+        EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
+}
+
+// The child half of the test below: leaves records behind and waits to be killed.
+TEST(QueueExit, ChildWaitsToBeKilled)
+{
+    if (qEnvironmentVariableIsEmpty("QUARVO_KILLED_CHILD"))
+        GTEST_SKIP() << "started only by RecordsOfAKilledProcessGoAtTheNextStart";
+    resetSessionState();
+    modGlobals::InitApplicationVariables();
+    modGlobals::InitQueue();
+    frmMsgQueue *queue = sessionState().queueWindow;
+    ASSERT_TRUE(queue);
+    queue->setWorkerEnabled(false);
+    QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID(), newGuid()};
+    ASSERT_EQ(queue->Add(newGuid(), queue->szGUID(), queue->Name(), names.last(), QStringLiteral("Request CRC"), 5, false, kOne), 0);
+    std::printf("NAMES:%s\n", names.join(u',').toLatin1().constData());
+    std::fflush(stdout);
+    waitFor([] { return false; }, 60000);
+}
+
+TEST(QueueExit, RecordsOfAKilledProcessGoAtTheNextStart)
+{
+    // This process's own session stays alive throughout: its records must survive the clean-up.
+    resetSessionState();
+    modGlobals::InitApplicationVariables();
+    modGlobals::InitQueue();
+    QPointer<frmMsgQueue> ours = static_cast<frmMsgQueue *>(sessionState().queueWindow);
+    ASSERT_TRUE(ours);
+    const QStringList own{ours->WorkQueueGUID(), ours->CurrentMsgGUID(), ours->LastSentMsgGUID()};
+
+    QProcess killed;
+    startChild(killed, "QUARVO_KILLED_CHILD", QStringLiteral("QueueExit.ChildWaitsToBeKilled"));
+    QString out;
+    readUntil(killed, QStringLiteral("NAMES:"), out);
+    readUntil(killed, QStringLiteral("\n"), out);
+    const QStringList left = namesIn(out);
+    ASSERT_EQ(left.size(), 4) << out.toStdString();
+    const qint64 killedPid = killed.processId();
+    killed.kill(); // SIGKILL: nothing of the process runs any more
+    ASSERT_TRUE(killed.waitForFinished(60000));
+    for (const QString &g : left)
+        ASSERT_TRUE(SharedMemory::exists(g)) << "left behind: " << g.toStdString();
+
+    // The next start of a queue in another process.
+    QProcess next;
+    startChild(next, "QUARVO_QUEUE_CHILD_EXIT", QStringLiteral("QueueExit.ChildLeavesItsQueueLoaded"));
+    ASSERT_TRUE(next.waitForFinished(60000));
+    EXPECT_EQ(next.exitCode(), 0) << QString::fromUtf8(next.readAll()).toStdString();
+    for (const QString &g : left)
+        EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/dev/shm/quarvo-segments.%1").arg(killedPid)));
+    for (const QString &g : own)
+        EXPECT_TRUE(SharedMemory::exists(g)) << "a live process's record: " << g.toStdString();
+    ours->Unload();
+    flushDeletes();
+    for (const QString &g : own)
+        EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
+    resetSessionState();
 }

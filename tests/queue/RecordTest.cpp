@@ -30,9 +30,10 @@ QString newGuid()
 QByteArray rawRecord(const QString &guid)
 {
     SharedMemory block;
-    if (block.open(guid, msgrecord::RecordSize) != 0)
+    QByteArray bytes(int(msgrecord::RecordSize), '\0');
+    if (block.open(guid, msgrecord::RecordSize) != 0 || !block.read(0, bytes.data(), msgrecord::RecordSize))
         return {};
-    return QByteArray(static_cast<const char *>(block.data()), int(msgrecord::RecordSize));
+    return bytes;
 }
 
 QByteArray utf16le(const QString &text)
@@ -167,12 +168,12 @@ TEST_F(RecordTest, OversizedAndDamagedValuesAreRefusedNotCut)
     // Damaged length words never make a read run past the field.
     SharedMemory raw;
     ASSERT_EQ(raw.open(guid, 1024), 0);
-    auto *p = static_cast<unsigned char *>(raw.data());
-    p[182] = 0x00, p[183] = 0x7F; // data length 32512
+    const auto poke = [&](std::size_t offset, const char *two) { ASSERT_TRUE(raw.write(offset, two, 2)); };
+    poke(182, "\x00\x7F"); // data length 32512
     EXPECT_EQ(propertyError([&] { (void)msg.Data(); }), ErrorCode::BadRecord);
-    p[76] = 0xFF, p[77] = 0x00; // name length 255 bytes
+    poke(76, "\xFF\x00"); // name length 255 bytes
     EXPECT_EQ(propertyError([&] { (void)msg.Name(); }), ErrorCode::BadRecord);
-    p[76] = 0xFE, p[77] = 0xFF; // negative: empty
+    poke(76, "\xFE\xFF"); // negative: empty
     EXPECT_EQ(msg.Name(), QString());
 }
 

@@ -1,0 +1,250 @@
+// Writes the seed corpora: a few real, well-formed inputs per target, built with the component's
+// own encoders where it has them (envelope, CRC, records). Run by `make fuzz-seeds`; the result is
+// kept in fuzz/corpus/<target>/.
+#include "FuzzSupport.h"
+
+#include "link/modChecksums.h"
+#include "link/modEncryption.h"
+#include "link/modModem.h"
+#include "link/modToolbox.h"
+#include "platform/SharedMemory.h"
+#include "queue/clsMessage.h"
+#include "core/modGlobals.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+QString g_root;
+
+void seed(const char *target, const char *name, const QByteArray &bytes)
+{
+    const QString folder = QDir(g_root).filePath(QString::fromLatin1(target));
+    QDir().mkpath(folder);
+    QFile file(QDir(folder).filePath(QString::fromLatin1(name)));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        std::fprintf(stderr, "cannot write %s/%s\n", target, name);
+}
+
+// A frame with its checksum byte: address, length (bytes after it), command, data, checksum, the
+// whole summing to `target`.
+QByteArray frame(std::uint8_t address, std::uint8_t target, const QByteArray &commandAndData)
+{
+    QByteArray f;
+    f.append(static_cast<char>(address));
+    f.append(static_cast<char>(commandAndData.size() + 1));
+    f.append(commandAndData);
+    unsigned sum = 0;
+    for (const char c : f)
+        sum += static_cast<std::uint8_t>(c);
+    f.append(static_cast<char>((target - sum) & 0xFF));
+    return f;
+}
+
+QByteArray remote(const QByteArray &commandAndData)
+{
+    return frame(modModem::RemoteAddress, modModem::RemoteAnswerTarget, commandAndData);
+}
+
+QByteArray local(const QByteArray &commandAndData)
+{
+    return frame(modModem::LocalAnswerAddress, modModem::LocalAnswerTarget, commandAndData);
+}
+
+QByteArray withChunk(const QByteArray &bytes)
+{
+    return QByteArray(1, static_cast<char>(bytes.size())) + bytes;
+}
+
+QByteArray i16(std::int16_t v)
+{
+    return QByteArray(1, static_cast<char>(v & 0xFF)) + QByteArray(1, static_cast<char>((v >> 8) & 0xFF));
+}
+
+// A status answer: revision 1.307, status byte 0.
+const QByteArray kStatus = QByteArray::fromHex("020103070000");
+// A plain acknowledgement.
+const QByteArray kAck = QByteArray::fromHex("01");
+
+void frameScanner()
+{
+    seed("frame_scanner", "local-ack", QByteArray(1, '\0') + local(kAck));
+    seed("frame_scanner", "local-idle-then-status", QByteArray(1, '\0') + QByteArray::fromHex("ff00") + local(kAck) + local(kStatus));
+    seed("frame_scanner", "remote-status", QByteArray(1, '\1') + remote(kStatus));
+    seed("frame_scanner", "remote-nak", QByteArray(1, '\1') + remote(QByteArray::fromHex("02")));
+    seed("frame_scanner", "remote-callback", QByteArray(1, '\1') + remote(QByteArray::fromHex("0308")));
+    seed("frame_scanner", "remote-bad-checksum", QByteArray(1, '\1') + QByteArray::fromHex("0003020100") + remote(kAck));
+}
+
+void modemAnswer()
+{
+    seed("modem_answer", "reset-ok", QByteArray("\x00\x77", 2) + "ATZ\r\r\nOK\r\n");
+    seed("modem_answer", "init-numeric", QByteArray("\x01\x11", 2) + "AT&F\r0\r");
+    seed("modem_answer", "dial-connect", QByteArray("\x02\xff", 2) + "ATDT5551234\r\r\nCONNECT 9600\r\n");
+    seed("modem_answer", "answer-no-carrier", QByteArray("\x03\x35", 2) + "ATA\r\r\nNO CARRIER\r\n");
+    seed("modem_answer", "dial-busy", QByteArray("\x02\x42", 2) + "ATDT5551234\r\r\nBUSY\r\n");
+    seed("modem_answer", "ring", QByteArray("\x05\x00", 2) + "\r\nRING\r\n");
+}
+
+void datagram()
+{
+    const QString passcode = QStringLiteral("123456");
+    const std::uint8_t seq = 0x2A;
+    QByteArray plain = QByteArray(1, static_cast<char>(seq)) + remote(kStatus);
+    // Sequence XOR with the key of the passcode's last two hex digits plus the sequence byte.
+    const std::uint8_t key = static_cast<std::uint8_t>((0x56 + seq) & 0xFF);
+    QByteArray xored = plain;
+    for (qsizetype i = 1; i < xored.size(); ++i)
+        xored[i] = static_cast<char>(xored.at(i) ^ key);
+    const QByteArray header = QByteArray(1, static_cast<char>(seq)) + withChunk(passcode.toLatin1());
+    // flags: 1 encryption, 4 sequence numbers, 8 connected
+    seed("datagram", "clear-connected", QByteArray(1, 8) + header + plain);
+    seed("datagram", "clear-sequenced", QByteArray(1, 12) + header + xored);
+    seed("datagram", "encrypted-sequenced", QByteArray(1, 13) + header + modEncryption::EncryptData(xored, fuzzsupport::linkKey()));
+    seed("datagram", "probe-answer", QByteArray(1, 16 | 1) + header + modEncryption::EncryptData(QByteArray(1, '\0') + "CONNECT", fuzzsupport::linkKey()));
+    seed("datagram", "net-ring-clear", QByteArray(1, 16) + header + QByteArray(1, '\0') + "LANVesk");
+}
+
+void envelope()
+{
+    const QString key = fuzzsupport::linkKey();
+    seed("envelope", "status", modEncryption::EncryptData(QByteArray(1, '\x2A') + remote(kStatus), key));
+    seed("envelope", "probe", modEncryption::EncryptData(QByteArray(1, '\0') + "LANVesk", key));
+    seed("envelope", "two-pieces", modEncryption::EncryptData(QByteArray(1500, '\x33'), key));
+    seed("envelope", "empty", modEncryption::EncryptData(QByteArray(), key));
+}
+
+void enhancedEnvelope()
+{
+    // The serial envelope: 02 FF FF FF FF, the length (high, low), the datagram.
+    const auto wrap = [](const QByteArray &datagram) {
+        return QByteArray::fromHex("02ffffffff00") + QByteArray(1, static_cast<char>(datagram.size())) + datagram;
+    };
+    const QString passcode = QStringLiteral("123456");
+    const std::uint8_t seq = 0x2A;
+    const std::uint8_t key = static_cast<std::uint8_t>((0x56 + seq) & 0xFF);
+    QByteArray status = remote(kStatus);
+    for (char &c : status)
+        c = static_cast<char>(c ^ key);
+    const QByteArray header = QByteArray(1, static_cast<char>(seq)) + withChunk(passcode.toLatin1());
+    // flags: 1 sequence numbers, 2 connected
+    seed("enhanced_envelope", "status-sequenced", QByteArray(1, 3) + header + wrap(QByteArray(1, static_cast<char>(seq)) + status));
+    seed("enhanced_envelope", "probe-answer", QByteArray(1, 0) + header + wrap(QByteArray(1, '\0') + "CONNECT"));
+    seed("enhanced_envelope", "late-then-answer", QByteArray(1, 3) + header + wrap(QByteArray(1, '\x29') + status)
+                                                        + wrap(QByteArray(1, static_cast<char>(seq)) + status));
+    seed("enhanced_envelope", "length-300", QByteArray(1, 2) + header + QByteArray::fromHex("02ffffffff012c") + QByteArray(20, '\x55'));
+    seed("enhanced_envelope", "bad-marker", QByteArray(1, 2) + header + QByteArray::fromHex("03ffffffff0005") + remote(kAck));
+}
+
+void crcAnswer()
+{
+    // Command and three bytes, then the CRCs from byte 6 of the frame on.
+    QByteArray same = QByteArray::fromHex("0a000013");
+    for (int item = 0; item <= modToolbox::LastCrcItem; ++item) {
+        const std::int32_t crc = modToolbox::CalcItemCRC(static_cast<std::int16_t>(item));
+        same.append(static_cast<char>((crc >> 8) & 0xFF));
+        same.append(static_cast<char>(crc & 0xFF));
+    }
+    const QByteArray body = same;
+    seed("crc_answer", "all-same", remote(body));
+    QByteArray changed = body;
+    changed[10] = static_cast<char>(changed.at(10) ^ 0x5A);
+    seed("crc_answer", "one-changed", remote(changed));
+    seed("crc_answer", "short", remote(body.left(20)));
+}
+
+void itemBlock()
+{
+    QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
+    modToolbox::GetItemMap(itemOf, startOf, blockLen, blockCount);
+    for (const int block : {0, 1, 10, 60, 212}) {
+        QByteArray body = QByteArray::fromHex("0a");
+        for (int i = 0; i < blockLen.at(block); ++i)
+            body.append(static_cast<char>(i * 7));
+        seed("item_block", QStringLiteral("block-%1").arg(block).toLatin1().constData(),
+             QByteArray(1, static_cast<char>(block)) + remote(body));
+    }
+}
+
+void keepalive()
+{
+    // Command and eleven status bytes, then the event counter in bytes 14 and 15 of the frame.
+    QByteArray answer = QByteArray::fromHex("02") + QByteArray(11, '\0');
+    answer += QByteArray::fromHex("0300"); // three panel events
+    seed("keepalive", "three-events", remote(answer));
+    seed("keepalive", "no-counter", remote(kAck));
+}
+
+void panelStatus()
+{
+    seed("panel_status", "rev-1.307", remote(kStatus));
+    seed("panel_status", "rev-2.10", remote(QByteArray::fromHex("0202000a0500")));
+    seed("panel_status", "short", remote(QByteArray::fromHex("0201")));
+}
+
+void recordReader()
+{
+    QString guid;
+    modGlobals::GetGUID(guid);
+    clsMessage msg;
+    if (msg.Create(guid) != 0)
+        return;
+    QString next;
+    modGlobals::GetGUID(next);
+    msg.setName(QStringLiteral("Request Panel Status"));
+    msg.setPriority(6);
+    msg.setAuto(-1);
+    msg.setData(remote(kStatus));
+    msg.setOwnerName(QStringLiteral("frmCommInterface"));
+    msg.setOwnerGUID(next);
+    msg.setClientGUID(next);
+    msg.setNextMsgGUID(guid);
+    msg.setHeadGUID(guid);
+    SharedMemory block;
+    QByteArray record(msgrecord::RecordSize, '\0');
+    if (block.open(guid, msgrecord::RecordSize) == 0 && block.read(0, record.data(), msgrecord::RecordSize)) {
+        seed("record_reader", "message-whole", i16(1024) + record);
+        seed("record_reader", "message-cut-at-next", i16(700) + record);
+        seed("record_reader", "message-cut-to-nothing", i16(0) + record);
+        seed("record_reader", "too-short", i16(1024) + record.left(500));
+    }
+    msgrecord::Discard(guid);
+}
+
+void stringHelpers()
+{
+    seed("string_helpers", "string-to-byte", QByteArray(1, 0) + i16(0) + i16(0) + withChunk("Request CRC \xc3\xa9"));
+    seed("string_helpers", "to-string", QByteArray(1, 1) + i16(2) + i16(3) + withChunk("TIMEOUT"));
+    seed("string_helpers", "debug-convert", QByteArray(1, 2) + i16(-1) + i16(-1) + withChunk(QByteArray::fromHex("0006ff")));
+    seed("string_helpers", "replace-variable",
+         QByteArray(1, 3) + i16(0) + i16(0) + withChunk("Retried %MAX% times (%MAX%)") + withChunk("MAX") + withChunk("5"));
+    seed("string_helpers", "memory-to-text", QByteArray(1, 4) + i16(8) + i16(0) + withChunk(QByteArray("K\0e\0e\0p\0", 8)));
+    seed("string_helpers", "text-to-memory", QByteArray(1, 5) + i16(20) + i16(76) + withChunk("{00000000-0000-0000-0000-000000000000}"));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+        return 2;
+    }
+    fuzzsupport::init();
+    g_root = QString::fromLocal8Bit(argv[1]);
+    frameScanner();
+    modemAnswer();
+    datagram();
+    envelope();
+    enhancedEnvelope();
+    crcAnswer();
+    itemBlock();
+    keepalive();
+    panelStatus();
+    recordReader();
+    stringHelpers();
+    return 0;
+}
