@@ -72,10 +72,10 @@ void ZelCommService::shutDown()
         emit idle();
 }
 
-bool ZelCommService::admit(bool claims)
+bool ZelCommService::admit()
 {
     const QString caller = message().service();
-    if (!claims || caller == m_client)
+    if (caller == m_client)
         return true;
     if (m_ending) {
         sendErrorReply(kErrorEnding,
@@ -141,14 +141,14 @@ void ZelCommService::SetDescription(const QString &)
 
 QDBusObjectPath ZelCommService::GetPif()
 {
-    if (!admit(true))
+    if (!admit())
         return QDBusObjectPath(kNoObject);
     return QDBusObjectPath(m_component->Pif() ? m_pifPath : kNoObject);
 }
 
 void ZelCommService::SetPif(const QDBusObjectPath &Pif)
 {
-    if (!admit(true))
+    if (!admit())
         return;
     m_pifPath = noObject(Pif) ? kNoObject : Pif.path();
     m_component->setPif(noObject(Pif) ? nullptr : std::make_shared<RemotePif>(m_link, Pif.path()));
@@ -156,14 +156,14 @@ void ZelCommService::SetPif(const QDBusObjectPath &Pif)
 
 QDBusObjectPath ZelCommService::GetSettings()
 {
-    if (!admit(true))
+    if (!admit())
         return QDBusObjectPath(kNoObject);
     return QDBusObjectPath(m_component->Settings() ? m_settingsPath : kNoObject);
 }
 
 void ZelCommService::SetSettings(const QDBusObjectPath &Settings)
 {
-    if (!admit(true))
+    if (!admit())
         return;
     m_settingsPath = noObject(Settings) ? kNoObject : Settings.path();
     m_component->setSettings(noObject(Settings) ? nullptr : std::make_shared<RemoteSettings>(m_link, Settings.path()));
@@ -180,14 +180,14 @@ void ZelCommService::SetCommControl(const QDBusObjectPath &)
 
 int ZelCommService::CommStartup()
 {
-    if (admit(true))
+    if (admit())
         runLong(QStringLiteral("CommStartup"), [this] { return m_component->CommStartup(); });
     return 0;
 }
 
 int ZelCommService::CommShutdown(bool Force)
 {
-    if (!admit(true))
+    if (!admit())
         return 0;
     // The forced end is what a client calls while an operation waits: it runs at once.
     if (Force)
@@ -201,14 +201,14 @@ int ZelCommService::CommShutdown(bool Force)
 
 int ZelCommService::DiagStartup()
 {
-    if (!admit(true))
+    if (!admit())
         return 0;
     return m_component->DiagStartup();
 }
 
 void ZelCommService::SetCallBack(const QDBusObjectPath &Callback)
 {
-    if (!admit(true))
+    if (!admit())
         return;
     std::shared_ptr<HostCallback> callback;
     if (!noObject(Callback))
@@ -218,21 +218,21 @@ void ZelCommService::SetCallBack(const QDBusObjectPath &Callback)
 
 int ZelCommService::CommSendReceive()
 {
-    if (admit(true))
+    if (admit())
         runLong(QStringLiteral("CommSendReceive"), [this] { return m_component->CommSendReceive(); });
     return 0;
 }
 
 int ZelCommService::HistoryStartup()
 {
-    if (admit(true))
+    if (admit())
         runLong(QStringLiteral("HistoryStartup"), [this] { return m_component->HistoryStartup(); });
     return 0;
 }
 
 int ZelCommService::DoUnattended(int JobMask)
 {
-    if (admit(true))
+    if (admit())
         runLong(QStringLiteral("DoUnattended"), [this, JobMask] {
             std::int32_t mask = JobMask;
             return m_component->DoUnattended(mask);
@@ -242,7 +242,7 @@ int ZelCommService::DoUnattended(int JobMask)
 
 void ZelCommService::DataArrival(const QByteArray &Data)
 {
-    if (!admit(true))
+    if (!admit())
         return;
     QByteArray data = Data;
     m_component->DataArrival(data);

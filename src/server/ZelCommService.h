@@ -72,9 +72,10 @@ public slots:
     void DataArrival(const QByteArray &Data);                   // 18
 
 private:
-    // Whether the caller may go on; refuses it on the bus otherwise. A call that `claims` binds a
-    // server without a client to the caller.
-    bool admit(bool claims);
+    // Whether the caller may go on (it is the client served, or there is none yet and it becomes
+    // it); refuses it on the bus otherwise. The name, description and control calls, which touch no
+    // session, skip it and answer anyone.
+    bool admit();
     // Runs a long operation with a late reply (or refuses it while another one runs).
     void runLong(const QString &name, const std::function<int()> &body);
     void clientGone();
