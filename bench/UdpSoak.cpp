@@ -1,16 +1,19 @@
-// Soak: 10,000 block reads over UDP on 127.0.0.1 against the panel simulator, sent by the queue's
-// worker timer at a fast interval, in one network session (encrypted, sequence numbers on, the
-// heartbeat running alongside). Prints this process's resident memory, open file descriptors and
-// shared-memory segments (the records its index in /dev/shm lists) at the start, every 2,500
-// exchanges and at the end, then once more after the session ended. Exits 1 when the fds or the
-// segments grew, resident memory grew by more than 4 MiB, or an exchange failed.
+// Soak: 10,000 block reads over UDP on 127.0.0.1, sent by the queue's worker timer at a fast
+// interval, in one network session (encrypted, sequence numbers on, the heartbeat running
+// alongside) against the panel simulator running as its own process (quarvo-panelsim), so that
+// what is measured is this process alone. Prints this process's resident memory, open file
+// descriptors and shared-memory segments (the records its index in /dev/shm lists) at the start,
+// every 2,500 exchanges and at the end, then once more after the session ended. Exits 1 when the
+// fds or the segments grew, resident memory grew by more than 4 MiB, or an exchange failed.
 //
-//   bench_UdpSoak [exchanges]     (default 10000)
+//   bench_UdpSoak [exchanges] [path of quarvo-panelsim]     (default 10000, the build's simulator)
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -19,7 +22,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "PanelSimulator.h"
+#include "PanelState.h"
 #include "component/Configuration.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
@@ -170,26 +173,40 @@ int main(int argc, char **argv)
     state.config.standardPollRate = 1; // the worker sends a queued request every millisecond
     state.config.hbInterval = 1000;    // and a keep-alive goes out every second meanwhile
 
+    // The panel, in a process of its own; its memory is the seed's, which gives the blocks to expect.
     panelsim::PanelConfig config;
-    config.mode = panelsim::LinkMode::Network;
     config.passcode = state.passcode;
-    config.linkKey = kKey;
-    panelsim::PanelSimulator panel(config);
-    QString why;
-    if (!panel.start(&why)) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(why));
+    const panelsim::PanelState panelMemory(config);
+    const QString simulator = argc > 2 ? QString::fromLocal8Bit(argv[2])
+                                       : QCoreApplication::applicationDirPath() + QStringLiteral("/../sim/quarvo-panelsim");
+    QProcess panel;
+    panel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    panel.start(simulator, {QStringLiteral("--mode"), QStringLiteral("network"), QStringLiteral("--port"), QStringLiteral("0"),
+                            QStringLiteral("--link-key"), kKey, QStringLiteral("--passcode"), state.passcode});
+    quint16 port = 0;
+    const QRegularExpression announced(QStringLiteral("127\\.0\\.0\\.1:(\\d+)"));
+    QElapsedTimer started;
+    started.start();
+    while (port == 0 && started.elapsed() < 10000 && panel.state() != QProcess::NotRunning) {
+        panel.waitForReadyRead(100);
+        const QRegularExpressionMatch m = announced.match(QString::fromLocal8Bit(panel.readAllStandardOutput()));
+        if (m.hasMatch())
+            port = static_cast<quint16>(m.captured(1).toUInt());
+    }
+    if (port == 0) {
+        std::fprintf(stderr, "the simulator %s did not start\n", qPrintable(simulator));
         return 2;
     }
 
     modGlobals::InitQueue();
     auto net = std::make_shared<clsNetwork>();
     net->RemoteHost = QStringLiteral("127.0.0.1");
-    net->RemotePort = QString::number(panel.udpPort());
+    net->RemotePort = QString::number(port);
     state.currentTransport = net;
     Reader reader;
     reader.target = exchanges;
     for (int b = 0; b < 31; ++b)
-        reader.expected << panel.state().block(8, b * 8);
+        reader.expected << panelMemory.block(8, b * 8);
     modGlobals::AddGUIDObjectUnowned(&reader);
     modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &reader, 0, false);
     if (!waitUntil([&] { return reader.connected; }, 10000)) {
@@ -221,7 +238,6 @@ int main(int argc, char **argv)
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     const Usage end = usage();
     print("end", reader.answers, end);
-    const int keepAlives = panel.commandCount(QStringLiteral("Request Panel Status"));
     const std::int32_t error = state.LastErrorNumber;
 
     modGlobals::Disconnect(false, 0);
@@ -229,14 +245,16 @@ int main(int argc, char **argv)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return !state.queueWindow;
     }, 10000);
-    state.guidRegistry->remove(reader.szGUID());
+    if (state.guidRegistry->contains(reader.szGUID()))
+        state.guidRegistry->remove(reader.szGUID());
     state.currentTransport.reset();
     net.reset();
-    panel.stop();
+    panel.terminate();
+    panel.waitForFinished(5000);
     const Usage after = usage();
     print("session ended", reader.answers, after);
-    std::printf("%.1f s, %.0f exchanges/s, %d keep-alives alongside, %d wrong or failed answers, last error 0x%08X\n", seconds,
-                reader.answers / std::max(seconds, 0.001), keepAlives, reader.wrong, static_cast<unsigned>(error));
+    std::printf("%.1f s, %.0f exchanges/s, %d wrong or failed answers, last error 0x%08X\n", seconds,
+                reader.answers / std::max(seconds, 0.001), reader.wrong, static_cast<unsigned>(error));
 
     const bool flat = end.fds <= start.fds && end.segments <= start.segments && end.rssKiB - start.rssKiB <= 4096
                       && after.segments == 0;

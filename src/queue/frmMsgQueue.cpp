@@ -602,7 +602,22 @@ void frmMsgQueue::CQueue_Heartbeat()
 {
     if (!active())
         return;
-    queueLinks().heartBeat(*this);
+    // A keep-alive still waiting behind other requests keeps the link alive as well as a second
+    // one would: while the queue is busy with requests of a higher priority (a long transfer), the
+    // heartbeat must not pile up keep-alives, each a record in shared memory, without bound.
+    bool waiting = false;
+    errors::guarded(kModule, QStringLiteral("CQueue_Heartbeat()"), [&] {
+        clsMessages head;
+        if (head.Load(m_workGuid) != 0 || !head.isLoaded())
+            return;
+        ListWalk walk;
+        for (std::shared_ptr<clsMessage> msg = head.FirstMsg(); msg && !waiting; msg = msg->NextMessage()) {
+            walk.visit(*msg);
+            waiting = msg->Name() == QLatin1String("Keep Alive");
+        }
+    });
+    if (!waiting)
+        queueLinks().heartBeat(*this);
 }
 
 void frmMsgQueue::CQueue_InactiveSession()
