@@ -597,27 +597,6 @@ TEST_F(QueueTest, HeartbeatIsPeriodicAndTimeoutFiresOnce)
     EXPECT_EQ(timeouts.count(), 1);
 }
 
-// While requests of a higher priority keep the queue busy (a long transfer), the keep-alive that
-// waits behind them is not queued again at every heartbeat.
-TEST_F(QueueTest, AKeepAliveStillWaitingIsNotQueuedAgain)
-{
-    int queued = 0;
-    queueLinks().heartBeat = [&](frmMsgQueue &) {
-        ++queued;
-        add(QStringLiteral("Keep Alive"), 0);
-        return 0;
-    };
-    add(QStringLiteral("Request Item Block"), 5); // goes out and is never answered
-    ASSERT_TRUE(sentCount(1));
-    QSignalSpy beats(queue->queueServer(), &CQueue::Heartbeat);
-    queue->queueServer()->HeartbeatTimer()->setInterval(10);
-    queue->setHeartbeatEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return beats.count() >= 5; }, 3000));
-    queue->setHeartbeatEnabled(false);
-    EXPECT_EQ(queued, 1);
-    EXPECT_EQ(workQueue().size(), 1);
-}
-
 // The child half of the test below: leaves its queue window loaded and lets the process end.
 TEST(QueueExit, ChildLeavesItsQueueLoaded)
 {
