@@ -12,8 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzzsupport::init();
     fuzzsupport::Reader in(data, size);
     const bool mayRestart = (in.u8() & 1) != 0;
-    const int planned = in.i16();
-    const int processed = in.i16();
+    // As the window has them: a plan and a count of consumed slots, neither of them negative.
+    const int planned = in.i16() & 0x7FFF;
+    const int processed = in.i16() & 0x7FFF;
     const QByteArray answer = in.rest();
 
     const bool empty = frmHistory::IsEmptyHistory(answer);

@@ -135,6 +135,8 @@ public:
         m_request = request;
         m_blockLength = blockLength;
     }
+    // Waits for the first byte until `until` (monotonic ms) instead of the usual five seconds.
+    void waitUntil(qint64 until) { m_until = until; }
     // Whether the panel answered in some form (a frame with a good or a bad checksum, a NAK, a
     // callback request), as opposed to silence, noise or frames that are not the answer.
     bool answered() const { return m_answered; }
@@ -149,7 +151,7 @@ public:
 
         std::int32_t result = modModem::NoFrame;
         int badChecksums = 0;
-        m_deadline = after(5000);
+        m_deadline = m_until > 0 ? m_until : after(5000);
         requireOpen(m_port);
         m_snapshot = m_port->bytesAvailable();
         m_armed = false;
@@ -275,6 +277,7 @@ private:
     QByteArray m_request;
     int m_blockLength = 0;
     bool m_answered = false;
+    qint64 m_until = 0;
     qint64 m_gatherMs = 1000;
     qint64 m_deadline = 0;
     qint64 m_gather = 0;
@@ -308,14 +311,17 @@ std::int32_t receive(const Link &link, QByteArray &response, const QByteArray &r
 // After an exchange in which the request went out again because a wait stayed silent, the answer
 // taken may have been the one to an earlier transmission, and the panel may still answer the
 // later ones. The line carries no sequence number, so such an answer would be taken for the next
-// request's whenever the two look alike (two blocks of one length): it is waited for here, for as
-// long as an answer is awaited, and dropped. Frames that cannot be it (the idle frame) are passed
-// over; a wait that stays silent ends the draining.
-void dropLateAnswers(const Link &link, const QByteArray &request, int blockLength, int owed)
+// request's whenever the two look alike (two blocks of one length): it is waited for here and
+// dropped, until `until` (monotonic ms): the panel takes about as long for each answer, so the last
+// transmission is answered no later than the answer taken plus the time between the first and the
+// last transmission (the caller adds a gather window for its jitter). Frames that cannot be it
+// (the idle frame) are passed over; when the time is up, nothing more is owed.
+void dropLateAnswers(const Link &link, const QByteArray &request, int blockLength, int owed, qint64 until)
 {
-    for (int i = 0; i < owed && isOpen(link.port) && !link.transport->AbortPending(); ++i) {
+    for (int i = 0; i < owed && Timing::nowMs() < until && isOpen(link.port) && !link.transport->AbortPending(); ++i) {
         FrameReceiver receiver(link.port, *link.transport);
         receiver.expect(request, blockLength);
+        receiver.waitUntil(until);
         QByteArray late;
         try {
             // Silence here is no error of the exchange, which is complete: nothing is reported.
@@ -475,6 +481,9 @@ std::int32_t SendCmd(clsMessage &message)
         const int blockLength = expectedBlockLength(frame);
         // Transmissions whose wait ended without any answer: the panel may still answer them late.
         int unanswered = 0;
+        qint64 firstSent = -1;
+        qint64 lastSent = -1;
+        qint64 answeredAt = -1;
 
         for (;;) {
             clearInput(link.port);
@@ -499,6 +508,9 @@ std::int32_t SendCmd(clsMessage &message)
                     writeBytes(link.port, QByteArray(1, b));
                 }
             }
+            lastSent = Timing::nowMs();
+            if (firstSent < 0)
+                firstSent = lastSent;
             modGlobals::DebugPrint(QStringLiteral("Send: ") + modGlobals::DebugConvert(frame));
             if (command->MsgType != 0)
                 modGlobals::AddLogEntry(modGlobals::GetCatalogString(329), frame);
@@ -515,6 +527,8 @@ std::int32_t SendCmd(clsMessage &message)
             result = receive(link, response, frame, blockLength, &answered);
             if (result != 0 && !answered)
                 ++unanswered;
+            if (result == 0)
+                answeredAt = Timing::nowMs();
             if (!response.isEmpty()) {
                 message.setData(QByteArray(response));
                 modGlobals::DebugPrint(QStringLiteral("Receive: ") + modGlobals::DebugConvert(response));
@@ -548,7 +562,9 @@ std::int32_t SendCmd(clsMessage &message)
         if (frmMsgQueue *queue = sessionState().queueWindow)
             queue->ReceiveComplete();
         if (result == 0 && unanswered > 0)
-            dropLateAnswers(link, frame, blockLength, unanswered);
+            dropLateAnswers(link, frame, blockLength, unanswered,
+                            answeredAt + (lastSent - firstSent)
+                                + Timing::scaled(static_cast<qint64>(sessionState().config.timeToGatherBody) * 1000));
     });
     if (failure == 0)
         return result;

@@ -1,8 +1,10 @@
-// The fault matrix: the simulated panel misbehaves by each of its fault rules, on each link, in each
-// phase of a session (the handshake of the connection dialog, a receive of two items, a retrieval
-// of the event history), and every case must end in its defined outcome: the result code, what the
-// host heard, whether the session goes on, the host's data either fully updated or told nothing
-// (and never a block of foreign data), and no shared-memory segment left behind.
+// The fault matrix: the simulated panel misbehaves by each of its fault rules, on each link (direct
+// line, dial-up modem, enhanced direct, network), in each phase of a session (the handshake of the
+// connection dialog, a receive of two items, a retrieval of the event history), and every case must
+// end in its defined outcome: the result code, what the host heard, whether the session goes on,
+// the host's data either fully updated or told nothing (and never a block of foreign data), and no
+// shared-memory segment left behind. Rows that cannot happen are left out: a second UDP port on a
+// serial line, modem faults on the other links.
 //
 // Each row is its own test case (ctest runs them in parallel). Protocol time runs at a twentieth;
 // the commands are sent at most three times (NumOfNaks 2).
@@ -19,6 +21,7 @@
 #include <QFile>
 
 #include <iostream>
+#include <map>
 
 using namespace conntest;
 using testsupport::waitFor;
@@ -28,7 +31,7 @@ namespace {
 constexpr double kMatrixScale = 0.05;
 const QString kKey = QStringLiteral("Quarvo-fault-matrix-key-32-chars");
 
-enum class Link { Direct, Modem, Network };
+enum class Link { Direct, Modem, Enhanced, Network };
 enum class Phase { Handshake, Transfer, History };
 // How the case ends: the session goes on (the phase completed), or it ended with the error.
 enum class End { GoesOn, Ended };
@@ -104,6 +107,32 @@ const Row kRows[] = {
     {"Modem_History_Late",           Link::Modem, Phase::History,   "late=7000@eventlog*0",   End::GoesOn, kNoError},
     {"Modem_History_Refusal",        Link::Modem, Phase::History,   "refuse@eventlog",        End::Ended,  ErrorCode::SendRefused},
 
+    // Enhanced direct: the datagrams of the network link in a serial envelope, sequence numbers on.
+    {"Enhanced_Handshake_Silence",    Link::Enhanced, Phase::Handshake, "silence@status",       End::GoesOn, kNoError},
+    {"Enhanced_Handshake_NakStorm",   Link::Enhanced, Phase::Handshake, "nak@passcode*0",       End::Ended,  ErrorCode::RetriesExhausted},
+    {"Enhanced_Handshake_BadChecksum",Link::Enhanced, Phase::Handshake, "badsum@datalock",      End::GoesOn, kNoError},
+    {"Enhanced_Handshake_Garbage",    Link::Enhanced, Phase::Handshake, "garbage=9@status",     End::GoesOn, kNoError},
+    {"Enhanced_Handshake_Duplicate",  Link::Enhanced, Phase::Handshake, "duplicate@passcode",   End::GoesOn, kNoError},
+    {"Enhanced_Handshake_Late",       Link::Enhanced, Phase::Handshake, "late=7000@passcode",   End::GoesOn, kNoError},
+    {"Enhanced_Handshake_WrongSeq",   Link::Enhanced, Phase::Handshake, "wrongseq@status",      End::GoesOn, kNoError},
+    {"Enhanced_Handshake_Refusal",    Link::Enhanced, Phase::Handshake, "refuse@passcode",      End::Ended,  ErrorCode::PasscodeFailed},
+    {"Enhanced_Transfer_Silence",     Link::Enhanced, Phase::Transfer,  "silence@read",         End::GoesOn, kNoError},
+    {"Enhanced_Transfer_NakStorm",    Link::Enhanced, Phase::Transfer,  "nak@read*0",           End::Ended,  ErrorCode::RetriesExhausted},
+    {"Enhanced_Transfer_BadChecksum", Link::Enhanced, Phase::Transfer,  "badsum@read",          End::GoesOn, kNoError},
+    {"Enhanced_Transfer_Garbage",     Link::Enhanced, Phase::Transfer,  "garbage=9@read",       End::GoesOn, kNoError},
+    {"Enhanced_Transfer_Duplicate",   Link::Enhanced, Phase::Transfer,  "duplicate@read*0",     End::GoesOn, kNoError},
+    {"Enhanced_Transfer_Late",        Link::Enhanced, Phase::Transfer,  "late=7000@read",       End::GoesOn, kNoError},
+    {"Enhanced_Transfer_WrongSeq",    Link::Enhanced, Phase::Transfer,  "wrongseq@read",        End::GoesOn, kNoError},
+    {"Enhanced_Transfer_Refusal",     Link::Enhanced, Phase::Transfer,  "refuse@read",          End::Ended,  ErrorCode::SubscriptOutOfRange},
+    {"Enhanced_History_Silence",      Link::Enhanced, Phase::History,   "silence@eventlog",     End::GoesOn, kNoError},
+    {"Enhanced_History_NakStorm",     Link::Enhanced, Phase::History,   "nak@eventlog*0",       End::Ended,  ErrorCode::RetriesExhausted},
+    {"Enhanced_History_BadChecksum",  Link::Enhanced, Phase::History,   "badsum@eventlog",      End::GoesOn, kNoError},
+    {"Enhanced_History_Garbage",      Link::Enhanced, Phase::History,   "garbage=9@eventlog",   End::GoesOn, kNoError},
+    {"Enhanced_History_Duplicate",    Link::Enhanced, Phase::History,   "duplicate@eventlog*0", End::GoesOn, kNoError},
+    {"Enhanced_History_Late",         Link::Enhanced, Phase::History,   "late=7000@eventlog",   End::GoesOn, kNoError},
+    {"Enhanced_History_WrongSeq",     Link::Enhanced, Phase::History,   "wrongseq@eventlog",    End::GoesOn, kNoError},
+    {"Enhanced_History_Refusal",      Link::Enhanced, Phase::History,   "refuse@eventlog",      End::Ended,  ErrorCode::SendRefused},
+
     // Network: UDP on 127.0.0.1, encrypted, sequence numbers on.
     {"Network_Handshake_Silence",    Link::Network, Phase::Handshake, "silence@status",       End::GoesOn, kNoError},
     {"Network_Handshake_NakStorm",   Link::Network, Phase::Handshake, "nak@passcode*0",       End::Ended,  ErrorCode::RetriesExhausted},
@@ -166,9 +195,11 @@ protected:
 
     panelsim::PanelConfig panelConfig() const
     {
-        panelsim::PanelConfig config = panel(row().link == Link::Direct ? panelsim::LinkMode::Direct
-                                             : row().link == Link::Modem ? panelsim::LinkMode::Modem
-                                                                         : panelsim::LinkMode::Network);
+        static const std::map<Link, panelsim::LinkMode> modes{{Link::Direct, panelsim::LinkMode::Direct},
+                                                              {Link::Modem, panelsim::LinkMode::Modem},
+                                                              {Link::Enhanced, panelsim::LinkMode::EnhancedDirect},
+                                                              {Link::Network, panelsim::LinkMode::Network}};
+        panelsim::PanelConfig config = panel(modes.at(row().link));
         config.differItems = kTransferItems;
         config.logSize = 64;
         config.eventCount = 20;
@@ -190,9 +221,11 @@ protected:
             settings->linkKeyMode = 2;
             sessionState().EncryptionEnabled = true;
         }
-        const int type = row().link == Link::Direct ? frmCommInterface::TypeDirect
-                         : row().link == Link::Modem ? frmCommInterface::TypeModem
-                                                     : frmCommInterface::TypeNetwork;
+        static const std::map<Link, int> types{{Link::Direct, frmCommInterface::TypeDirect},
+                                               {Link::Modem, frmCommInterface::TypeModem},
+                                               {Link::Enhanced, frmCommInterface::TypeEnhancedDirect},
+                                               {Link::Network, frmCommInterface::TypeNetwork}};
+        const int type = types.at(row().link);
         Script script;
         script.then(QStringLiteral("dialog shown"), shown(), [this, type] {
             choose(type);
