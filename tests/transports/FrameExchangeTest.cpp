@@ -202,8 +202,8 @@ TEST_F(SerialTest, IdleFramesAreNeverTakenAsTheAnswer)
 }
 
 // On a dial-up line an answer that comes after its wait ended would arrive while the next request
-// waits: the passcode went out again, the late acknowledgement answered it, and the second one is
-// waited for and dropped, so the status request gets the status answer.
+// waits: the passcode goes out again and the answer to that is taken; the first acknowledgement,
+// coming later, is waited for and dropped, so the status request gets the status answer.
 TEST_F(SerialTest, ALateAnswerIsNotPairedWithTheNextRequest)
 {
     // Scaled: the first passcode's answer comes 900 ms late; each wait gives up after 500 ms.
