@@ -8,6 +8,7 @@
 
 #include "component/clsCommunication.h"
 #include "core/SessionState.h"
+#include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
 #include "platform/Paths.h"
 
@@ -32,6 +33,7 @@ const QString kDemoLinkKey = QStringLiteral("Quarvo-demo-link-key-32-chars-ok");
 const QString kDemoPasscode = QStringLiteral("123456");
 constexpr int kDemoDataLock = 0x1234;
 constexpr std::int32_t kDemoJobs = 1 + 8 + 16; // clock, all history, receive
+constexpr int kDemoPollMs = 20;
 // The panel's clock starts off by this much, so that the clock job has something to put right.
 constexpr qint64 kClockOffBySeconds = -(3 * 3600 + 7 * 60);
 
@@ -85,6 +87,11 @@ int runDemo(const QStringList &arguments)
     // Every run starts afresh: the whole panel is received into a new data file.
     for (const QString &old : {dataPath, eventsPath, historyPath})
         QFile::remove(old);
+
+    // The demo's own settings store: the queue sends a message every 20 ms instead of every 500, so
+    // the whole panel comes over in seconds rather than the two minutes of the standard pace.
+    modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"), QStringLiteral("StandardPollRate"),
+                                QString::number(kDemoPollMs));
 
     panelsim::PanelConfig config;
     config.mode = panelsim::LinkMode::Network;

@@ -56,14 +56,16 @@ HostSession::~HostSession()
 void HostSession::chooseFolders()
 {
     const auto choose = [](const char *variable, QStandardPaths::StandardLocation location, const QString &sub) {
-        if (!qEnvironmentVariableIsEmpty(variable))
-            return;
-        QString base = QStandardPaths::writableLocation(location);
-        if (base.isEmpty())
-            base = QDir::home().filePath(QStringLiteral(".quarvo-host"));
-        const QString folder = sub.isEmpty() ? base : QDir(base).filePath(sub);
+        QString folder = qEnvironmentVariable(variable);
+        if (folder.isEmpty()) {
+            QString base = QStandardPaths::writableLocation(location);
+            if (base.isEmpty())
+                base = QDir::home().filePath(QStringLiteral(".quarvo-host"));
+            folder = sub.isEmpty() ? base : QDir(base).filePath(sub);
+            qputenv(variable, QFile::encodeName(folder));
+        }
+        // The component writes into these folders but does not make them.
         hostfiles::ensureFolder(folder, nullptr);
-        qputenv(variable, QFile::encodeName(folder));
     };
     choose("QUARVO_SETTINGS_DIR", QStandardPaths::AppConfigLocation, QString());
     choose("QUARVO_LOG_DIR", QStandardPaths::AppLocalDataLocation, QStringLiteral("logs"));

@@ -57,13 +57,12 @@ public:
     {
         if (m_disconnecting || !sessionState().queueWindow)
             return;
-        m_disconnecting = true;
+        m_disconnecting = true; // the end-session dialog may run its own event loop meanwhile
         // The end-session dialog asks first where the component has it; the goodbye otherwise.
         bool force = false;
         if (m_component.CommShutdown(force) == ErrorCode::NotImplemented)
             modGlobals::Disconnect(false, 0);
-        m_disconnecting = sessionState().queueWindow != nullptr && sessionState().currentTransport
-                          && sessionState().currentTransport->Connected();
+        m_disconnecting = false;
     }
 
 protected:
@@ -155,8 +154,10 @@ int runSession(const QStringList &arguments)
         session.waitForEnd(1);
     }
     progress.finish();
-    if (const int signalled = HostSession::terminationStatus())
+    if (const int signalled = HostSession::terminationStatus()) {
+        complain(QStringLiteral("session ended by signal %1").arg(signalled - 128));
         return signalled;
+    }
     const QString ending = session.events().ending();
     int status = ending.isEmpty() ? hostexit::Unknown : HostSession::statusFor(ending);
     QString message = status == hostexit::Success ? QString() : session.failureReason();

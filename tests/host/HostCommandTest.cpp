@@ -199,6 +199,7 @@ TEST_F(HostCommandTest, ReceiveChangeSendAndReceiveAgainAgainstAPanelProcess)
     // Data Lock", which the handshake asks for once more.
     EXPECT_EQ(count(requests(), QStringLiteral("Request Item Block")) + count(requests(), QStringLiteral("Request Data Lock")), 213 + 1);
     EXPECT_EQ(modeOf(dataFile), 0600u);
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("logs/5150.log")))); // the session log, named after the account
     PanelDataStore store;
     QString why;
     ASSERT_TRUE(store.load(dataFile, &why)) << str(why);
