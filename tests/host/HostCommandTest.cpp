@@ -3,9 +3,19 @@
 // that leave the data file alone; bad input and a missing display.
 #include <gtest/gtest.h>
 
+#include "Commands.h"
 #include "PanelDataStore.h"
+#include "PanelSimulator.h"
 #include "PanelState.h"
+#include "connection/frmCommInterface.h"
+#include "core/SessionState.h"
+#include "platform/Timing.h"
 #include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -314,6 +324,67 @@ TEST_F(HostCommandTest, BadInputAndNoDisplayEndWithAUsageErrorThatSaysWhy)
                 << str(run.out);
         }
     }
+}
+
+// The session command as an operator uses it (in this process, the panel simulator beside it): the
+// dialog opens on the settings' link type, Connect admits the panel, the operator window's
+// Disconnect says goodbye, and the run ends 0 with "USERDISCONNECTING".
+TEST(HostSessionCommand, TheOperatorConnectsAndDisconnects)
+{
+    QTemporaryDir dir;
+    qputenv("QUARVO_TIME_SCALE", kScale);
+    Timing::setScale(kScale.toDouble());
+    panelsim::PanelConfig config;
+    config.mode = panelsim::LinkMode::Network;
+    panelsim::PanelSimulator panel(config);
+    QString why;
+    ASSERT_TRUE(panel.start(&why)) << str(why);
+    const QString settings = dir.filePath(QStringLiteral("site.json"));
+    QFile file(settings);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(QJsonObject{{QStringLiteral("RemoteHost"), QStringLiteral("127.0.0.1")},
+                                         {QStringLiteral("PanelPort"), int(panel.udpPort())},
+                                         {QStringLiteral("DataLocks"), QJsonArray{QJsonObject{{QStringLiteral("Value"), 0x1234},
+                                                                                               {QStringLiteral("Key"), QStringLiteral("PRIMARY")}}}}})
+                   .toJson());
+    file.close();
+
+    bool connectPressed = false, disconnectPressed = false;
+    QTimer operatorHand;
+    operatorHand.setInterval(20);
+    QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+        frmCommInterface *dialog = sessionState().connectionDialog;
+        if (!connectPressed && dialog && dialog->isVisible() && dialog->cmbConnect->currentIndex() == frmCommInterface::TypeNetwork) {
+            connectPressed = true;
+            QTimer::singleShot(0, dialog->cmdConnect, &QPushButton::click);
+        }
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            // Once the synchronisation check has asked the panel for its CRCs.
+            if (disconnectPressed || w->objectName() != QLatin1String("quarvoHostSession") || !w->isVisible()
+                || panel.commandCount(QStringLiteral("Request CRC")) == 0)
+                continue;
+            for (QPushButton *b : w->findChildren<QPushButton *>())
+                if (b->text() == QLatin1String("&Disconnect")) {
+                    disconnectPressed = true;
+                    QTimer::singleShot(0, b, &QPushButton::click);
+                }
+        }
+    });
+    operatorHand.start();
+    const QString events = dir.filePath(QStringLiteral("events.jsonl"));
+    const int status = runSession({QStringLiteral("--settings"), settings, QStringLiteral("--events"), events});
+    operatorHand.stop();
+    panel.stop();
+    resetSessionState();
+    Timing::setScale(0);
+    qunsetenv("QUARVO_TIME_SCALE");
+
+    EXPECT_TRUE(connectPressed);
+    EXPECT_TRUE(disconnectPressed);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(panel.goodbyeReceived());
+    const QByteArray lines = testsupport::readFile(events);
+    EXPECT_TRUE(lines.contains("\"data\":\"USERDISCONNECTING\"")) << lines.toStdString();
 }
 
 } // namespace
