@@ -117,6 +117,28 @@ void envelope()
     seed("envelope", "empty", modEncryption::EncryptData(QByteArray(), key));
 }
 
+void enhancedEnvelope()
+{
+    // The serial envelope: 02 FF FF FF FF, the length (high, low), the datagram.
+    const auto wrap = [](const QByteArray &datagram) {
+        return QByteArray::fromHex("02ffffffff00") + QByteArray(1, static_cast<char>(datagram.size())) + datagram;
+    };
+    const QString passcode = QStringLiteral("123456");
+    const std::uint8_t seq = 0x2A;
+    const std::uint8_t key = static_cast<std::uint8_t>((0x56 + seq) & 0xFF);
+    QByteArray status = remote(kStatus);
+    for (char &c : status)
+        c = static_cast<char>(c ^ key);
+    const QByteArray header = QByteArray(1, static_cast<char>(seq)) + withChunk(passcode.toLatin1());
+    // flags: 1 sequence numbers, 2 connected
+    seed("enhanced_envelope", "status-sequenced", QByteArray(1, 3) + header + wrap(QByteArray(1, static_cast<char>(seq)) + status));
+    seed("enhanced_envelope", "probe-answer", QByteArray(1, 0) + header + wrap(QByteArray(1, '\0') + "CONNECT"));
+    seed("enhanced_envelope", "late-then-answer", QByteArray(1, 3) + header + wrap(QByteArray(1, '\x29') + status)
+                                                        + wrap(QByteArray(1, static_cast<char>(seq)) + status));
+    seed("enhanced_envelope", "length-300", QByteArray(1, 2) + header + QByteArray::fromHex("02ffffffff012c") + QByteArray(20, '\x55'));
+    seed("enhanced_envelope", "bad-marker", QByteArray(1, 2) + header + QByteArray::fromHex("03ffffffff0005") + remote(kAck));
+}
+
 void crcAnswer()
 {
     // Command and three bytes, then the CRCs from byte 6 of the frame on.
@@ -217,6 +239,7 @@ int main(int argc, char **argv)
     modemAnswer();
     datagram();
     envelope();
+    enhancedEnvelope();
     crcAnswer();
     itemBlock();
     keepalive();

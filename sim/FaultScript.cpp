@@ -23,6 +23,8 @@ constexpr KindName kKinds[] = {
     {FaultKind::Refuse, "refuse"},
     {FaultKind::Drop, "drop"},
     {FaultKind::BadCrcMarker, "badcrc"},
+    {FaultKind::BadHeader, "badheader"},
+    {FaultKind::BadLength, "badlength"},
     {FaultKind::Busy, "busy"},
     {FaultKind::NoCarrier, "nocarrier"},
     {FaultKind::DialSilence, "nodial"},

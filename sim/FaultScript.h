@@ -32,6 +32,9 @@ enum class FaultKind {
     Refuse,        // answer with result code 2 (refused)
     Drop,          // link dropped instead of answering
     BadCrcMarker,  // CRC answer with bytes 3-5 other than FF FF E0 (the frame itself stays valid)
+    // Enhanced direct envelope.
+    BadHeader,     // the answer's envelope starts with 3 instead of 2
+    BadLength,     // the answer's envelope announces ARG bytes (default 300), whatever follows
     // Modem.
     Busy,          // dial answered by BUSY
     NoCarrier,     // dial (or answer) ends in NO CARRIER

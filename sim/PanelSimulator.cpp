@@ -334,6 +334,25 @@ void PanelSimulator::ring(quint16 port)
     wake();
 }
 
+bool PanelSimulator::inject(const QByteArray &bytes)
+{
+    bool sent = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_running || m_linkDropped || bytes.isEmpty())
+            return false;
+        if (m_udp.isOpen()) {
+            sent = m_lastPeer.isValid() && m_udp.send(bytes, m_lastPeer);
+        } else if (m_pty.isOpen()) {
+            m_txPending.append(bytes);
+            flushTxLocked();
+            sent = true;
+        }
+    }
+    wake();
+    return sent;
+}
+
 void PanelSimulator::dropLink()
 {
     {
@@ -572,6 +591,8 @@ PanelSimulator::Outcome PanelSimulator::respondLocked(const PanelRequest &reques
         case FaultKind::Duplicate: o.duplicate = true; break;
         case FaultKind::Late: o.lateMs = scaledMs(rule.argument >= 0 ? rule.argument : 1500); break;
         case FaultKind::OtherPort: o.otherPort = true; break;
+        case FaultKind::BadHeader: o.badHeader = true; break;
+        case FaultKind::BadLength: o.announcedLength = rule.argument >= 0 ? rule.argument : 300; break;
         default: break;
         }
     }
@@ -779,8 +800,22 @@ void PanelSimulator::handleDatagramLocked(const QByteArray &raw, const UdpPeer *
         if (udp)
             sendDatagramLocked(out, peer, o.otherPort, decoded, note);
         else
-            writeSerialLocked(SerialEnvelope::wrap(out), decoded, note);
+            writeSerialLocked(serialEnvelope(out, o), decoded, note);
     });
+}
+
+QByteArray PanelSimulator::serialEnvelope(const QByteArray &datagram, const Outcome &outcome)
+{
+    QByteArray envelope = SerialEnvelope::wrap(datagram);
+    if (envelope.isEmpty())
+        return envelope;
+    if (outcome.badHeader)
+        envelope[0] = '\x03';
+    if (outcome.announcedLength >= 0) {
+        envelope[5] = static_cast<char>((outcome.announcedLength >> 8) & 0xFF);
+        envelope[6] = static_cast<char>(outcome.announcedLength & 0xFF);
+    }
+    return envelope;
 }
 
 void PanelSimulator::sendDatagramLocked(const QByteArray &datagram, const UdpPeer &to, bool fromOtherPort,

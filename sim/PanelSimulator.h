@@ -89,6 +89,10 @@ public:
     void ring(quint16 port = 0);
     // The link fails now: NO CARRIER on the modem, pty closed on direct lines, silence on UDP.
     void dropLink();
+    // Sends `bytes` as they are, unanswered and untraced: on serial links down the line, on the
+    // network link as one datagram from the panel's own port to the last sender (what a spoofer
+    // who knows the panel's address can do). Thread-safe; false when there is nobody to send to.
+    bool inject(const QByteArray &bytes);
 
     QList<TraceEntry> trace() const;
 
@@ -109,6 +113,8 @@ private:
         bool wrongSequence = false;
         bool otherPort = false;
         int lateMs = 0;
+        bool badHeader = false;   // enhanced direct: envelope marker 3 instead of 2
+        int announcedLength = -1; // enhanced direct: the envelope's length field, when set
     };
 
     void run();
@@ -127,6 +133,7 @@ private:
     void sendDatagramLocked(const QByteArray &datagram, const UdpPeer &to, bool fromOtherPort, const QString &decoded,
                             const QString &note);
     QByteArray encodeDatagramLocked(quint8 sequence, const QByteArray &payload, bool encrypt);
+    static QByteArray serialEnvelope(const QByteArray &datagram, const Outcome &outcome);
     void sendNetRingLocked(const UdpPeer &to);
     void dropLinkLocked();
     void flushTxLocked();

@@ -11,6 +11,7 @@
 #include "link/PanelQueueLinks.h"
 #include "platform/Paths.h"
 #include "queue/frmMsgQueue.h"
+#include "supervision/SupervisionQueueLinks.h"
 
 #include <QWidget>
 
@@ -76,6 +77,7 @@ T readNumber(const QString &section, const QString &key, T defaultValue, std::ve
 void installLayerLinks()
 {
     installPanelQueueLinks();
+    installSupervisionQueueLinks();
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "operations/modDateTime.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
+#include "supervision/frmDisconnect.h"
 #include "transports/Resolver.h"
 
 #include <QCheckBox>
@@ -157,13 +158,17 @@ std::int32_t clsCommunication::CommStartup()
 
 std::int32_t clsCommunication::CommShutdown(bool &Force)
 {
-    return errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
+    std::int32_t dialogResult = 0; // the dialog reports its own errors
+    const std::int32_t rc = errors::guarded(kClass, QStringLiteral("CommShutdown()"), [&] {
         if (Force) {
             SessionSignals::endSessionForcibly();
             return;
         }
-        notBuiltYet("the end-session dialog");
+        // The operator decides: the dialog says goodbye (or not) itself.
+        frmDisconnect dialog;
+        dialogResult = dialog.Display();
     });
+    return rc != 0 ? rc : dialogResult;
 }
 
 std::int32_t clsCommunication::DiagStartup()

@@ -1,5 +1,6 @@
 // What the dialog does with a particular transport class: create and configure it for a
-// connection type, the network transport's net-ring state and probe direction, and the panel test.
+// connection type, the net-ring state and probe direction of the datagram transports (network and
+// enhanced direct), and the panel test.
 #include "connection/frmCommInterface.h"
 
 #include "core/ErrorCodes.h"
@@ -8,6 +9,7 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "transports/clsEnhancedDirect.h"
 #include "transports/clsModem.h"
 #include "transports/clsNetwork.h"
 
@@ -22,10 +24,10 @@ namespace {
 
 const QString kForm = QStringLiteral("frmCommInterface");
 
-// The enhanced-direct transport is not part of this build yet.
-[[noreturn]] void transportNotBuilt(const char *what)
+// The current transport when it is one of the two that speak in datagrams.
+std::shared_ptr<DatagramTransport> datagramTransport()
 {
-    raiseError(ErrorCode::NotImplemented, QStringLiteral("the %1 transport is not available in this build").arg(QLatin1String(what)));
+    return std::dynamic_pointer_cast<DatagramTransport>(sessionState().currentTransport);
 }
 
 } // namespace
@@ -47,8 +49,12 @@ std::shared_ptr<IControlType> frmCommInterface::createTransport(std::int32_t Con
             modem->setRTSEnable(false); // the plain direct cable
         return modem;
     }
-    case 3:
-        transportNotBuilt("enhanced direct");
+    case 3: {
+        auto enhanced = std::make_shared<clsEnhancedDirect>();
+        enhanced->BaudRate = cmbBaudRate->currentText().toInt();
+        enhanced->CommPort = static_cast<std::int16_t>(txtComPort->text().toInt());
+        return enhanced;
+    }
     case 4: {
         // The address CheckIP resolved, and the panel's port.
         auto network = std::make_shared<clsNetwork>();
@@ -79,8 +85,8 @@ std::int32_t frmCommInterface::createIdleTransport()
 
 void frmCommInterface::setNetCallBack(bool value)
 {
-    if (const auto network = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport))
-        network->setNetCallBack(value);
+    if (const auto transport = datagramTransport())
+        transport->setNetCallBack(value);
 }
 
 void frmCommInterface::showNetRing(bool ringing)
@@ -101,8 +107,8 @@ void frmCommInterface::showNetRing(bool ringing)
 
 bool frmCommInterface::transportConnecting() const
 {
-    if (const auto network = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport))
-        return network->Connecting;
+    if (const auto transport = datagramTransport())
+        return transport->Connecting;
     return true;
 }
 
@@ -138,7 +144,7 @@ void frmCommInterface::cmdTestPanel_Click()
 
 std::int32_t frmCommInterface::pingTransport(std::int16_t times)
 {
-    if (const auto network = std::dynamic_pointer_cast<clsNetwork>(sessionState().currentTransport))
-        return network->Ping(times, this);
+    if (const auto transport = datagramTransport())
+        return transport->Ping(times, this);
     return ErrorCode::NotImplemented;
 }

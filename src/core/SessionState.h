@@ -29,6 +29,8 @@ class frmImmediate;     // diagnostics
 class frmMsgQueue;      // queue
 class frmCommInterface; // connection
 class frmHistory;       // operations
+class frmInactivityDisconnect; // supervision
+class frmPanelEventWarning;    // supervision
 
 struct Configuration
 {
@@ -68,15 +70,14 @@ struct SessionState
     std::shared_ptr<clsSessionLog> sessionLog;
     std::shared_ptr<IControlType> currentTransport;
 
-    // Session windows (null when not open). The inactivity and event-warning windows are plain
-    // widgets until the supervision folder gives them their classes.
+    // Session windows (null when not open).
     SessionWindow<frmMsgQueue> queueWindow;
     SessionWindow<frmCommInterface> connectionDialog;
     SessionWindow<frmHistory> historyWindow;
     SessionWindow<frmDiagnostics> diagnosticsWindow;
     SessionWindow<frmImmediate> immediateWindow;
-    SessionWindow<QWidget> inactivityWindow;
-    SessionWindow<QWidget> eventWarningWindow;
+    SessionWindow<frmInactivityDisconnect> inactivityWindow;
+    SessionWindow<frmPanelEventWarning> eventWarningWindow;
 
     Configuration config;
 

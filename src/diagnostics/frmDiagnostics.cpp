@@ -4,6 +4,7 @@ frmDiagnostics::frmDiagnostics(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("frmDiagnostics"));
+    setWindowTitle(QStringLiteral("Diagnostics "));
 }
 
 int frmDiagnostics::Display()

@@ -26,5 +26,15 @@ void installPanelQueueLinks()
             }
             return countQueueClientRetry(client, count, max);
         };
+        // What the queue console's details window shows of a panel command.
+        links.clientDetails = [](GuidObject *client, QueueClientDetails &details) {
+            auto *command = dynamic_cast<clsPanelMsg *>(client);
+            if (!command)
+                return false;
+            details.description = command->Description;
+            details.hostData = command->OutputData;
+            details.timeStamp = command->TimeStamp;
+            return true;
+        };
     });
 }

@@ -8,6 +8,7 @@
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
 #include "external/BitOps.h"
+#include "link/SerialIo.h"
 #include "link/SerialTransport.h"
 #include "link/clsPanelMsg.h"
 #include "platform/Timing.h"
@@ -15,9 +16,7 @@
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 
-#include <QElapsedTimer>
 #include <QSerialPort>
-#include <QThread>
 
 #include <algorithm>
 
@@ -64,50 +63,33 @@ void requireOpen(QSerialPort *port)
         portClosed();
 }
 
-// True when the port's last failure means its device is gone: a pty whose far end closed reports
-// ReadError from blocking waits, and ResourceError from the event loop.
-bool deviceLost(QSerialPort *port)
-{
-    return !port->isOpen() || port->error() == QSerialPort::ResourceError || port->error() == QSerialPort::ReadError;
-}
-
 // Waits up to `ms` real milliseconds for new input. A port whose device vanished is closed and
 // ends the wait with the port-closed error; a wait that returns early without data sleeps out its
 // slice so the caller's loop never spins.
 void waitForInput(QSerialPort *port, qint64 ms)
 {
     requireOpen(port);
-    ms = std::clamp<qint64>(ms, 1, kSliceMs);
-    QElapsedTimer slice;
-    slice.start();
-    if (port->waitForReadyRead(static_cast<int>(ms)))
-        return;
-    if (deviceLost(port)) {
+    if (SerialIo::waitForInput(port, std::clamp<qint64>(ms, 1, kSliceMs)) == SerialIo::Wait::Lost) {
         if (port->isOpen())
             port->close();
         portClosed();
     }
-    const qint64 rest = ms - slice.elapsed();
-    if (rest > 0)
-        QThread::msleep(static_cast<unsigned long>(rest));
 }
 
 void writeBytes(QSerialPort *port, const QByteArray &bytes)
 {
     requireOpen(port);
-    if (port->write(bytes) != bytes.size())
+    switch (SerialIo::writeAll(port, bytes, 2000, kSliceMs)) {
+    case SerialIo::Write::Done:
+        return;
+    case SerialIo::Write::Stuck:
+        raiseError(ErrorCode::Aborted, QStringLiteral("the serial port does not take the frame"));
+    case SerialIo::Write::Lost:
+        if (port->isOpen())
+            port->close();
         portClosed();
-    const Timing::Deadline deadline(2000);
-    while (port->bytesToWrite() > 0) {
-        if (deadline.expired())
-            raiseError(ErrorCode::Aborted, QStringLiteral("the serial port does not take the frame"));
-        if (!port->waitForBytesWritten(static_cast<int>(std::clamp<qint64>(deadline.remainingMs(), 1, kSliceMs)))) {
-            if (deviceLost(port)) {
-                if (port->isOpen())
-                    port->close();
-                portClosed();
-            }
-        }
+    case SerialIo::Write::Refused:
+        portClosed();
     }
 }
 

@@ -34,6 +34,7 @@ QueueLinks queueOwn()
     };
     links.updateEventWarning = [](std::int32_t) { notBuilt("UpdatePanelEventForm()"); };
     links.countRetry = countQueueClientRetry;
+    links.clientDetails = [](GuidObject *, QueueClientDetails &) { return false; };
     return links;
 }
 

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
@@ -23,6 +25,14 @@ public:
     virtual std::int16_t retryCount() const = 0;
     virtual void setRetryCount(std::int16_t count) = 0;
     virtual std::int16_t retryMax() const = 0;
+};
+
+// What the message details window shows of the command that queued a message.
+struct QueueClientDetails
+{
+    QString description;
+    QByteArray hostData; // the bytes the command gave the queue (its frame)
+    QDateTime timeStamp;
 };
 
 struct QueueLinks
@@ -45,6 +55,9 @@ struct QueueLinks
     // Adds one to the retry count of a registered client and gives the new count and the maximum;
     // false when the object keeps no retry state.
     std::function<bool(GuidObject *client, std::int16_t &count, std::int16_t &max)> countRetry;
+    // Describes a registered client for the message details window; false when the object is not
+    // a command the layers above know.
+    std::function<bool(GuidObject *client, QueueClientDetails &details)> clientDetails;
 };
 
 // The links in use; resetQueueLinks() restores the built-in ones.

@@ -53,13 +53,17 @@ std::int32_t DisplayPanelEventForm(std::int32_t level)
 {
     errors::guarded(QStringLiteral("modGlobals"), QStringLiteral("DisplayPanelEventForm()"), [&] {
         SessionState &state = sessionState();
-        if (state.inactivityWindow && state.inactivityWindow->isVisible()) {
-            state.inactivityWindow->hide();
-            state.inactivityWindow->close();
-            state.inactivityWindow->deleteLater();
+        // The inactivity prompt is abandoned (also while it is still beeping, before it shows): closing
+        // it unloads it without an answer, and its Display returns "keep the session". The window
+        // itself belongs to whoever runs its Display.
+        if (state.inactivityWindow && state.InactivityPromptShown) {
+            QWidget *prompt = state.inactivityWindow.widget();
+            prompt->hide();
+            prompt->close();
+            state.InactivityPromptShown = false;
             state.inactivityWindow = nullptr;
         }
-        if (state.eventWarningWindow && state.eventWarningWindow->isVisible()) {
+        if (state.eventWarningWindow && state.PanelEventWarningShown) {
             DebugPrint(QStringLiteral("Updating the panel form (New Event!)"));
             queueLinks().updateEventWarning(level);
             return;

@@ -15,12 +15,16 @@
 #include "queue/QueueLinks.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
+#include "queue/frmMsgDetail.h"
 
+#include <QApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalBlocker>
 #include <QSerialPort>
 #include <QTimer>
 #include <QUdpSocket>
@@ -113,6 +117,12 @@ frmMsgQueue::frmMsgQueue(QWidget *parent)
     layout->addWidget(cmdDetails, 6, 0);
     layout->addWidget(cmdRefresh, 6, 1);
     connect(cmdRefresh, &QPushButton::clicked, this, [this] { refreshLists(true, true, true); });
+    connect(cmdDetails, &QPushButton::clicked, this, [this] { cmdDetails_Click(); });
+    connect(lstWorkQueue, &QListWidget::currentRowChanged, this, [this] { lstWorkQueue_Click(); });
+    connect(lstCurrentMsg, &QListWidget::currentRowChanged, this, [this] { lstCurrentMsg_Click(); });
+    connect(lstLastSentMsg, &QListWidget::currentRowChanged, this, [this] { lstLastSentMsg_Click(); });
+    for (QListWidget *list : {lstWorkQueue, lstCurrentMsg, lstLastSentMsg})
+        connect(list, &QListWidget::itemDoubleClicked, this, [this] { cmdDetails_Click(); });
 
     MSComm1 = new QSerialPort(this);
     Socket = new QUdpSocket(this);
@@ -401,15 +411,52 @@ void frmMsgQueue::RefreshQueue(const QString &headGUID, QListWidget *list)
         clsMessages head;
         if (head.Load(headGUID) != 0 || !head.isLoaded())
             return;
-        list->clear();
-        ListWalk walk;
-        for (std::shared_ptr<clsMessage> msg = head.FirstMsg(); msg; msg = msg->NextMessage()) {
-            walk.visit(*msg);
-            list->addItem(msg->Name() + QStringLiteral("  ") + msg->szGUID());
+        {
+            // Refilling is no selection by the operator; selecting the last item below is.
+            const QSignalBlocker quiet(list);
+            list->clear();
+            ListWalk walk;
+            for (std::shared_ptr<clsMessage> msg = head.FirstMsg(); msg; msg = msg->NextMessage()) {
+                walk.visit(*msg);
+                list->addItem(msg->Name() + QStringLiteral("  ") + msg->szGUID());
+            }
         }
         if (list->count() > 0)
             list->setCurrentRow(list->count() - 1);
     });
+}
+
+void frmMsgQueue::lstWorkQueue_Click()
+{
+    // The GUID is the end of the item text, from its first brace.
+    const QListWidgetItem *item = lstWorkQueue->currentItem();
+    const QString text = item ? item->text() : QString();
+    const qsizetype brace = text.indexOf(QLatin1Char('{'));
+    SelectedMsgGUID = brace < 0 ? QString() : text.mid(brace);
+}
+
+void frmMsgQueue::lstCurrentMsg_Click()
+{
+    const std::shared_ptr<clsMessage> msg = CurrentMessage();
+    SelectedMsgGUID = msg ? msg->szGUID() : QString();
+}
+
+void frmMsgQueue::lstLastSentMsg_Click()
+{
+    const std::shared_ptr<clsMessage> msg = LastSentMessage();
+    SelectedMsgGUID = msg ? msg->szGUID() : QString();
+}
+
+void frmMsgQueue::cmdDetails_Click()
+{
+    if (SelectedMsgGUID.isEmpty()) {
+        QApplication::beep();
+        return;
+    }
+    // A child window of the console: it goes when the session's queue window goes.
+    auto *details = new frmMsgDetail(this);
+    details->ShowMessage(SelectedMsgGUID);
+    details->show();
 }
 
 // ---- Sending and receiving ---------------------------------------------------------------------
@@ -598,9 +645,28 @@ void frmMsgQueue::ResponseReceived(clsMessage &msg)
 
 // ---- Supervision -------------------------------------------------------------------------------
 
+bool frmMsgQueue::keepAliveQueued()
+{
+    clsMessages head;
+    if (head.Load(m_workGuid) != 0 || !head.isLoaded())
+        return false;
+    ListWalk walk;
+    for (std::shared_ptr<clsMessage> msg = head.FirstMsg(); msg; msg = msg->NextMessage()) {
+        walk.visit(*msg);
+        if (msg->Name() == kKeepAlive)
+            return true;
+    }
+    return false;
+}
+
 void frmMsgQueue::CQueue_Heartbeat()
 {
     if (!active())
+        return;
+    // One keep-alive waiting is enough: behind a long run of block requests the heartbeat would
+    // otherwise pile up keep-alives that all go out back to back once the run is over.
+    const bool queued = errors::guardedValue(kModule, QStringLiteral("CQueue_Heartbeat()"), false, [&] { return keepAliveQueued(); });
+    if (queued)
         return;
     queueLinks().heartBeat(*this);
 }
@@ -617,16 +683,22 @@ void frmMsgQueue::tmrInactivity_Timer()
     tmrInactivity->stop();
     if (m_unloading)
         return;
+    // The prompt runs modally: the session may end under it, and this window with it.
+    const QPointer<frmMsgQueue> self(this);
     bool endSession = false;
     bool disconnectNow = false;
     errors::guardedFatal(kModule, QStringLiteral("tmrInactivity_Timer()"), endSession, [&] {
         const std::int16_t answer = queueLinks().inactivityPrompt();
+        if (!self || m_unloading)
+            return;
         InactivityComplete();
         if (answer == 3)
             disconnectNow = true;
         else if (answer == 7)
             raiseError(ErrorCode::InactivityDisconnect);
     });
+    if (!self || m_unloading)
+        return;
     if (endSession || disconnectNow)
         modGlobals::Disconnect(false, 5);
 }
@@ -636,11 +708,14 @@ void frmMsgQueue::tmrWarning_Timer()
     tmrWarning->stop();
     if (m_unloading)
         return;
+    const QPointer<frmMsgQueue> self(this);
     bool endSession = false;
     bool disconnectNow = false;
     errors::guardedFatal(kModule, QStringLiteral("tmrWarning_Timer()"), endSession, [&] {
         setPanelEventWarning(true);
         const std::int16_t choice = queueLinks().eventWarning(EventLevel);
+        if (!self || m_unloading)
+            return;
         setPanelEventWarning(false);
         if (choice == 1)
             disconnectNow = true;
@@ -651,6 +726,8 @@ void frmMsgQueue::tmrWarning_Timer()
             PendingTransferFile = false;
         }
     });
+    if (!self || m_unloading)
+        return;
     if (endSession || disconnectNow)
         modGlobals::Disconnect(false, 5);
 }

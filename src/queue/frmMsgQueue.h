@@ -86,6 +86,14 @@ public:
     // Refills a console list with the messages of one list (only while the window is visible).
     void RefreshQueue(const QString &headGUID, QListWidget *list);
 
+    // Console: a list's selection sets SelectedMsgGUID; Details (or a double click on a list) opens
+    // a details window on the selected message, or only beeps when none is selected.
+    void lstWorkQueue_Click();
+    void lstCurrentMsg_Click();
+    void lstLastSentMsg_Click();
+    void cmdDetails_Click();
+    QString SelectedMsgGUID;
+
     // Answers to the window's own messages (keep-alive, goodbye, date change).
     void ResponseReceived(clsMessage &msg) override;
 
@@ -134,6 +142,7 @@ private:
     bool active() const { return !m_unloading && !m_queueFailed && m_queue; }
     std::shared_ptr<clsMessage> firstOf(const QString &headGUID);
     void refreshLists(bool work, bool current, bool lastSent);
+    bool keepAliveQueued();
     void discardMessage(const QString &guid, const QString &clientGUID);
 
     CQueue *m_queue = nullptr; // child of the window

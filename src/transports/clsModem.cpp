@@ -5,19 +5,17 @@
 #include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
-#include "core/modRegistry.h"
 #include "diagnostics/Logging.h"
 #include "diagnostics/clsSessionLog.h"
 #include "link/modModem.h"
 #include "platform/Timing.h"
 #include "queue/frmMsgQueue.h"
 #include "transports/CommDialog.h"
+#include "transports/SerialLine.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QSerialPort>
-#include <QThread>
 
 #include <algorithm>
 #include <array>
@@ -44,42 +42,6 @@ constexpr std::array<ResultCode, 5> kResultCodes{{
     {"NO CARRIER", "3"},
     {"ERROR", "4"},
 }};
-
-QSerialPort::Parity parityFor(const QString &letter)
-{
-    const QString p = letter.trimmed().toUpper();
-    if (p == QLatin1String("N"))
-        return QSerialPort::NoParity;
-    if (p == QLatin1String("E"))
-        return QSerialPort::EvenParity;
-    if (p == QLatin1String("O"))
-        return QSerialPort::OddParity;
-    if (p == QLatin1String("M"))
-        return QSerialPort::MarkParity;
-    if (p == QLatin1String("S"))
-        return QSerialPort::SpaceParity;
-    raiseError(ErrorCode::InvalidArgument, QStringLiteral("parity %1").arg(letter));
-}
-
-QSerialPort::DataBits dataBitsFor(int bits)
-{
-    switch (bits) {
-    case 5: return QSerialPort::Data5;
-    case 6: return QSerialPort::Data6;
-    case 7: return QSerialPort::Data7;
-    case 8: return QSerialPort::Data8;
-    default: raiseError(ErrorCode::InvalidArgument, QStringLiteral("data bits %1").arg(bits));
-    }
-}
-
-QSerialPort::StopBits stopBitsFor(int bits)
-{
-    switch (bits) {
-    case 1: return QSerialPort::OneStop;
-    case 2: return QSerialPort::TwoStop;
-    default: raiseError(ErrorCode::InvalidArgument, QStringLiteral("stop bits %1").arg(bits));
-    }
-}
 
 } // namespace
 
@@ -136,15 +98,7 @@ void clsModem::setRTSEnable(bool enable)
 
 QString clsModem::devicePathFor(std::int16_t port)
 {
-    const QString configured = modRegistry::GetRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"),
-                                                          QStringLiteral("Port%1").arg(port), QStringLiteral("-1"));
-    if (!configured.isEmpty() && configured != QLatin1String("-1"))
-        return configured;
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
+    return SerialLine::devicePathFor(port);
 }
 
 void clsModem::status(CommDialog *frm, const QString &text) const
@@ -172,24 +126,8 @@ void clsModem::onPortError(int error)
 
 void clsModem::waitSlice(qint64 ms)
 {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    ms = std::max<qint64>(1, std::min(ms, kSliceMs));
-    if (!portOpen()) {
-        QThread::msleep(static_cast<unsigned long>(ms));
-        return;
-    }
-    QElapsedTimer slice;
-    slice.start();
-    if (m_port->waitForReadyRead(static_cast<int>(ms)))
-        return;
-    if (m_port && (m_port->error() == QSerialPort::ResourceError || m_port->error() == QSerialPort::ReadError)) {
+    if (!SerialLine::waitSlice(m_port, std::min(ms, kSliceMs), kSliceMs) && m_port)
         onPortError(m_port->error());
-        return;
-    }
-    // A wait that gave up early without data must not turn the loop into a spin.
-    const qint64 rest = ms - slice.elapsed();
-    if (rest > 0)
-        QThread::msleep(static_cast<unsigned long>(rest));
 }
 
 // ---- Modem commands ----------------------------------------------------------------------------
@@ -302,28 +240,7 @@ std::int32_t clsModem::GetCharacter(std::uint8_t &cNewChar, std::int32_t lTimeou
 std::int32_t clsModem::PortPrep(CommDialog *frm, bool bDisplay)
 {
     return errors::guarded(kClass, QStringLiteral("PortPrep()"), [&] {
-        status(frm, modGlobals::GetCatalogString(315));
-        if (!m_port)
-            raiseError(ErrorCode::PortPrepFailed, QStringLiteral("no serial port"));
-        if (m_port->isOpen())
-            m_port->close();
-        m_port->setPortName(devicePathFor(CommPort));
-        if (m_port->isOpen())
-            raiseError(ErrorCode::PortPrepFailed, QStringLiteral("the port is still open"));
-        Timing::sleep(500);
-        m_port->setBaudRate(BaudRate);
-        m_port->setParity(parityFor(Parity));
-        m_port->setDataBits(dataBitsFor(DataBits));
-        m_port->setStopBits(stopBitsFor(StopBits));
-        m_port->setFlowControl(QSerialPort::NoFlowControl);
-        m_port->clearError();
-        if (!m_port->open(QIODevice::ReadWrite) || !m_port->isOpen()) {
-            status(frm, modGlobals::GetCatalogString(316));
-            raiseError(ErrorCode::PortPrepFailed, m_port->errorString());
-        }
-        if (m_rtsEnable && !m_port->setRequestToSend(true))
-            modGlobals::DebugPrint(QStringLiteral("RTS cannot be set on this port"));
-        m_port->clearError();
+        SerialLine::prepare(m_port, SerialLine::Settings{CommPort, BaudRate, Parity, DataBits, StopBits}, frm, m_rtsEnable);
     });
 }
 

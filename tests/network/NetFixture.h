@@ -1,6 +1,8 @@
 // Shared set-up of the network link tests: a session record with in-memory host objects, the queue
 // window, a network transport aimed at the panel simulator on 127.0.0.1, and an owner that records
-// the answers it gets (and can run a small admission of its own: probe, passcode, status).
+// the answers it gets (and can run a small admission of its own: probe, passcode, status). Checks
+// that must hold on every datagram link set linkMode to run the same session over the enhanced
+// direct link on a pty instead.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,6 +28,8 @@
 #include "support/Bytes.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
+#include "core/modRegistry.h"
+#include "transports/clsEnhancedDirect.h"
 #include "transports/clsNetwork.h"
 
 #ifdef QUARVO_HAVE_SIM
@@ -156,7 +160,7 @@ protected:
         owner.onAnswer = [this](clsMessage &msg) {
             const QString name = msg.Name();
             if (name == QLatin1String("Null Command") && msg.dataBytes().contains("CONNECT")) {
-                net->setConnected(true);
+                sessionState().currentTransport->setConnected(true);
                 modExecFunctions::SMPasscode(sessionState().passcode, &owner, 6, false);
             } else if (name == QLatin1String("Passcode Verification")) {
                 modExecFunctions::SMReqPanelStatus(&owner, 6, false);
@@ -174,13 +178,14 @@ protected:
     }
 
 #ifdef QUARVO_HAVE_SIM
-    // Starts a network panel with the test passcode (and the link key when `keyed`).
+    // Starts a panel on linkMode with the test passcode (and, on the network, the link key when
+    // `keyed`).
     void startPanel(bool keyed, const std::function<void(panelsim::PanelConfig &)> &adjust = {})
     {
         panelsim::PanelConfig config;
-        config.mode = panelsim::LinkMode::Network;
+        config.mode = linkMode;
         config.passcode = kPasscode;
-        if (keyed)
+        if (keyed && linkMode == panelsim::LinkMode::Network)
             config.linkKey = kKey;
         if (adjust)
             adjust(config);
@@ -196,10 +201,32 @@ protected:
                          bool sequenceNumbers = true)
     {
         ASSERT_NO_FATAL_FAILURE(startPanel(encrypted, adjust));
-        ASSERT_NO_FATAL_FAILURE(startSession(encrypted, sequenceNumbers, panel->udpPort()));
+        if (linkMode == panelsim::LinkMode::Network) {
+            ASSERT_NO_FATAL_FAILURE(startSession(encrypted, sequenceNumbers, panel->udpPort()));
+        } else {
+            ASSERT_NO_FATAL_FAILURE(startEnhancedSession(sequenceNumbers));
+        }
         admitOnConnect();
         ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
         ASSERT_TRUE(waitFor([&] { return admitted; }, 8000));
+    }
+
+    // The queue window and an enhanced direct transport on the panel's pty (port 1).
+    void startEnhancedSession(bool sequenceNumbers)
+    {
+        SessionState &state = sessionState();
+        state.EncryptionEnabled = false;
+        state.SequenceNumbersEnabled = sequenceNumbers;
+        modGlobals::InitQueue();
+        modGlobals::InitImmediate();
+        ASSERT_TRUE(state.queueWindow);
+        modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"), QStringLiteral("Port1"),
+                                    panel->devicePath());
+        auto enhanced = std::make_shared<clsEnhancedDirect>();
+        enhanced->CommPort = 1;
+        state.currentTransport = enhanced;
+        ASSERT_EQ(enhanced->PortPrep(nullptr, false), 0);
+        modGlobals::AddGUIDObjectUnowned(&owner);
     }
 
     // The datagrams the panel received, decoded with its own codec: sequence byte and payload.
@@ -230,6 +257,7 @@ protected:
 
     std::unique_ptr<panelsim::PanelSimulator> panel;
     QStringList faults; // given to the panel by startPanel
+    panelsim::LinkMode linkMode = panelsim::LinkMode::Network; // of connectAndAdmit
 #endif
 
     std::shared_ptr<testsupport::SettingsDouble> settings;

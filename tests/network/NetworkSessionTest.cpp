@@ -7,6 +7,12 @@
 #include "core/ErrorCodes.h"
 #include "queue/SessionEnd.h"
 
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #ifdef QUARVO_HAVE_SIM
 
 using namespace nettest;
@@ -185,6 +191,59 @@ TEST_F(NetTest, PanelReceiveOfOneItemAndPanelSendRoundTrip)
     ASSERT_EQ(modToolbox::PanelSend(6, &owner), 0);
     ASSERT_TRUE(waitFor([&] { return owner.count(QStringLiteral("Write Item Block")) == 1; }, 5000));
     EXPECT_EQ(panel->state().block(6, 0).toHex(), item6.toHex());
+}
+
+TEST_F(NetTest, JunkFromThePanelsPortNeitherTurnsEncryptionOffNorEndsTheSession)
+{
+    settings->linkKeyMode = 0; // the link may choose its cipher while it is being probed
+    // A panel that takes 100 ms to answer a heartbeat (the simulator runs in real time here): junk
+    // meets many requests in flight.
+    faults << QStringLiteral("late=100@keepalive*0");
+    connectAndAdmit(true);
+    const int statusBefore = panel->commandCount(QStringLiteral("Request Panel Status"));
+    const int capturedBefore = int(captured().size());
+
+    // Sent from the panel's own address and port, each kind cycling through every sequence byte:
+    // 20-byte clear datagrams (once enough to switch encryption off), datagrams of every length
+    // up to 100, a well-formed answer frame in the clear (from someone who knows the sequence
+    // key), and envelopes opened with the real link key whose frames fail their checks.
+    QList<QByteArray> junk;
+    const QByteArray vector(16, '\x5A');
+    for (int i = 0; i < 4 * 256; ++i) {
+        const auto seq = static_cast<quint8>(i % 256);
+        switch (i / 256) {
+        case 0: junk << QByteArray(1, char(seq)) + QByteArray(19, 'x'); break;
+        case 1: junk << QByteArray(1 + seq % 100, char(seq)); break;
+        case 2: junk << panelsim::DatagramCodec::encode(seq, answerFrame(0x14, bytes({0x20})), kPasscode, true); break;
+        default:
+            junk << panelsim::LinkEnvelope::encrypt(
+                panelsim::DatagramCodec::encode(seq, bytes({0, 3, 0x14, 0x20, 0}), kPasscode, true), kKey, vector);
+        }
+    }
+    // About 2,000 a second for two seconds, while the heartbeats go on.
+    int sent = 0;
+    std::thread spoofer([&] {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 2000) {
+            while (sent < clock.elapsed() * 2)
+                panel->inject(junk[sent++ % junk.size()]);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    waitFor([] { return false; }, 2300);
+    spoofer.join();
+    waitFor([] { return false; }, 300);
+
+    EXPECT_GE(sent, 3900);
+    EXPECT_TRUE(sessionState().EncryptionEnabled);
+    EXPECT_EQ(sessionState().LastErrorNumber, 0);
+    ASSERT_TRUE(sessionState().queueWindow);
+    EXPECT_TRUE(net->Connected());
+    // The heartbeats were answered throughout, and still travel encrypted.
+    EXPECT_GE(panel->commandCount(QStringLiteral("Request Panel Status")) - statusBefore, 8);
+    const auto frames = captured().mid(capturedBefore);
+    EXPECT_TRUE(std::all_of(frames.begin(), frames.end(), [](const Captured &f) { return f.encrypted; }));
 }
 
 #endif // QUARVO_HAVE_SIM

@@ -1,7 +1,7 @@
-// The event history against the panel simulator over the network link: the window runs as the
-// operator runs it (HistoryStartup, OK, Cancel) or as the unattended job does, and what reaches
-// the host is compared with the slots the panel holds. Also: malformed answers end the session,
-// and the two screenshots.
+// The event history against the panel simulator over the network link (the current events also
+// over the enhanced direct link): the window runs as the operator runs it (HistoryStartup, OK,
+// Cancel) or as the unattended job does, and what reaches the host is compared with the slots the
+// panel holds. Also: malformed answers end the session, and the two screenshots.
 #include "connection/ConnectionFixture.h"
 #include "network/NetFixture.h"
 
@@ -111,10 +111,20 @@ protected:
     }
 };
 
+class HistoryOverLink : public HistoryTest, public ::testing::WithParamInterface<panelsim::LinkMode>
+{
+protected:
+    void SetUp() override
+    {
+        HistoryTest::SetUp();
+        linkMode = GetParam();
+    }
+};
+
 // The events since the read pointer, which lies a few events before the end of the ring so that
 // the read wraps past it; one block is consumed exactly up to the last slot. Through the host's
-// HistoryStartup, with the pointer stored at the end.
-TEST_F(HistoryTest, CurrentEventsWrapPastTheRingEndAndStoreThePointer)
+// HistoryStartup, with the pointer stored at the end; on the network and the enhanced direct link.
+TEST_P(HistoryOverLink, CurrentEventsWrapPastTheRingEndAndStoreThePointer)
 {
     clsCommunication comm; // before the session: creating it loads the configuration afresh
     ASSERT_NO_FATAL_FAILURE(connect([](panelsim::PanelConfig &c) {
@@ -161,6 +171,12 @@ TEST_F(HistoryTest, CurrentEventsWrapPastTheRingEndAndStoreThePointer)
     EXPECT_TRUE(starts.contains(0)) << "no block ended exactly at the end of the ring";
     EXPECT_FALSE(panelRefusedSomething());
 }
+
+INSTANTIATE_TEST_SUITE_P(Link, HistoryOverLink,
+                         ::testing::Values(panelsim::LinkMode::Network, panelsim::LinkMode::EnhancedDirect),
+                         [](const ::testing::TestParamInfo<panelsim::LinkMode> &info) {
+                             return info.param == panelsim::LinkMode::Network ? "Network" : "EnhancedDirect";
+                         });
 
 // "All Events": on a log that has not filled its ring the slot after the newest index is empty,
 // so the read starts again from slot 0 (once); on a full ring it goes once round, wrapping. Run as

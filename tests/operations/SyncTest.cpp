@@ -1,6 +1,6 @@
 // The synchronisation end to end against the panel simulator on a network link: the CRC check,
-// the "Panel Sync" choice, the transfer window's receive and send, exclusive mode, Abort, a
-// transfer cut off, and the panel's bad CRC answer.
+// the "Panel Sync" choice, the transfer window's receive and send, exclusive mode (also over the
+// enhanced direct link), Abort, a transfer cut off, and the panel's bad CRC answer.
 #include "network/NetFixture.h"
 
 #include "core/ErrorCodes.h"
@@ -230,9 +230,23 @@ TEST_F(SyncTest, TheChoiceReceivesSendsOrLeavesTheDifferingItems)
     }
 }
 
-// Exclusive mode on a network link: the transfer is bracketed by the exclusive commands, the worker
-// runs at the exclusive poll rate and the heartbeat pauses meanwhile.
-TEST_F(SyncTest, ExclusiveModeBracketsTheTransferAndPausesTheHeartbeat)
+namespace {
+
+class SyncOverLink : public SyncTest, public ::testing::WithParamInterface<panelsim::LinkMode>
+{
+protected:
+    void SetUp() override
+    {
+        SyncTest::SetUp();
+        linkMode = GetParam();
+    }
+};
+
+} // namespace
+
+// Exclusive mode on the network and the enhanced direct link: the transfer is bracketed by the
+// exclusive commands, the worker runs at the exclusive poll rate and the heartbeat pauses meanwhile.
+TEST_P(SyncOverLink, ExclusiveModeBracketsTheTransferAndPausesTheHeartbeat)
 {
     modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"), QStringLiteral("AllowExclusive"),
                                 QStringLiteral("1"));
@@ -281,6 +295,12 @@ TEST_F(SyncTest, ExclusiveModeBracketsTheTransferAndPausesTheHeartbeat)
     EXPECT_TRUE(waitFor([&] { return requests().mid(off).count(QStringLiteral("Request Panel Status")) >= 2; }, 3000));
     EXPECT_FALSE(panel->exclusiveMode());
 }
+
+INSTANTIATE_TEST_SUITE_P(Link, SyncOverLink,
+                         ::testing::Values(panelsim::LinkMode::Network, panelsim::LinkMode::EnhancedDirect),
+                         [](const ::testing::TestParamInfo<panelsim::LinkMode> &info) {
+                             return info.param == panelsim::LinkMode::Network ? "Network" : "EnhancedDirect";
+                         });
 
 // Abort: the transfer stops, nothing is handed to the host, the session goes on.
 TEST_F(SyncTest, AbortStopsTheTransferWithoutAnEndReport)

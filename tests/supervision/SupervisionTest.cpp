@@ -1,0 +1,490 @@
+// Session supervision end to end against the panel simulator (network link): the panel event
+// warning opened by keep-alive answers, the inactivity prompt, the end-session dialog of
+// CommShutdown(false), the queue console's message details, and the heartbeat that keeps one
+// keep-alive waiting at a time. Modal windows are driven from a timer (conntest::Script) while
+// their exec() runs.
+#include "connection/ConnectionFixture.h"
+#include "network/NetFixture.h"
+
+#include "component/clsCommunication.h"
+#include "link/clsPanelMsg.h"
+#include "queue/SessionEnd.h"
+#include "queue/frmMsgDetail.h"
+#include "supervision/Countdown.h"
+#include "supervision/frmDisconnect.h"
+#include "supervision/frmInactivityDisconnect.h"
+#include "supervision/frmPanelEventWarning.h"
+
+#ifdef QUARVO_HAVE_SIM
+
+using conntest::Script;
+using namespace nettest;
+
+namespace {
+
+const QString kApp = QStringLiteral("Tamsel");
+const QString kComm = QStringLiteral("Communications");
+
+void setSetting(const QString &key, const QString &value)
+{
+    modRegistry::SaveRegSetting(kApp, kComm, key, value);
+}
+
+// The level boxes that are ticked, by index.
+QList<int> ticked(const frmPanelEventWarning *window)
+{
+    QList<int> out;
+    for (int i = 0; i < window->chkNewEventLevel.size(); ++i)
+        if (window->chkNewEventLevel[i]->isChecked())
+            out << i;
+    return out;
+}
+
+class SupervisionTest : public NetTest
+{
+protected:
+    void SetUp() override
+    {
+        NetTest::SetUp();
+        Timing::setScale(0.1); // a count-down second is 100 ms, a heartbeat 200 ms
+        testsupport::freshSettingsDir();
+        setSetting(QStringLiteral("EventWarningTimeout"), QStringLiteral("10"));
+        setSetting(QStringLiteral("InactivityDisconnectTimeout"), QStringLiteral("100"));
+    }
+
+    void TearDown() override
+    {
+        NetTest::TearDown();
+        delete transferWindow.data();
+    }
+
+    // A connected, admitted session with the supervision links of InitQueue in place; every warning
+    // the queue opens goes through the real window, and the test counts them.
+    void connect()
+    {
+        connectAndAdmit(false);
+        real = queueLinks().eventWarning;
+        queueLinks().eventWarning = [this](std::int16_t level) {
+            ++warnings;
+            return real(level);
+        };
+    }
+
+    static frmPanelEventWarning *warning() { return sessionState().eventWarningWindow; }
+    static frmInactivityDisconnect *prompt() { return sessionState().inactivityWindow; }
+    static std::function<bool()> warningShown()
+    {
+        return [] { return warning() && warning()->isVisible(); };
+    }
+    static std::function<bool()> promptShown()
+    {
+        return [] { return prompt() && prompt()->isVisible(); };
+    }
+
+    bool sessionEnded() const { return panel->goodbyeReceived() && !sessionState().queueWindow; }
+
+    // Runs the script and waits (bounded) until `done` holds.
+    void run(Script &script, const std::function<bool()> &done, int timeoutMs = 15000)
+    {
+        script.emergency = [] {
+            if (QWidget *modal = QApplication::activeModalWidget())
+                modal->hide();
+        };
+        script.start(timeoutMs);
+        EXPECT_TRUE(waitFor(done, timeoutMs + 2000));
+        EXPECT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
+    }
+
+    std::function<std::int16_t(std::int16_t)> real;
+    int warnings = 0;
+    QPointer<QWidget> transferWindow;
+};
+
+} // namespace
+
+TEST_F(SupervisionTest, NewEventsOpenTheWarningOnceARefreshUpdatesItAndNoAnswerHangsUp)
+{
+    connect();
+    panel->setEventCounter(0x8100); // levels 8 and 1
+    QList<int> first, refreshed;
+    Script script;
+    script.then(QStringLiteral("warning shown"), warningShown(), [&] {
+        first = ticked(warning());
+        panel->setEventCounter(0x0300); // levels 1 and 2, reported by the next keep-alive
+    });
+    script.then(QStringLiteral("levels refreshed"), [] { return warning() && ticked(warning()) == QList<int>{0, 1}; },
+                [&] { refreshed = ticked(warning()); });
+    run(script, [&] { return sessionEnded(); });
+
+    EXPECT_EQ(first, (QList<int>{0, 7}));
+    EXPECT_EQ(refreshed, (QList<int>{0, 1}));
+    EXPECT_EQ(warnings, 1);
+    EXPECT_EQ(panel->state().goodbyeCode, 0);
+    ASSERT_EQ(callback->withCode(3).size(), 1u);
+    EXPECT_EQ(callback->withCode(3)[0].data.toString(), QStringLiteral("USERDISCONNECTING"));
+    EXPECT_FALSE(sessionState().PanelEventWarningShown);
+}
+
+// The operator's choices; the transfer window is out of the way while the warning is up.
+struct Choice
+{
+    const char *name;
+    std::function<void(frmPanelEventWarning *)> act;
+    bool hangsUp;
+    int warningsAfterNextEvent;
+};
+
+class WarningChoice : public SupervisionTest, public ::testing::WithParamInterface<Choice>
+{
+};
+
+TEST_P(WarningChoice, AnswersTheWarning)
+{
+    const Choice choice = GetParam();
+    connect();
+    // Stand-ins of the transfer and synchronisation windows; the second one unloads (hides) itself
+    // while the warning is up.
+    auto *transfer = new QWidget;
+    transfer->setObjectName(QStringLiteral("frmWorkInProgress"));
+    transfer->show();
+    transferWindow = transfer;
+    auto *sync = new QWidget(transfer, Qt::Window);
+    sync->setObjectName(QStringLiteral("frmPanelSyncro"));
+    sync->show();
+    bool hiddenMeanwhile = false;
+
+    panel->setEventCounter(0x0100);
+    Script script;
+    script.then(QStringLiteral("warning shown"), warningShown(), [&] {
+        hiddenMeanwhile = transfer->isMinimized() && sync->isMinimized();
+        sync->hide();
+        choice.act(warning());
+    });
+    if (choice.hangsUp) {
+        run(script, [&] { return sessionEnded(); });
+        EXPECT_EQ(panel->state().goodbyeCode, 0);
+        EXPECT_TRUE(hiddenMeanwhile);
+        return;
+    }
+    run(script, [&] { return warnings == 1 && !warning(); });
+    EXPECT_TRUE(hiddenMeanwhile);
+    EXPECT_TRUE(transfer->isVisible() && !transfer->isMinimized());
+    EXPECT_FALSE(sync->isVisible());
+
+    // The next new value: a warning again, or none after "ignore".
+    Script next;
+    next.then(QStringLiteral("warning shown again"), warningShown(), [] { warning()->cmdContinue_Click(); });
+    const int before = panel->commandCount(QStringLiteral("Request Panel Status"));
+    panel->setEventCounter(0x0200);
+    if (choice.warningsAfterNextEvent == 2)
+        run(next, [&] { return warnings == 2 && !warning(); });
+    else
+        ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) >= before + 4; }, 8000));
+    EXPECT_EQ(warnings, choice.warningsAfterNextEvent);
+    EXPECT_TRUE(sessionState().queueWindow);
+    EXPECT_FALSE(panel->goodbyeReceived());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, WarningChoice,
+    ::testing::Values(Choice{"CloseBox", [](frmPanelEventWarning *w) { w->close(); }, true, 1},
+                      Choice{"HangUp", [](frmPanelEventWarning *w) { QTest::mouseClick(w->cmdHangUp, Qt::LeftButton); }, true, 1},
+                      Choice{"IgnoreLabel", [](frmPanelEventWarning *w) { QTest::mouseClick(w->lblIgnore, Qt::LeftButton); }, false, 1},
+                      Choice{"Continue", [](frmPanelEventWarning *w) { QTest::mouseClick(w->cmdContinue, Qt::LeftButton); }, false, 2}),
+    [](const ::testing::TestParamInfo<Choice> &info) { return std::string(info.param.name); });
+
+TEST_F(SupervisionTest, APanelEventClosesTheInactivityPromptAndTheSessionGoesOn)
+{
+    connect();
+    Script script;
+    script.then(QStringLiteral("prompt shown"), promptShown(), [&] {
+        sessionState().queueWindow->setInactivityTimeout(0); // no second prompt
+        panel->setEventCounter(0x0400);
+    });
+    script.then(QStringLiteral("warning shown"), warningShown(), [] {
+        EXPECT_FALSE(prompt());
+        EXPECT_FALSE(sessionState().InactivityPromptShown);
+        warning()->cmdContinue_Click();
+    });
+    sessionState().queueWindow->setInactivityTimeout(1);
+    run(script, [&] { return warnings == 1 && !warning(); });
+    EXPECT_TRUE(sessionState().queueWindow);
+    EXPECT_FALSE(panel->goodbyeReceived());
+    EXPECT_FALSE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
+}
+
+TEST_F(SupervisionTest, CancelInTheLastSecondKeepsTheSessionAndExpiryDisconnects)
+{
+    setSetting(QStringLiteral("InactivityDisconnectTimeout"), QStringLiteral("3"));
+    connect();
+    Script script;
+    script.then(QStringLiteral("last second"), [] { return promptShown()() && prompt()->pbCountDown->value() == 0; },
+                [] { QTest::mouseClick(prompt()->cmdCancel, Qt::LeftButton); });
+    // Kept: the watch starts again and the prompt comes back; this time nobody answers.
+    script.then(QStringLiteral("prompt shown again"), promptShown(), [] {});
+    sessionState().queueWindow->setInactivityTimeout(1);
+    run(script, [&] { return sessionEnded(); });
+    EXPECT_EQ(callback->tags(), QStringList{QStringLiteral("PANEL_INACTIVITY")});
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::InactivityDisconnect);
+    EXPECT_EQ(panel->state().goodbyeCode, 0);
+}
+
+TEST_F(SupervisionTest, TheSessionEndingUnderTheOpenPromptClosesIt)
+{
+    connect();
+    Script script;
+    script.then(QStringLiteral("prompt shown"), promptShown(), [] { modGlobals::Disconnect(false, 5); });
+    sessionState().queueWindow->setInactivityTimeout(1);
+    run(script, [&] { return sessionEnded(); });
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(prompt());
+    EXPECT_FALSE(sessionState().InactivityPromptShown);
+    EXPECT_FALSE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
+}
+
+// The count-down ticked by hand: its length from the store (a missing one written back as 30), and
+// how many 100 ms ticks it takes to expire: one step a second, "PANEL_INACTIVITY" at the tick after
+// the bar reached 0, and not before.
+TEST(InactivityCountdown, ExpiresAfterItsLengthInTicks)
+{
+    testsupport::freshSettingsDir();
+    resetSessionState();
+    modGlobals::InitApplicationVariables();
+    auto callback = std::make_shared<testsupport::CallbackDouble>();
+    sessionState().hostCallback = callback;
+    const struct
+    {
+        QString stored;
+        int length;
+        int ticksToExpire;
+    } rows[] = {{QStringLiteral("0"), 0, 1}, {QStringLiteral("2"), 2, 21}, {QString(), 30, 301}};
+    for (const auto &row : rows) {
+        if (row.stored.isNull())
+            testsupport::freshSettingsDir();
+        else
+            setSetting(QStringLiteral("InactivityDisconnectTimeout"), row.stored);
+        const int length = supervision::countdownSeconds(QStringLiteral("InactivityDisconnectTimeout"), QStringLiteral("test"));
+        EXPECT_EQ(length, row.length);
+        callback->events.clear();
+        frmInactivityDisconnect window;
+        window.pbCountDown->setRange(0, std::max(length, 1));
+        window.pbCountDown->setValue(length);
+        int ticks = 0;
+        bool early = false;
+        while (window.Answer() != 7 && ticks < 1000) {
+            early = early || !callback->tags().isEmpty();
+            window.tmrCountDown_Timer();
+            ++ticks;
+        }
+        EXPECT_EQ(ticks, row.ticksToExpire) << row.length;
+        EXPECT_FALSE(early);
+        EXPECT_EQ(callback->tags(), QStringList{QStringLiteral("PANEL_INACTIVITY")});
+    }
+    EXPECT_EQ(modRegistry::GetRegSetting(kApp, kComm, QStringLiteral("InactivityDisconnectTimeout")), QStringLiteral("30"));
+    resetSessionState();
+}
+
+// CommShutdown(false): the end-session dialog and what each answer does.
+struct EndSession
+{
+    const char *name;
+    bool unattended;
+    bool reset;
+    bool ok;
+};
+
+class EndSessionDialog : public SupervisionTest, public ::testing::WithParamInterface<EndSession>
+{
+};
+
+TEST_P(EndSessionDialog, AsksBeforeTheGoodbye)
+{
+    const EndSession row = GetParam();
+    clsCommunication component; // loads the configuration, as the host's creation does
+    SessionState &state = sessionState();
+    state.hostCallback = callback;
+    state.config.standardPollRate = 100;
+    state.config.hbInterval = 2000;
+    connect();
+    sessionState().UnattendedFlag = row.unattended;
+    Script script;
+    script.then(QStringLiteral("dialog shown"), [] { return qobject_cast<frmDisconnect *>(QApplication::activeModalWidget()); }, [&] {
+        auto *dialog = qobject_cast<frmDisconnect *>(QApplication::activeModalWidget());
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("End Session"));
+        dialog->chkPanelReset->setChecked(row.reset);
+        QTest::mouseClick(row.ok ? dialog->cmdOK : dialog->cmdCancel, Qt::LeftButton);
+    });
+    script.emergency = [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->hide();
+    };
+    script.start(10000);
+    callback->events.clear();
+    bool force = false;
+    EXPECT_EQ(component.CommShutdown(force), 0);
+    EXPECT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
+
+    QStringList events;
+    for (const auto &e : callback->events)
+        events << (e.code == 5 ? e.data.toList().value(0).toString() : QString::number(e.code));
+    if (row.ok) {
+        ASSERT_TRUE(waitFor([&] { return sessionEnded(); }, 8000));
+        EXPECT_EQ(panel->state().goodbyeCode, row.reset ? 1 : 0);
+        EXPECT_EQ(panel->resetRequested(), row.reset);
+        EXPECT_EQ(events, row.reset ? QStringList({"6", "PANEL_RESET"}) : QStringList({"6"}));
+        return;
+    }
+    EXPECT_EQ(events, row.unattended ? QStringList() : QStringList({"6", "7"}));
+    const int before = panel->commandCount(QStringLiteral("Request Panel Status"));
+    ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) > before; }, 5000));
+    EXPECT_FALSE(panel->goodbyeReceived());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, EndSessionDialog,
+                         ::testing::Values(EndSession{"OkWithReset", false, true, true}, EndSession{"Ok", false, false, true},
+                                           EndSession{"Cancel", false, true, false},
+                                           EndSession{"CancelUnattended", true, false, false}),
+                         [](const ::testing::TestParamInfo<EndSession> &info) { return std::string(info.param.name); });
+
+TEST_F(SupervisionTest, ConsoleDetailsShowAQueuedMessageAndLaterItsEndedCommand)
+{
+    modRegistry::SaveRegSetting(kApp, QStringLiteral("SavedSettings"), QStringLiteral("Debug"), QStringLiteral("Yes"));
+    connect();
+    frmMsgQueue *queue = sessionState().queueWindow;
+    ASSERT_TRUE(queue->isVisible());
+    queue->setHeartbeatEnabled(false);
+    ASSERT_TRUE(waitFor([&] { return !queue->FirstQueuedMsg() && !queue->CurrentMessage(); }, 5000));
+    queue->setWorkerEnabled(false);
+    auto details = [queue] {
+        const QList<frmMsgDetail *> open = queue->findChildren<frmMsgDetail *>();
+        return open.isEmpty() ? nullptr : open.last();
+    };
+
+    // Nothing selected: a beep, no window.
+    queue->SelectedMsgGUID.clear();
+    queue->cmdDetails_Click();
+    EXPECT_FALSE(details());
+
+    ASSERT_EQ(modExecFunctions::SMReqPanelStatus(&owner, 6, false), 0);
+    ASSERT_EQ(queue->lstWorkQueue->count(), 1);
+    const QString guid = queue->lstWorkQueue->item(0)->text().section(QStringLiteral("  "), 1);
+    const auto msg = std::dynamic_pointer_cast<clsMessage>(modGlobals::GetGUIDObject(guid));
+    ASSERT_TRUE(msg);
+    const auto command = std::dynamic_pointer_cast<clsPanelMsg>(modGlobals::GetGUIDObject(msg->ClientGUID()));
+    ASSERT_TRUE(command);
+    QCoreApplication::processEvents(); // the list lays its items out
+    // A double click: the first click, then the second one.
+    const QPoint item = queue->lstWorkQueue->visualItemRect(queue->lstWorkQueue->item(0)).center();
+    QTest::mouseClick(queue->lstWorkQueue->viewport(), Qt::LeftButton, {}, item);
+    QTest::mouseDClick(queue->lstWorkQueue->viewport(), Qt::LeftButton, {}, item);
+    EXPECT_EQ(queue->SelectedMsgGUID, guid);
+    frmMsgDetail *first = details();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->lblID->text(), guid);
+    EXPECT_EQ(first->lblPriority->text(), QStringLiteral("6"));
+    EXPECT_EQ(first->lblName->text(), QStringLiteral("Request Panel Status"));
+    EXPECT_EQ(first->lblOwner->text(), QStringLiteral("frmTestOwner"));
+    EXPECT_EQ(first->lblDescription->text(), command->Description);
+    EXPECT_EQ(first->lblTamselData->text(), modGlobals::DebugConvert(command->OutputData));
+    EXPECT_EQ(first->lblPanelData->text(), modGlobals::DebugConvert(command->OutputData));
+    EXPECT_FALSE(first->lblTimeStamp->text().isEmpty());
+    // "?" shows the whole field in lines of at most 56 characters; again, and the box is empty.
+    QTest::mouseClick(first->cmdTamselData, Qt::LeftButton);
+    EXPECT_EQ(first->txtDetails->toPlainText(), frmMsgDetail::wrapLines(first->lblTamselData->text()));
+    QTest::mouseClick(first->cmdTamselData, Qt::LeftButton);
+    EXPECT_TRUE(first->txtDetails->toPlainText().isEmpty());
+    EXPECT_EQ(frmMsgDetail::wrapLines(QString(120, QLatin1Char('x'))).split(QLatin1Char('\n')),
+              QStringList({QString(56, 'x'), QString(56, 'x'), QString(8, 'x')}));
+
+    // The exchange ends: the message is the last sent, its command has gone.
+    queue->setWorkerEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return owner.count(QStringLiteral("Request Panel Status")) >= 2; }, 5000));
+    QTest::mouseClick(queue->cmdRefresh, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QTest::mouseClick(queue->lstLastSentMsg->viewport(), Qt::LeftButton, {},
+                      queue->lstLastSentMsg->visualItemRect(queue->lstLastSentMsg->item(0)).center());
+    EXPECT_EQ(queue->SelectedMsgGUID, guid);
+    QTest::mouseClick(queue->cmdDetails, Qt::LeftButton);
+    frmMsgDetail *second = details();
+    ASSERT_TRUE(second && second != first);
+    EXPECT_EQ(second->lblName->text(), QStringLiteral("Request Panel Status"));
+    EXPECT_NE(second->lblPanelData->text(), first->lblPanelData->text()); // the panel's answer now
+    for (QLabel *field : {second->lblDescription, second->lblTamselData, second->lblTimeStamp})
+        EXPECT_EQ(field->text(), QStringLiteral("[frmTestOwner was unloaded]"));
+    QTest::mouseClick(second->cmdClose, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(details(), first);
+}
+
+TEST_F(SupervisionTest, OneKeepAliveWaitsInTheQueueAtATime)
+{
+    connect();
+    frmMsgQueue *queue = sessionState().queueWindow;
+    // A long run of requests holds the queue: heartbeats come meanwhile.
+    queue->setWorkerEnabled(false);
+    const auto queuedKeepAlives = [queue] {
+        int n = 0;
+        for (auto msg = queue->FirstQueuedMsg(); msg; msg = msg->NextMessage())
+            n += msg->Name() == QLatin1String("Keep Alive");
+        return n;
+    };
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(modExecFunctions::SMReqPanelStatus(&owner, 5, false), 0);
+    QTest::qWait(1200); // six heartbeats
+    EXPECT_EQ(queuedKeepAlives(), 1);
+    const int before = panel->commandCount(QStringLiteral("Request Panel Status"));
+    queue->setHeartbeatEnabled(false);
+    queue->setWorkerEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return !queue->FirstQueuedMsg() && !queue->CurrentMessage(); }, 5000));
+    EXPECT_EQ(panel->commandCount(QStringLiteral("Request Panel Status")) - before, 4); // 3 requests, 1 keep-alive
+}
+
+// The four windows as the operator sees them.
+TEST_F(SupervisionTest, Screenshots)
+{
+    const QString folder = QStringLiteral(QUARVO_SOURCE_DIR "/docs/screenshots");
+    if (!qEnvironmentVariableIsSet("QUARVO_SCREENSHOTS"))
+        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh " << folder.toStdString();
+    QDir().mkpath(folder);
+    int saved = 0;
+    const auto grab = [&](QWidget *window, const char *file) {
+        window->adjustSize();
+        window->show();
+        QApplication::processEvents();
+        saved += window->grab().save(folder + QLatin1Char('/') + QLatin1String(file));
+        window->hide();
+    };
+    {
+        frmInactivityDisconnect window;
+        window.pbCountDown->setRange(0, 30);
+        window.pbCountDown->setValue(22);
+        window.lblMaxSec->setText(QStringLiteral("30 Sec."));
+        grab(&window, "inactivity.png");
+    }
+    {
+        frmPanelEventWarning window;
+        window.pbCountDown->setRange(0, 30);
+        window.pbCountDown->setValue(17);
+        window.lblMaxSec->setText(QStringLiteral("30 Sec."));
+        grab(&window, "event-warning.png");
+    }
+    {
+        frmDisconnect window;
+        grab(&window, "end-session.png");
+    }
+    {
+        connect();
+        frmMsgQueue *queue = sessionState().queueWindow;
+        queue->setWorkerEnabled(false);
+        ASSERT_EQ(modExecFunctions::SMReqPanelStatus(&owner, 6, false), 0);
+        const QString guid = queue->FirstQueuedMsg()->szGUID();
+        frmMsgDetail window;
+        window.ShowMessage(guid);
+        window.resize(520, window.sizeHint().height());
+        QTest::mouseClick(window.cmdTamselData, Qt::LeftButton);
+        grab(&window, "message-details.png");
+    }
+    EXPECT_EQ(saved, 4);
+}
+
+#endif
