@@ -8,11 +8,9 @@
 
 #include "component/clsCommunication.h"
 #include "connection/frmCommInterface.h"
-#include "core/ErrorCodes.h"
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "operations/frmDateTime.h"
-#include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
 
 #include <QCloseEvent>
@@ -57,11 +55,10 @@ public:
     {
         if (m_disconnecting || !sessionState().queueWindow)
             return;
-        m_disconnecting = true; // the end-session dialog may run its own event loop meanwhile
-        // The end-session dialog asks first where the component has it; the goodbye otherwise.
+        m_disconnecting = true; // the end-session dialog runs its own event loop meanwhile
+        // The end-session dialog asks the operator, and says goodbye (with a reset if chosen).
         bool force = false;
-        if (m_component.CommShutdown(force) == ErrorCode::NotImplemented)
-            modGlobals::Disconnect(false, 0);
+        m_component.CommShutdown(force);
         m_disconnecting = false;
     }
 

@@ -29,12 +29,6 @@
 
 namespace {
 const QString kClass = QStringLiteral("clsCommunication");
-
-// Result of a host operation whose workflow is not part of this build yet.
-[[noreturn]] void notBuiltYet(const char *what)
-{
-    raiseError(ErrorCode::NotImplemented, QStringLiteral("%1 is not available in this build").arg(QLatin1String(what)));
-}
 } // namespace
 
 clsCommunication::clsCommunication()

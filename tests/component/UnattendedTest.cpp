@@ -163,10 +163,9 @@ TEST_P(UnattendedMask, RunsExactlyTheSelectedJobsThenSaysGoodbye)
     for (const auto &e : callback->events)
         EXPECT_EQ(e.source.value_or(QString()), QStringLiteral("4711")) << e.code;
     EXPECT_TRUE(QFile::exists(QDir(logDir).filePath(QStringLiteral("4711.log"))));
-    if (c.mask & 16)
+    if (c.mask & (16 | 32)) {
         EXPECT_EQ(pif->items[5], panel->state().itemBytes(5));
-    if (c.mask & 32)
-        EXPECT_EQ(panel->state().itemBytes(5), pif->items[5]);
+    }
 }
 
 // 8 wins over 2 and 4, 16 over 32; the goodbye resets the panel only after a send. The receive and

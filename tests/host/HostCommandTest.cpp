@@ -10,6 +10,7 @@
 #include "connection/frmCommInterface.h"
 #include "core/SessionState.h"
 #include "platform/Timing.h"
+#include "supervision/frmDisconnect.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -328,7 +329,7 @@ TEST_F(HostCommandTest, BadInputAndNoDisplayEndWithAUsageErrorThatSaysWhy)
 
 // The session command as an operator uses it (in this process, the panel simulator beside it): the
 // dialog opens on the settings' link type, Connect admits the panel, the operator window's
-// Disconnect says goodbye, and the run ends 0 with "USERDISCONNECTING".
+// Disconnect (confirmed in the end-session dialog) says goodbye, and the run ends 0 with "USERDISCONNECTING".
 TEST(HostSessionCommand, TheOperatorConnectsAndDisconnects)
 {
     QTemporaryDir dir;
@@ -370,6 +371,14 @@ TEST(HostSessionCommand, TheOperatorConnectsAndDisconnects)
                 }
         }
     });
+    // The end-session dialog that Disconnect opens: OK.
+    QTimer confirm;
+    confirm.setInterval(20);
+    QObject::connect(&confirm, &QTimer::timeout, [] {
+        if (auto *dialog = qobject_cast<frmDisconnect *>(QApplication::activeModalWidget()))
+            dialog->cmdOK->click();
+    });
+    confirm.start();
     operatorHand.start();
     const QString events = dir.filePath(QStringLiteral("events.jsonl"));
     const int status = runSession({QStringLiteral("--settings"), settings, QStringLiteral("--events"), events});
