@@ -89,6 +89,8 @@ void HostEventLog::ZelCommEvent(qint32 &code, const QVariant &data, const std::o
 {
     m_events.push_back({code, data, source});
     const Event &event = m_events.back();
+    if (beforeLine)
+        beforeLine();
     writeLine(m_out, toJson(event));
     if (code == 3)
         m_ending = data.toString();

@@ -54,6 +54,8 @@ public:
 
     // Called after each event has been written.
     std::function<void(const Event &)> onEvent;
+    // Called before a line goes out (a progress bar on the same terminal steps aside).
+    std::function<void()> beforeLine;
 
 private:
     void writeLine(QIODevice *device, const QJsonObject &object);

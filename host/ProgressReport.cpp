@@ -24,10 +24,16 @@ void ProgressReport::start()
 void ProgressReport::finish()
 {
     m_timer.stop();
+    clear();
+}
+
+void ProgressReport::clear()
+{
     if (m_barShown) {
         std::fputs("\r\033[K", m_out);
         std::fflush(m_out);
         m_barShown = false;
+        m_lastBar.clear();
     }
 }
 

@@ -18,6 +18,8 @@ public:
     void start();
     // Ends the bar line (a terminal's cursor goes back to the start of an empty line).
     void finish();
+    // Clears the bar for a line of other output; the next poll draws it again.
+    void clear();
 
 private:
     void poll();

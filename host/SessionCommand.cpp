@@ -137,6 +137,7 @@ int runSession(const QStringList &arguments)
     });
     preselect.start();
     ProgressReport progress;
+    session.events().beforeLine = [&progress] { progress.clear(); };
     progress.start();
     const std::int32_t started = session.component().CommStartup();
     preselect.stop();
@@ -151,6 +152,7 @@ int runSession(const QStringList &arguments)
         session.waitForEnd(1);
     }
     progress.finish();
+    session.events().beforeLine = nullptr; // the bar goes before the session does
     if (const int signalled = HostSession::terminationStatus()) {
         complain(QStringLiteral("session ended by signal %1").arg(signalled - 128));
         return signalled;

@@ -150,6 +150,7 @@ int runUnattended(const QStringList &arguments)
 
     session.attach();
     ProgressReport progress;
+    session.events().beforeLine = [&progress] { progress.clear(); };
     progress.start();
     std::int32_t jobMask = mask;
     const std::int32_t started = session.component().DoUnattended(jobMask);
@@ -157,6 +158,7 @@ int runUnattended(const QStringList &arguments)
     if (started == 0)
         inTime = session.waitForEnd(timeout);
     progress.finish();
+    session.events().beforeLine = nullptr; // the bar goes before the session does
 
     if (const int signalled = HostSession::terminationStatus()) {
         complain(QStringLiteral("ended by signal %1").arg(signalled - 128));
