@@ -45,7 +45,6 @@ QString folderFor(const char *variable, const QString &fallback)
         dir = fallback;
         qputenv(variable, QFile::encodeName(dir));
     }
-    hostfiles::ensureFolder(dir, nullptr);
     return QFileInfo(dir).absoluteFilePath();
 }
 
@@ -80,6 +79,7 @@ int runDemo(const QStringList &arguments)
     }
     folderFor("QUARVO_SETTINGS_DIR", QDir(base).filePath(QStringLiteral("settings")));
     const QString logDir = folderFor("QUARVO_LOG_DIR", QDir(base).filePath(QStringLiteral("logs")));
+    HostSession::chooseFolders(); // makes the log folder
     const QString settingsPath = QDir(base).filePath(QStringLiteral("host-settings.json"));
     const QString dataPath = QDir(base).filePath(QStringLiteral("panel-data.qpd"));
     const QString eventsPath = QDir(base).filePath(QStringLiteral("events.jsonl"));

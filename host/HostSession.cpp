@@ -55,7 +55,7 @@ HostSession::~HostSession()
 
 void HostSession::chooseFolders()
 {
-    const auto choose = [](const char *variable, QStandardPaths::StandardLocation location, const QString &sub) {
+    const auto choose = [](const char *variable, QStandardPaths::StandardLocation location, const QString &sub, bool make) {
         QString folder = qEnvironmentVariable(variable);
         if (folder.isEmpty()) {
             QString base = QStandardPaths::writableLocation(location);
@@ -64,11 +64,13 @@ void HostSession::chooseFolders()
             folder = sub.isEmpty() ? base : QDir(base).filePath(sub);
             qputenv(variable, QFile::encodeName(folder));
         }
-        // The component writes into these folders but does not make them.
-        hostfiles::ensureFolder(folder, nullptr);
+        // The component makes the settings store's folders itself (with the modes a store needs),
+        // but writes its logs only into a folder that exists.
+        if (make)
+            hostfiles::ensureFolder(folder, nullptr);
     };
-    choose("QUARVO_SETTINGS_DIR", QStandardPaths::AppConfigLocation, QString());
-    choose("QUARVO_LOG_DIR", QStandardPaths::AppLocalDataLocation, QStringLiteral("logs"));
+    choose("QUARVO_SETTINGS_DIR", QStandardPaths::AppConfigLocation, QString(), false);
+    choose("QUARVO_LOG_DIR", QStandardPaths::AppLocalDataLocation, QStringLiteral("logs"), true);
 }
 
 std::optional<std::int32_t> jobMaskFor(const QString &words, QString *error, QStringList *notes)

@@ -41,8 +41,8 @@ public:
     ~HostSession();
 
     // Points the settings store and the log folder at per-user folders unless QUARVO_SETTINGS_DIR
-    // and QUARVO_LOG_DIR name others, and makes them when missing. Runs before the component is
-    // created.
+    // and QUARVO_LOG_DIR name others, and makes the log folder when missing. Runs before the
+    // component is created.
     static void chooseFolders();
 
     // Loads the settings (a missing path keeps the defaults) and the panel data file (a missing
