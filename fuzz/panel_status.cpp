@@ -1,4 +1,5 @@
-// The panel status answer of the handshake: revision from bytes 3 to 5, status byte 6.
+// The panel status answer of the handshake: revision from bytes 3 to 5, status byte 6, then at
+// least the checksum.
 #include "FuzzSupport.h"
 
 #include "connection/frmCommInterface.h"
@@ -15,11 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     try {
         frmCommInterface::DecodePanelStatus(fuzzsupport::bytes(data, size), revision, status);
     } catch (const QuarvoError &e) {
-        FUZZ_CHECK(size < 7);
+        FUZZ_CHECK(size < 8);
         FUZZ_CHECK(e.number() == ErrorCode::SendRefused);
         return 0;
     }
-    FUZZ_CHECK(size >= 7);
+    FUZZ_CHECK(size >= 8);
     FUZZ_CHECK(status == data[6]);
     static const QRegularExpression shape(QStringLiteral("^\\d{1,3}\\.\\d{2,6}$"));
     FUZZ_CHECK(shape.match(revision).hasMatch());

@@ -77,6 +77,18 @@ void frameScanner()
     seed("frame_scanner", "remote-nak", QByteArray(1, '\1') + remote(QByteArray::fromHex("02")));
     seed("frame_scanner", "remote-callback", QByteArray(1, '\1') + remote(QByteArray::fromHex("0308")));
     seed("frame_scanner", "remote-bad-checksum", QByteArray(1, '\1') + QByteArray::fromHex("0003020100") + remote(kAck));
+    // Awaiting an answer: the request frame (a length byte first), the block length, then the line.
+    const QByteArray statusRequest = QByteArray::fromHex("e409141a00000000000064");
+    seed("frame_scanner", "status-after-idle", QByteArray(1, '\2') + withChunk(statusRequest) + QByteArray(1, '\0')
+                                                  + local(QByteArray(1, '\0')) + local(QByteArray::fromHex("14") + kStatus.mid(1)));
+    const QByteArray blockRequest = QByteArray::fromHex("e4040f081070");
+    seed("frame_scanner", "block-of-112", QByteArray(1, '\3') + withChunk(blockRequest) + QByteArray(1, '\x70')
+                                             + remote(QByteArray::fromHex("0f") + QByteArray(112, '\x5a')));
+    const QByteArray crcRequest = QByteArray::fromHex("000212eb");
+    QByteArray crc = QByteArray::fromHex("12ffffe0");
+    crc.append(QByteArray(38, '\x11'));
+    seed("frame_scanner", "crc-refused-then-answered", QByteArray(1, '\3') + withChunk(crcRequest) + QByteArray(1, '\0')
+                                                          + remote(QByteArray::fromHex("0212")) + remote(crc));
 }
 
 void modemAnswer()
@@ -185,6 +197,33 @@ void panelStatus()
     seed("panel_status", "short", remote(QByteArray::fromHex("0201")));
 }
 
+// An event-log block: main slot, time-stamp slot (month, day, hour and minute in 20 bits) and an
+// optional modifier slot per event.
+void historyBlock()
+{
+    const QByteArray event = QByteArray::fromHex("1201000031286000");      // 3/2 10:06
+    const QByteArray modified = QByteArray::fromHex("20050000C7A5A000F1000000"); // 12/15 09:26, modifier
+    const QByteArray invalid = QByteArray::fromHex("F5000000");
+    const auto header = [](std::uint8_t flags, std::int16_t planned, std::int16_t processed) {
+        return QByteArray(1, static_cast<char>(flags)) + i16(planned) + i16(processed);
+    };
+    seed("history_block", "events", header(0, 40, 0) + remote(QByteArray::fromHex("14") + event + modified + invalid + event + QByteArray(8, '\0')));
+    seed("history_block", "all-events-first-slot-empty", header(1, 64, 0) + remote(QByteArray::fromHex("14") + QByteArray(16, '\0') + event));
+    seed("history_block", "plan-done", header(0, 4, 4) + remote(QByteArray::fromHex("14") + event + event));
+    seed("history_block", "cut-short", header(0, 40, 0) + remote(QByteArray::fromHex("14") + event.left(6)));
+    seed("history_block", "empty", header(0, 40, 0) + remote(QByteArray::fromHex("14") + QByteArray(32, '\0')));
+}
+
+// The panel date answer: month, day, year, hour (12-hour coding), minute, PM flag.
+void panelDate()
+{
+    seed("panel_date", "afternoon-en", QByteArray(1, 1) + remote(QByteArray::fromHex("14030918021901")));
+    seed("panel_date", "midnight-de", QByteArray(1, 2) + remote(QByteArray::fromHex("140c1f17000000")));
+    seed("panel_date", "noon-ja", QByteArray(1, 3) + remote(QByteArray::fromHex("14010118000c01")));
+    seed("panel_date", "month-13", QByteArray(1, 0) + remote(QByteArray::fromHex("140d0118013b00")));
+    seed("panel_date", "no-pm-flag", QByteArray(1, 4) + remote(QByteArray::fromHex("140309180219")));
+}
+
 void recordReader()
 {
     QString guid;
@@ -244,6 +283,8 @@ int main(int argc, char **argv)
     itemBlock();
     keepalive();
     panelStatus();
+    historyBlock();
+    panelDate();
     recordReader();
     stringHelpers();
     return 0;

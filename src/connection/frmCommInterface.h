@@ -139,7 +139,7 @@ public:
     // The fixed passcode a panel that calls back accepts.
     static QString answerPasscode() { return QStringLiteral("482907"); }
     // The panel status answer: revision "a.bcc" from bytes 3 to 5 and the status byte 6. An answer
-    // too short for them raises 0x80041389.
+    // too short for them (they come before the checksum, so at least 8 bytes) raises 0x80041389.
     static void DecodePanelStatus(const QByteArray &answer, QString &revision, std::uint8_t &status);
 
     // ---- Controls (objectName = the name below) --------------------------------------------------

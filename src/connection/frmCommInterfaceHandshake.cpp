@@ -45,10 +45,12 @@ bool abortPending()
     return t && t->AbortPending();
 }
 
-// Answer byte `index`; a shorter answer is a failed answer, never a read past its end.
+// Answer byte `index` of the frame (address, length, command, data, checksum); an answer too short
+// to carry it before its checksum is a failed answer: never a read past its end, and never the
+// checksum read as data (a refused data-lock read would give a lock code made of it).
 std::uint8_t answerByte(const QByteArray &answer, int index)
 {
-    if (index < 0 || index >= answer.size())
+    if (index < 0 || index >= answer.size() - 1)
         raiseError(ErrorCode::SendRefused,
                    QStringLiteral("answer of %1 bytes has no byte %2").arg(answer.size()).arg(index));
     return static_cast<std::uint8_t>(answer.at(index));

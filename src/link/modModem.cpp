@@ -11,6 +11,8 @@
 #include "link/SerialIo.h"
 #include "link/SerialTransport.h"
 #include "link/clsPanelMsg.h"
+#include "link/modChecksums.h"
+#include "link/modToolbox.h"
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
@@ -23,6 +25,16 @@
 namespace {
 
 const QString kModule = QStringLiteral("modModem");
+
+// Command and function numbers whose answers have a shape of their own.
+constexpr std::uint8_t kRefusedCommand = 2; // result code of a refusal (and of the NAK)
+constexpr std::uint8_t kExecCommand = 20;
+constexpr std::uint8_t kReadBlockCommand = 15;
+constexpr std::uint8_t kCrcCommand = 18;
+constexpr std::uint8_t kStatusFunction = 26;   // panel status and keep-alive
+constexpr std::uint8_t kDateFunction = 33;
+constexpr std::uint8_t kEventLogFunction = 19; // event index and event log
+constexpr int kCrcItems = modToolbox::LastCrcItem + 1;
 const QString kPasscodeVerification = QStringLiteral("Passcode Verification");
 const QString kPanelGoodbye = QStringLiteral("Panel Goodbye");
 
@@ -117,16 +129,29 @@ public:
     {
     }
 
+    // The request whose answer is awaited (see FrameScanner::expect); none: any valid frame.
+    void expect(const QByteArray &request, int blockLength)
+    {
+        m_request = request;
+        m_blockLength = blockLength;
+    }
+    // Waits for the first byte until `until` (monotonic ms) instead of the usual five seconds.
+    void waitUntil(qint64 until) { m_until = until; }
+    // Whether the panel answered in some form (a frame with a good or a bad checksum, a NAK, a
+    // callback request), as opposed to silence, noise or frames that are not the answer.
+    bool answered() const { return m_answered; }
+
     std::int32_t run(QByteArray &response)
     {
         using Event = modModem::FrameScanner::Event;
         SessionState &state = sessionState();
         modModem::FrameScanner scanner(m_transport.Remote());
+        scanner.expect(m_request, m_blockLength);
         m_gatherMs = Timing::scaled(static_cast<qint64>(state.config.timeToGatherBody) * 1000);
 
         std::int32_t result = modModem::NoFrame;
         int badChecksums = 0;
-        m_deadline = after(5000);
+        m_deadline = m_until > 0 ? m_until : after(5000);
         requireOpen(m_port);
         m_snapshot = m_port->bytesAvailable();
         m_armed = false;
@@ -149,6 +174,8 @@ public:
                 waitForInput(m_port, std::min(m_deadline + 1, quietLimit) - now());
                 continue;
             }
+            // A frame that turns out not to be the answer must not stretch the wait for it.
+            const qint64 deadlineBefore = m_deadline;
             m_deadline = after(60000);
             scanner.reset();
             if (scanner.take(QByteArray(1, static_cast<char>(readByte(m_port)))) == Event::Skipped)
@@ -170,7 +197,9 @@ public:
             const QByteArray body = m_port->read(length);
             if (body.size() != length)
                 raiseError(ErrorCode::PanelNak, QStringLiteral("answer shorter than its length byte"));
-            switch (scanner.take(body)) {
+            const Event event = scanner.take(body);
+            m_answered = m_answered || event != Event::NotTheAnswer;
+            switch (event) {
             case Event::BadChecksum:
                 m_deadline = after(1000);
                 ++badChecksums;
@@ -187,6 +216,14 @@ public:
                 }
                 response = scanner.frame();
                 result = 0;
+                break;
+            case Event::NotTheAnswer:
+                // A valid frame, but not this request's answer (an idle frame, a late answer to an
+                // earlier request): dropped, and the wait goes on as if nothing had come, up to
+                // the deadline silence would have had. A wait that sees only such frames ends as a
+                // silent one does and the request is sent again.
+                modGlobals::DebugPrint(QStringLiteral("Not the answer: ") + modGlobals::DebugConvert(scanner.frame()));
+                m_deadline = deadlineBefore;
                 break;
             default:
                 response = scanner.frame();
@@ -237,6 +274,10 @@ private:
 
     QSerialPort *m_port;
     const IControlType &m_transport;
+    QByteArray m_request;
+    int m_blockLength = 0;
+    bool m_answered = false;
+    qint64 m_until = 0;
     qint64 m_gatherMs = 1000;
     qint64 m_deadline = 0;
     qint64 m_gather = 0;
@@ -244,21 +285,62 @@ private:
     bool m_armed = false;
 };
 
-std::int32_t receive(const Link &link, QByteArray &response)
+// Collects one frame; with a request, only a frame that can be its answer is taken. `answered`
+// (when given) says whether the panel answered in any form (see FrameReceiver::answered).
+std::int32_t receive(const Link &link, QByteArray &response, const QByteArray &request = {}, int blockLength = 0,
+                     bool *answered = nullptr)
 {
     response.clear();
     std::int32_t result = modModem::NoFrame;
+    FrameReceiver receiver(link.port, *link.transport);
+    receiver.expect(request, blockLength);
     const std::int32_t rc = errors::guarded(kModule, QStringLiteral("ReceiveResponse()"), [&] {
-        FrameReceiver receiver(link.port, *link.transport);
         QByteArray frame;
         result = receiver.run(frame);
         response = frame;
     });
+    if (answered)
+        *answered = receiver.answered();
     if (rc != 0) {
         response.clear();
         return rc;
     }
     return result;
+}
+
+// After an exchange in which the request went out again because a wait stayed silent, the answer
+// taken may have been the one to an earlier transmission, and the panel may still answer the
+// later ones. The line carries no sequence number, so such an answer would be taken for the next
+// request's whenever the two look alike (two blocks of one length): it is waited for here and
+// dropped, until `until` (monotonic ms): the panel takes about as long for each answer, so the last
+// transmission is answered no later than the answer taken plus the time between the first and the
+// last transmission (the caller adds a gather window for its jitter). Frames that cannot be it
+// (the idle frame) are passed over; when the time is up, nothing more is owed.
+void dropLateAnswers(const Link &link, const QByteArray &request, int blockLength, int owed, qint64 until)
+{
+    for (int i = 0; i < owed && Timing::nowMs() < until && isOpen(link.port) && !link.transport->AbortPending(); ++i) {
+        FrameReceiver receiver(link.port, *link.transport);
+        receiver.expect(request, blockLength);
+        receiver.waitUntil(until);
+        QByteArray late;
+        try {
+            // Silence here is no error of the exchange, which is complete: nothing is reported.
+            if (receiver.run(late) != 0 || late.isEmpty())
+                return;
+        } catch (const std::exception &) {
+            return;
+        }
+        modGlobals::DebugPrint(QStringLiteral("Late answer dropped: ") + modGlobals::DebugConvert(late));
+    }
+}
+
+// The length of the block a block read asks for (request bytes 3 and 4: item and start), or 0
+// for any other request and for a block the item map does not know.
+int expectedBlockLength(const QByteArray &request)
+{
+    if (request.size() < 6 || static_cast<std::uint8_t>(request.at(2)) != kReadBlockCommand)
+        return 0;
+    return modToolbox::BlockLength(static_cast<std::uint8_t>(request.at(3)), static_cast<std::uint8_t>(request.at(4)));
 }
 
 } // namespace
@@ -328,7 +410,51 @@ FrameScanner::Event FrameScanner::classify()
         return Event::Nak;
     if (m_remote && length == 3 && at(2) == 3 && BitOps::And(at(3), 0x08) != 0)
         return Event::CallbackRequest;
+    if (!m_request.isEmpty() && !Fits(m_request, m_frame, m_blockLength))
+        return Event::NotTheAnswer;
     return Event::Frame;
+}
+
+void FrameScanner::expect(const QByteArray &request, int blockLength)
+{
+    m_request = request;
+    m_blockLength = blockLength;
+}
+
+bool FrameScanner::Fits(const QByteArray &request, const QByteArray &answer, int blockLength)
+{
+    // Answer: address, length, command, data, checksum.
+    if (answer.size() < 4)
+        return false;
+    if (request.size() < 4)
+        return true;
+    const auto byte = [](const QByteArray &b, qsizetype i) { return i < b.size() ? static_cast<std::uint8_t>(b.at(i)) : 0; };
+    const std::uint8_t command = byte(answer, 2);
+    const qsizetype data = answer.size() - 4;
+    if (command == kRefusedCommand)
+        return data >= 1;
+    if (command != byte(request, 2))
+        return false;
+    switch (command) {
+    case kExecCommand:
+        switch (byte(request, 3)) {
+        case kStatusFunction:
+            return data >= 4;
+        case kDateFunction:
+            return data >= 6;
+        case kEventLogFunction:
+            // Request byte 4: 0 asks for the index (three words), anything else for log slots.
+            return byte(request, 4) == 0 ? data >= 6 : data >= 4;
+        default:
+            return true;
+        }
+    case kReadBlockCommand:
+        return blockLength > 0 ? data == blockLength : data >= 1;
+    case kCrcCommand:
+        return data >= 3 + 2 * kCrcItems && byte(answer, 3) == 0xFF && byte(answer, 4) == 0xFF && byte(answer, 5) == 0xE0;
+    default:
+        return true;
+    }
 }
 
 std::int32_t ReceiveResponse(QByteArray &response)
@@ -352,6 +478,12 @@ std::int32_t SendCmd(clsMessage &message)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("the message's command is gone"));
         const QByteArray frame = command->OutputData;
         const int highestIndex = static_cast<int>(frame.size()) - 1;
+        const int blockLength = expectedBlockLength(frame);
+        // Transmissions whose wait ended without any answer: the panel may still answer them late.
+        int unanswered = 0;
+        qint64 firstSent = -1;
+        qint64 lastSent = -1;
+        qint64 answeredAt = -1;
 
         for (;;) {
             clearInput(link.port);
@@ -376,6 +508,9 @@ std::int32_t SendCmd(clsMessage &message)
                     writeBytes(link.port, QByteArray(1, b));
                 }
             }
+            lastSent = Timing::nowMs();
+            if (firstSent < 0)
+                firstSent = lastSent;
             modGlobals::DebugPrint(QStringLiteral("Send: ") + modGlobals::DebugConvert(frame));
             if (command->MsgType != 0)
                 modGlobals::AddLogEntry(modGlobals::GetCatalogString(329), frame);
@@ -388,7 +523,12 @@ std::int32_t SendCmd(clsMessage &message)
             }
 
             QByteArray response;
-            result = receive(link, response);
+            bool answered = false;
+            result = receive(link, response, frame, blockLength, &answered);
+            if (result != 0 && !answered)
+                ++unanswered;
+            if (result == 0)
+                answeredAt = Timing::nowMs();
             if (!response.isEmpty()) {
                 message.setData(QByteArray(response));
                 modGlobals::DebugPrint(QStringLiteral("Receive: ") + modGlobals::DebugConvert(response));
@@ -421,6 +561,10 @@ std::int32_t SendCmd(clsMessage &message)
             owner->ResponseReceived(message);
         if (frmMsgQueue *queue = sessionState().queueWindow)
             queue->ReceiveComplete();
+        if (result == 0 && unanswered > 0)
+            dropLateAnswers(link, frame, blockLength, unanswered,
+                            answeredAt + (lastSent - firstSent)
+                                + Timing::scaled(static_cast<qint64>(sessionState().config.timeToGatherBody) * 1000));
     });
     if (failure == 0)
         return result;

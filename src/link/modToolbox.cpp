@@ -134,6 +134,16 @@ void GetItemMap(QVector<std::int16_t> &ItemOf, QVector<std::int16_t> &StartOf, Q
         BlockLen.clear(); // an unknown panel type has no block lengths
 }
 
+std::int16_t BlockLength(std::int16_t itemNo, std::int16_t start)
+{
+    QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
+    GetItemMap(itemOf, startOf, blockLen, blockCount);
+    for (int e = 0; e < blockLen.size(); ++e)
+        if (itemOf.at(e) == itemNo && startOf.at(e) == start)
+            return blockLen.at(e);
+    return 0;
+}
+
 std::int32_t PanelSend(std::int16_t itemNo, const MsgOwner &owner)
 {
     return blockLoop(QStringLiteral("PanelSend()"), itemNo,

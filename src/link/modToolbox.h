@@ -71,6 +71,10 @@ struct ItemGeometry
 // or a panel type without known block lengths.
 std::optional<ItemGeometry> itemGeometry(int item, std::int32_t panelType);
 
+// The length in bytes of the block that starts at record `start` of item `itemNo`, or 0 when the
+// item map has no such block or the panel type (HostSettings::PanelType) has no known lengths.
+std::int16_t BlockLength(std::int16_t itemNo, std::int16_t start);
+
 // Writes (PanelSend) or requests (PanelReceive) every block of item `itemNo` (-1: all items), in
 // block order, as "Write Item Block" / "Request Item Block" commands owned by `owner` (priority 5,
 // not automatic). Pending events run before each block; an abort of the transport (AbortPending or

@@ -43,8 +43,8 @@ constexpr std::int16_t kPriority = 5;
 constexpr bool kAuto = false;
 
 constexpr int kAdjustmentLimit = 24;
-// The "Request Panel Date" answer holds the clock bytes at 3..8.
-constexpr int kClockAnswerSize = 9;
+// The "Request Panel Date" answer holds the clock bytes at 3..8, followed by its checksum.
+constexpr int kClockAnswerSize = 10;
 
 QString catalog(std::int16_t number)
 {
@@ -294,15 +294,28 @@ void frmDateTime::closeEvent(QCloseEvent *event)
     hide();
 }
 
+bool frmDateTime::DecodePanelDateTime(const QByteArray &data, const QLocale &locale, QString &date, QString &time)
+{
+    date.clear();
+    time.clear();
+    if (data.size() < kClockAnswerSize)
+        return false;
+    const auto byte = [&data](int i) { return static_cast<std::uint8_t>(data.at(i)); };
+    const DateConverter converter(locale);
+    date = converter.BuildDate(byte(3), byte(4), byte(5));
+    time = converter.BuildTimeString(byte(6), byte(7), 0, byte(8));
+    return true;
+}
+
 void frmDateTime::ReadPanelDateTime(const QByteArray &data)
 {
     errors::guarded(kForm, QStringLiteral("ReadPanelDateTime()"), [&] {
-        if (data.size() < kClockAnswerSize)
+        QString date;
+        QString time;
+        if (!DecodePanelDateTime(data, locale(), date, time))
             return;
-        const auto byte = [&data](int i) { return static_cast<std::uint8_t>(data.at(i)); };
-        const DateConverter converter(locale());
-        lblCurrentDate->setText(converter.BuildDate(byte(3), byte(4), byte(5)));
-        lblCurrentTime->setText(converter.BuildTimeString(byte(6), byte(7), 0, byte(8)));
+        lblCurrentDate->setText(date);
+        lblCurrentTime->setText(time);
         enableButtons(true);
     });
 }

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QLocale>
 #include <QString>
 
 #include <cstdint>
@@ -51,6 +52,10 @@ public:
     // Fills "Last Requested" from a "Request Panel Date" answer (the six clock bytes at 3..8) and
     // enables the two buttons again; an answer too short to hold them changes nothing.
     void ReadPanelDateTime(const QByteArray &data);
+    // The parse of ReadPanelDateTime: the panel's date and time as display texts in `locale` (each
+    // empty when its bytes are no date or no time). False, and both empty, for an answer too short
+    // to hold the six clock bytes before its checksum.
+    static bool DecodePanelDateTime(const QByteArray &data, const QLocale &locale, QString &date, QString &time);
     void ResponseReceived(clsMessage &msg) override;
     // Stops the timer, drops the window's queued requests and leaves the registry; runs once.
     void Form_Unload();

@@ -56,10 +56,11 @@ std::int16_t fit16(qint64 value, const char *field)
     return static_cast<std::int16_t>(value);
 }
 
-// Answer byte `index`; a shorter answer is a failed answer, never a read past its end.
+// Answer byte `index` of the frame; an answer too short to carry it before its checksum is a failed
+// answer: never a read past its end, and never the checksum read as data.
 std::uint8_t answerByte(const QByteArray &data, qsizetype index)
 {
-    if (index < 0 || index >= data.size())
+    if (index < 0 || index >= data.size() - 1)
         raiseError(ErrorCode::SendRefused, QStringLiteral("answer of %1 bytes has no byte %2").arg(data.size()).arg(index));
     return static_cast<std::uint8_t>(data.at(index));
 }
@@ -421,25 +422,21 @@ void frmHistory::plan()
     progressbar->setValue(0);
 }
 
-bool frmHistory::block(const QByteArray &data)
+frmHistory::BlockWalk frmHistory::WalkBlock(const QByteArray &data, int planned, int processedSlots, bool mayRestart,
+                                            const std::function<bool()> &beforeSlot)
 {
-    if (IsEmptyHistory(data))
-        return finish();
-
-    HistoryPointers &p = m_pointers;
+    BlockWalk walk;
+    walk.processedSlots = processedSlots;
     const qsizetype last = data.size() - 1;
-    const int planned = progressbar->maximum();
-    int i = 0;
-    bool endOfLog = false;
-    bool endOfBlock = false;
-    while (i < kSlotsPerBlock && !endOfLog && !endOfBlock) {
-        if (!status(534))
-            return false;
+    int &i = walk.consumed;
+    while (i < kSlotsPerBlock && !walk.endOfLog && !walk.endOfBlock) {
+        if (beforeSlot && !beforeSlot())
+            break;
         // Slot i of the answer, the time-stamp slot after it and byte 0 of the slot after that.
         const qsizetype base = 4 * qsizetype(i) + 3;
         if (last <= base + 8) {
-            modGlobals::DebugPrint(QStringLiteral("End of Event Block"));
-            endOfBlock = true;
+            walk.notes << QStringLiteral("End of Event Block");
+            walk.endOfBlock = true;
             break;
         }
         const QByteArray main = data.mid(base, 4);
@@ -448,54 +445,81 @@ bool frmHistory::block(const QByteArray &data)
         for (char b : main)
             sum += static_cast<std::uint8_t>(b);
 
-        if (planned <= p.ProcessedSlots || sum == 0) {
-            if (optAll->isChecked() && p.ProcessedSlots == 0 && !p.Restarted) {
+        if (planned <= walk.processedSlots || sum == 0) {
+            if (mayRestart && walk.processedSlots == 0) {
                 // The slot after the newest is empty: the ring has not been filled yet, so the log
                 // runs from slot 0 to the newest. Nothing of this answer goes to the host.
-                p.Restarted = true;
-                p.StartIndex = 0;
-                p.EndIndex = p.NewestIndex;
-                plan();
-                return next();
+                walk.restart = true;
+                return walk;
             }
-            modGlobals::DebugPrint(planned <= p.ProcessedSlots && sum != 0 ? QStringLiteral("End of Event Log with new events")
-                                                                           : QStringLiteral("End of Event Log"));
-            endOfLog = true;
-            p.ProcessedSlots = fit16(planned, "ProcessedSlots");
+            walk.notes << (planned <= walk.processedSlots && sum != 0 ? QStringLiteral("End of Event Log with new events")
+                                                                       : QStringLiteral("End of Event Log"));
+            walk.endOfLog = true;
+            walk.processedSlots = planned;
         } else if (IsValidMainEvent(main) && IsValidTimeStamp(stamp)) {
-            ValidEventCount = fit16(ValidEventCount + 1, "ValidEventCount");
-            if (answerByte(data, base + 8) >= kModifierMark) {
+            ++walk.validEvents;
+            if (static_cast<std::uint8_t>(data.at(base + 8)) >= kModifierMark) {
                 i += 3;
-                p.ProcessedSlots = fit16(p.ProcessedSlots + 3, "ProcessedSlots");
-                modGlobals::DebugPrint(QStringLiteral("Event with Modifier"));
+                walk.processedSlots += 3;
+                walk.notes << QStringLiteral("Event with Modifier");
             } else {
                 i += 2;
-                p.ProcessedSlots = fit16(p.ProcessedSlots + 2, "ProcessedSlots");
-                modGlobals::DebugPrint(QStringLiteral("Event without Modifier"));
+                walk.processedSlots += 2;
+                walk.notes << QStringLiteral("Event without Modifier");
             }
         } else {
             i += 1;
-            p.ProcessedSlots = fit16(p.ProcessedSlots + 1, "ProcessedSlots");
-            modGlobals::DebugPrint(QStringLiteral("Invalid Event"));
+            walk.processedSlots += 1;
+            walk.notes << QStringLiteral("Invalid Event");
         }
-        // The last event of a plan may run a slot or two past it: the bar stops at full.
-        progressbar->setValue(qMin<int>(p.ProcessedSlots, planned));
     }
+    return walk;
+}
+
+bool frmHistory::block(const QByteArray &data)
+{
+    if (IsEmptyHistory(data))
+        return finish();
+
+    HistoryPointers &p = m_pointers;
+    const int planned = progressbar->maximum();
+    bool gone = false;
+    const BlockWalk walk = WalkBlock(data, planned, p.ProcessedSlots, optAll->isChecked() && !p.Restarted, [&] {
+        gone = !status(534);
+        return !gone;
+    });
+    if (gone)
+        return false;
+    for (const QString &note : walk.notes)
+        modGlobals::DebugPrint(note);
+    if (walk.restart) {
+        p.Restarted = true;
+        p.StartIndex = 0;
+        p.EndIndex = p.NewestIndex;
+        plan();
+        return next();
+    }
+    ValidEventCount = fit16(ValidEventCount + walk.validEvents, "ValidEventCount");
+    p.ProcessedSlots = fit16(walk.processedSlots, "ProcessedSlots");
+    // The last event of a plan may run a slot or two past it: the bar stops at full.
+    progressbar->setValue(qMin<int>(p.ProcessedSlots, planned));
+    const int i = walk.consumed;
 
     // An answer too short to hold even the first event is a failed answer: finishing on it would
     // move the panel's pointer past events that were never read.
-    if (endOfBlock && i == 0)
+    if (walk.endOfBlock && i == 0)
         raiseError(ErrorCode::SendRefused, QStringLiteral("event log answer of %1 bytes holds no event").arg(data.size()));
 
     // The next block starts after the slots consumed, inside the ring (slots 0 .. LogSize - 1).
-    p.StartIndex = endOfLog ? p.EndIndex : fit16((p.StartIndex + i) % p.LogSize, "StartIndex");
+    p.StartIndex = walk.endOfLog ? p.EndIndex : fit16((p.StartIndex + i) % p.LogSize, "StartIndex");
     if (i == 0)
         return finish();
 
     if (!status(536))
         return false;
+    // The consumed slots end before the answer's checksum: a slot cut short by it is no slot.
     const qsizetype bytes = 4 * qsizetype(i);
-    if (3 + bytes > data.size())
+    if (3 + bytes > data.size() - 1)
         raiseError(ErrorCode::SendRefused,
                    QStringLiteral("event log answer of %1 bytes ends inside slot %2").arg(data.size()).arg(i - 1));
     modGlobals::ZelCommEvent(13, data.mid(3, bytes));

@@ -19,8 +19,10 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <functional>
 
 #include "core/GuidRegistry.h"
 
@@ -88,6 +90,25 @@ public:
     static bool IsValidMainEvent(const QByteArray &slot);
     // A time-stamp slot: month 1-12, day 1-31, hour 0-23, minute 0-59. False for fewer than three bytes.
     static bool IsValidTimeStamp(const QByteArray &slot);
+
+    // One "Request Event Log" answer walked slot by slot, as the retrieval does, without the window.
+    struct BlockWalk
+    {
+        int consumed = 0;       // slots consumed: their bytes (3 .. 3 + 4 * consumed - 1) go to the host
+        int processedSlots = 0; // ProcessedSlots after the walk
+        int validEvents = 0;    // events that passed both slot checks
+        bool endOfLog = false;  // an empty slot, or the plan is done: the retrieval ends
+        bool endOfBlock = false; // the answer ends before the next event: the rest comes in the next block
+        bool restart = false;   // "All Events" found its first slot empty: read again from slot 0
+        QStringList notes;      // the diagnostic lines, in order
+    };
+    // `planned` is the plan's number of slots, `processedSlots` the slots consumed before this
+    // answer, `mayRestart` true for an "All Events" read that has not restarted yet (it restarts
+    // when a slot is empty while nothing has been consumed). `beforeSlot` (may be empty) runs
+    // before each slot is examined; when it returns false the walk stops where it is. The answer is the whole frame: the walk reads up to the
+    // byte before its last.
+    static BlockWalk WalkBlock(const QByteArray &data, int planned, int processedSlots, bool mayRestart,
+                               const std::function<bool()> &beforeSlot = {});
 
     // Window fields.
     std::int16_t RunState = RunIdle;

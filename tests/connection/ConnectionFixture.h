@@ -9,6 +9,8 @@
 #include <QtTest/QTest>
 #include <QtWidgets>
 
+#include <memory>
+
 #include "PanelSimulator.h"
 #include "component/Configuration.h"
 #include "connection/frmCommInterface.h"
@@ -82,12 +84,18 @@ private:
         if (!m_steps[m_next].ready())
             return;
         m_busy = true;
-        QTimer::singleShot(0, [this, act = m_steps[m_next++].act] {
+        // The posted action may run after the modal run ended and the script went (the last step
+        // of a dialog that closed itself): it then does nothing.
+        QTimer::singleShot(0, [this, alive = std::weak_ptr<bool>(m_alive), act = m_steps[m_next++].act] {
+            if (alive.expired())
+                return;
             m_busy = false; // the action may run nested loops; later steps watch meanwhile
             if (act)
                 act();
         });
     }
+
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
     std::vector<Step> m_steps;
     size_t m_next = 0;

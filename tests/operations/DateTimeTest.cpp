@@ -235,7 +235,7 @@ TEST_F(DateTimeTest, AShortClockAnswerLeavesTheLabelsAlone)
     QString guid;
     const auto msg = messageRecord(QStringLiteral("Request Panel Date"), guid);
     msg->setOwnerName(window->Name());
-    msg->setData(QByteArray::fromHex("001014061E090B3A")); // eight bytes: the PM flag is missing
+    msg->setData(QByteArray::fromHex("000714030918021925")); // five clock bytes and the checksum: no PM flag
     window->ResponseReceived(*msg);
     msgrecord::Discard(guid);
     EXPECT_EQ(window->lblCurrentDate->text(), QStringLiteral("before"));

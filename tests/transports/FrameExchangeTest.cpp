@@ -174,6 +174,51 @@ TEST_P(FrameExchangeTest, VanishingPortEndsTheExchangeAtOnce)
 
 INSTANTIATE_TEST_SUITE_P(BothLines, FrameExchangeTest, ::testing::Values(Line::Remote, Line::Local), lineName);
 
+// The direct line's idle frame (sent every 200 ms while the line is quiet) is a valid frame but
+// never an answer: a panel that keeps silent on the passcode is not admitted, and a status request
+// that goes unanswered once is sent again and gets its answer.
+TEST_F(SerialTest, IdleFramesAreNeverTakenAsTheAnswer)
+{
+    sessionState().config.numOfNaks = 2;
+    faults << QStringLiteral("silence@passcode*0");
+    directLine(200);
+    queuePasscode();
+    ASSERT_TRUE(testsupport::waitFor([] { return sessionState().LastErrorNumber != 0; }, 20000));
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::PasscodeFailed);
+    EXPECT_TRUE(owner->answers.isEmpty());
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 3);
+    EXPECT_TRUE(immediateText().contains(QStringLiteral("Not the answer: [64][02][00][99]")));
+
+    TearDown();
+    SetUp();
+    faults = QStringList{QStringLiteral("silence@status")};
+    directLine(200);
+    EXPECT_EQ(modExecFunctions::SMReqPanelStatus(owner.get(), 0, false), 0);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !owner->answers.isEmpty() || sessionState().LastErrorNumber != 0; }, 20000));
+    EXPECT_EQ(sessionState().LastErrorNumber, 0);
+    ASSERT_EQ(owner->answers.size(), 1);
+    EXPECT_EQ(owner->answers.first().size(), 17); // the whole status answer
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Request Panel Status")), 2);
+}
+
+// On a dial-up line an answer that comes after its wait ended would arrive while the next request
+// waits: the passcode goes out again and the answer to that is taken; the first acknowledgement,
+// coming later, is waited for and dropped, so the status request gets the status answer.
+TEST_F(SerialTest, ALateAnswerIsNotPairedWithTheNextRequest)
+{
+    // Scaled: the first passcode's answer comes 900 ms late; each wait gives up after 500 ms.
+    faults << QStringLiteral("late=9000@passcode");
+    dialUp();
+    queuePasscode();
+    EXPECT_EQ(modExecFunctions::SMReqPanelStatus(owner.get(), 0, false), 0);
+    ASSERT_TRUE(testsupport::waitFor([&] { return owner->answers.size() >= 2 || sessionState().LastErrorNumber != 0; }, 20000));
+    EXPECT_EQ(sessionState().LastErrorNumber, 0);
+    ASSERT_EQ(owner->names, (QStringList{QStringLiteral("Passcode Verification"), QStringLiteral("Request Panel Status")}));
+    EXPECT_EQ(static_cast<std::uint8_t>(owner->answers.at(0).at(2)), 0x14);
+    EXPECT_EQ(owner->answers.at(1).size(), 17);
+    EXPECT_TRUE(immediateText().contains(QStringLiteral("Late answer dropped: [00][03][14][20]")));
+}
+
 // Only remote links carry callback requests.
 TEST_F(SerialTest, CallbackRequestIsHonouredOncePerSession)
 {
