@@ -118,6 +118,8 @@ std::int32_t clsCommunication::CommStartup()
 {
     return errors::guarded(kClass, QStringLiteral("CommStartup()"), [] {
         SessionState &state = sessionState();
+        // An operator runs this session, whatever an earlier unattended run in this process left.
+        state.UnattendedFlag = false;
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
 

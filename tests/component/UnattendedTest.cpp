@@ -15,6 +15,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTimer>
+#include <QWidget>
 
 #ifdef QUARVO_HAVE_SIM
 #include "PanelSimulator.h"
@@ -228,6 +230,37 @@ TEST_F(UnattendedTest, AForcedShutdownIsAnAbort)
     EXPECT_TRUE(waitFor([] { return !sessionState().queueWindow; }, 10000));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(endings(), "ABORTED");
+}
+
+// An interactive session after an unattended one in the same process (a server serves both) is
+// run by an operator again: its dialog shows and the session's flag is clear.
+TEST_F(UnattendedTest, AnInteractiveSessionAfterAnUnattendedOneIsAttended)
+{
+    ASSERT_NO_FATAL_FAILURE(startPanel());
+    ASSERT_TRUE(run(0));
+    ASSERT_TRUE(sessionState().UnattendedFlag);
+
+    bool sawDialog = false;
+    bool unattendedDuringDialog = true;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget *dialog = sessionState().connectionDialog.widget();
+        if (!dialog || !dialog->isVisible())
+            return;
+        sawDialog = true;
+        unattendedDuringDialog = sessionState().UnattendedFlag;
+        poll.stop();
+        dialog->hide(); // the operator closes the dialog without connecting
+    });
+    poll.start();
+    QTimer::singleShot(10000, [] {
+        if (QWidget *dialog = sessionState().connectionDialog.widget())
+            dialog->hide();
+    });
+    EXPECT_EQ(component->CommStartup(), 0);
+    EXPECT_TRUE(sawDialog);
+    EXPECT_FALSE(unattendedDuringDialog);
 }
 
 } // namespace
