@@ -1,7 +1,7 @@
 #include "FuzzSupport.h"
 
 #include "FileHostSettings.h"
-#include "MemoryHostPif.h"
+#include "PanelDataStore.h"
 #include "core/GuidRegistry.h"
 #include "core/SessionState.h"
 #include "external/CipherLib.h"
@@ -52,7 +52,7 @@ void init()
     state.hostSettings = settings;
     // Panel data for every item, so that CRC comparisons and block inserts have something to
     // compare with and write into.
-    auto pif = std::make_shared<MemoryHostPif>(settings->Passcode());
+    auto pif = std::make_shared<PanelDataStore>(settings->PanelType());
     QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
     modToolbox::GetItemMap(itemOf, startOf, blockLen, blockCount);
     for (int e = 0; e < blockLen.size(); ++e)

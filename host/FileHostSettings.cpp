@@ -3,26 +3,41 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSaveFile>
+
+#include <cmath>
+
+const QStringList &FileHostSettings::linkTypes()
+{
+    static const QStringList types{QStringLiteral("modem"), QStringLiteral("external-modem"), QStringLiteral("direct"),
+                                   QStringLiteral("enhanced-direct"), QStringLiteral("network")};
+    return types;
+}
 
 bool FileHostSettings::load(const QString &path, QString *error)
 {
     QFile file(path);
-    if (!file.exists())
-        return true; // defaults
     if (!file.open(QIODevice::ReadOnly)) {
         if (error)
-            *error = file.errorString();
+            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
     QJsonParseError parse{};
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parse);
     if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, parse.errorString());
+            *error = parse.error != QJsonParseError::NoError
+                         ? QStringLiteral("%1: %2 at byte %3").arg(path, parse.errorString()).arg(parse.offset)
+                         : QStringLiteral("%1: not a JSON object").arg(path);
         return false;
     }
-    fromJson(doc.object());
+    QString why;
+    if (!fromJson(doc.object(), &why)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, why);
+        return false;
+    }
     return true;
 }
 
@@ -31,58 +46,207 @@ bool FileHostSettings::save(const QString &path) const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // The file holds the passcode and the link key.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write(QJsonDocument(toJson()).toJson());
     return file.commit();
 }
 
-void FileHostSettings::fromJson(const QJsonObject &j)
+namespace {
+
+// Reads the keys of one JSON object into fields, stopping at the first problem.
+class Reader
 {
-    auto text = [&](const char *key, QString &field) {
-        if (j.contains(QLatin1String(key)))
-            field = j.value(QLatin1String(key)).toVariant().toString();
-    };
-    auto number = [&](const char *key, auto &field) {
-        if (j.contains(QLatin1String(key)))
-            field = static_cast<std::remove_reference_t<decltype(field)>>(j.value(QLatin1String(key)).toInt());
-    };
-    text("AccountName", m_accountName);
-    text("LinkKey", m_linkKey);
-    number("LinkKeyMode", m_linkKeyMode);
-    text("RemoteHost", m_remoteHost);
-    if (j.contains(QLatin1String("HostDataMode")))
-        m_hostDataMode = j.value(QLatin1String("HostDataMode")).toBool();
-    text("ResponseTimeout", m_responseTimeout);
-    number("TimeOffsetHours", m_timeOffsetHours);
-    number("PanelType", m_panelType);
-    number("DataBits", m_dataBits);
-    text("Parity", m_parity);
-    number("StopBits", m_stopBits);
-    text("PostDialString", m_postDialString);
-    text("ResetCmd", m_resetCmd);
-    text("PanelName", m_panelName);
-    number("BaudRate", m_baudRate);
-    number("ComPort", m_comPort);
-    text("InitString", m_initString);
-    text("PanelPhone", m_panelPhone);
-    text("VoicePhone", m_voicePhone);
-    text("Passcode", m_passcode);
-    text("PanelPort", m_panelPort);
-    number("ExpectedPanelStatus", m_expectedPanelStatus);
-    if (j.contains(QLatin1String("DataLocks"))) {
-        m_dataLocks.clear();
-        m_primary.reset();
+public:
+    Reader(const QJsonObject &json, QString prefix) : m_json(json), m_prefix(std::move(prefix)) {}
+
+    bool ok() const { return m_error.isEmpty(); }
+    QString error() const { return m_error; }
+
+    // A text; numbers are taken as their decimal text (a port may be written either way).
+    void text(const char *key, QString &field, int maxLength = -1)
+    {
+        const QJsonValue v = value(key);
+        if (v.isUndefined())
+            return;
+        QString t;
+        if (v.isString())
+            t = v.toString();
+        else if (v.isDouble() && v.toDouble() == std::floor(v.toDouble()))
+            t = QString::number(static_cast<qint64>(v.toDouble()));
+        else
+            return fail(key, QStringLiteral("must be a text"));
+        if (maxLength >= 0 && t.size() > maxLength)
+            return fail(key, QStringLiteral("must be at most %1 characters").arg(maxLength));
+        field = t;
+    }
+
+    template <typename T>
+    void number(const char *key, T &field, qint64 min, qint64 max)
+    {
+        const QJsonValue v = value(key);
+        if (v.isUndefined())
+            return;
+        bool ok = v.isDouble() && v.toDouble() == std::floor(v.toDouble());
+        qint64 n = ok ? static_cast<qint64>(v.toDouble()) : 0;
+        if (!ok && v.isString()) {
+            const QString t = v.toString().trimmed();
+            n = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLongLong(&ok, 16) : t.toLongLong(&ok);
+        }
+        if (!ok)
+            return fail(key, QStringLiteral("must be a whole number"));
+        if (n < min || n > max)
+            return fail(key, QStringLiteral("must be from %1 to %2").arg(min).arg(max));
+        field = static_cast<T>(n);
+    }
+
+    void boolean(const char *key, bool &field)
+    {
+        const QJsonValue v = value(key);
+        if (v.isUndefined())
+            return;
+        if (!v.isBool())
+            return fail(key, QStringLiteral("must be true or false"));
+        field = v.toBool();
+    }
+
+    void fail(const char *key, const QString &why)
+    {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("\"%1%2\" %3").arg(m_prefix, QLatin1String(key), why);
+    }
+
+    // Keys of the object that were never asked for.
+    void rejectOthers(const QStringList &known)
+    {
+        for (const QString &key : m_json.keys())
+            if (!known.contains(key) && m_error.isEmpty())
+                m_error = QStringLiteral("unknown key \"%1%2\"").arg(m_prefix, key);
+    }
+
+private:
+    QJsonValue value(const char *key) const { return m_json.value(QLatin1String(key)); }
+
+    const QJsonObject &m_json;
+    QString m_prefix;
+    QString m_error;
+};
+
+const QStringList kKeys{
+    QStringLiteral("AccountName"), QStringLiteral("LinkKey"), QStringLiteral("LinkKeyMode"), QStringLiteral("RemoteHost"),
+    QStringLiteral("HostDataMode"), QStringLiteral("ResponseTimeout"), QStringLiteral("TimeOffsetHours"),
+    QStringLiteral("PanelType"), QStringLiteral("DataBits"), QStringLiteral("Parity"), QStringLiteral("StopBits"),
+    QStringLiteral("PostDialString"), QStringLiteral("ResetCmd"), QStringLiteral("PanelName"), QStringLiteral("BaudRate"),
+    QStringLiteral("ComPort"), QStringLiteral("InitString"), QStringLiteral("PanelPhone"), QStringLiteral("VoicePhone"),
+    QStringLiteral("Passcode"), QStringLiteral("PanelPort"), QStringLiteral("ExpectedPanelStatus"),
+    QStringLiteral("DataLocks"), QStringLiteral("LinkType"), QStringLiteral("DataFile")};
+
+bool knownPanelType(qint32 type)
+{
+    return (type >= 1 && type <= 6) || (type >= 37 && type <= 39) || (type >= 49 && type <= 51);
+}
+
+} // namespace
+
+bool FileHostSettings::fromJson(const QJsonObject &j, QString *error)
+{
+    FileHostSettings next = *this;
+    Reader r(j, QString());
+    r.rejectOthers(kKeys);
+    r.text("AccountName", next.m_accountName);
+    r.text("LinkKey", next.m_linkKey);
+    r.number("LinkKeyMode", next.m_linkKeyMode, 0, 1);
+    r.text("RemoteHost", next.m_remoteHost);
+    r.boolean("HostDataMode", next.m_hostDataMode);
+    qint32 timeout = next.m_responseTimeout.toInt();
+    r.number("ResponseTimeout", timeout, 1, 255);
+    if (j.contains(QLatin1String("ResponseTimeout")))
+        next.m_responseTimeout = QString::number(timeout);
+    r.number("TimeOffsetHours", next.m_timeOffsetHours, -24, 24);
+    r.number("PanelType", next.m_panelType, 0, 255);
+    r.number("DataBits", next.m_dataBits, 5, 8);
+    r.text("Parity", next.m_parity, 1);
+    r.number("StopBits", next.m_stopBits, 1, 2);
+    r.text("PostDialString", next.m_postDialString);
+    r.text("ResetCmd", next.m_resetCmd);
+    r.text("PanelName", next.m_panelName);
+    r.number("BaudRate", next.m_baudRate, 1, 1000000);
+    r.number("ComPort", next.m_comPort, 1, 255);
+    r.text("InitString", next.m_initString);
+    r.text("PanelPhone", next.m_panelPhone);
+    r.text("VoicePhone", next.m_voicePhone);
+    r.text("Passcode", next.m_passcode, 6);
+    r.text("PanelPort", next.m_panelPort);
+    r.number("ExpectedPanelStatus", next.m_expectedPanelStatus, 0, 255);
+    r.text("LinkType", next.m_linkType);
+    r.text("DataFile", next.m_dataFile);
+    if (r.ok() && !next.m_linkKey.isEmpty() && next.m_linkKey.size() != 32)
+        r.fail("LinkKey", QStringLiteral("must be 32 characters (or empty for a link without encryption)"));
+    if (r.ok() && !knownPanelType(next.m_panelType))
+        r.fail("PanelType", QStringLiteral("must be a panel type with a known item layout: 1-6, 37-39 or 49-51"));
+    if (r.ok() && !QStringLiteral("NEOMS").contains(next.m_parity))
+        r.fail("Parity", QStringLiteral("must be one of N, E, O, M, S"));
+    if (r.ok() && !linkTypes().contains(next.m_linkType))
+        r.fail("LinkType", QStringLiteral("must be one of ") + linkTypes().join(QStringLiteral(", ")));
+    if (r.ok() && j.contains(QLatin1String("PanelPort"))) {
+        bool ok = false;
+        const int port = next.m_panelPort.toInt(&ok);
+        if (!ok || port < 1 || port > 65535)
+            r.fail("PanelPort", QStringLiteral("must be a UDP port from 1 to 65535"));
+    }
+    if (r.ok() && j.contains(QLatin1String("AccountName"))) {
+        // The session log of an unattended session is named after the account: a plain file name.
+        static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]*$"));
+        if (!plain.match(next.m_accountName).hasMatch())
+            r.fail("AccountName", QStringLiteral("must be letters, digits, '_', '.' or '-' (it names the session log)"));
+    }
+    if (r.ok() && j.contains(QLatin1String("DataLocks"))) {
+        const QJsonValue locks = j.value(QLatin1String("DataLocks"));
+        if (!locks.isArray())
+            r.fail("DataLocks", QStringLiteral("must be a list of entries"));
+        next.m_dataLocks.clear();
+        next.m_primary.reset();
         int n = 0;
-        for (const QJsonValue &v : j.value(QLatin1String("DataLocks")).toArray()) {
+        for (const QJsonValue &v : locks.toArray()) {
+            if (!r.ok())
+                break;
+            ++n;
+            const QString prefix = QStringLiteral("DataLocks[%1].").arg(n - 1);
+            if (!v.isObject()) {
+                r.fail("DataLocks", QStringLiteral("entry %1 must be an object").arg(n - 1));
+                break;
+            }
             const QJsonObject e = v.toObject();
-            auto entry = std::make_shared<FileDataLockEntry>(e.value(QLatin1String("Value")).toInt(-1),
-                                                             e.value(QLatin1String("DataLockType")).toInt(0),
-                                                             e.value(QLatin1String("Name")).toString(),
-                                                             e.value(QLatin1String("Number")).toInt(++n));
-            if (e.value(QLatin1String("Key")).toString() == QLatin1String("PRIMARY"))
-                m_primary = entry;
-            m_dataLocks.push_back(entry);
+            Reader entry(e, prefix);
+            entry.rejectOthers({QStringLiteral("Value"), QStringLiteral("DataLockType"), QStringLiteral("Name"),
+                                QStringLiteral("Number"), QStringLiteral("Key")});
+            qint32 value = -1, type = 0, number = n;
+            QString name, key;
+            entry.number("Value", value, -1, 65535);
+            entry.number("DataLockType", type, 0, 255);
+            entry.text("Name", name);
+            entry.number("Number", number, 0, 65535);
+            entry.text("Key", key);
+            if (entry.ok() && !key.isEmpty() && key != QLatin1String("PRIMARY"))
+                entry.fail("Key", QStringLiteral("must be \"PRIMARY\" or left out"));
+            if (!entry.ok()) {
+                if (error)
+                    *error = entry.error();
+                return false;
+            }
+            auto lock = std::make_shared<FileDataLockEntry>(value, type, name, number);
+            if (key == QLatin1String("PRIMARY"))
+                next.m_primary = lock;
+            next.m_dataLocks.push_back(lock);
         }
     }
+    if (!r.ok()) {
+        if (error)
+            *error = r.error();
+        return false;
+    }
+    *this = next;
+    return true;
 }
 
 QJsonObject FileHostSettings::toJson() const
@@ -122,6 +286,9 @@ QJsonObject FileHostSettings::toJson() const
         locks.append(o);
     }
     j.insert(QStringLiteral("DataLocks"), locks);
+    j.insert(QStringLiteral("LinkType"), m_linkType);
+    if (!m_dataFile.isEmpty())
+        j.insert(QStringLiteral("DataFile"), m_dataFile);
     return j;
 }
 

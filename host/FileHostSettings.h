@@ -1,11 +1,15 @@
-// The reference host's settings object, kept in a JSON file (every member of HostSettings as a key
-// of the same name; data-lock entries as a list). Missing keys take workable defaults.
+// The reference host's settings object, kept in a JSON file: every member of HostSettings is a key of
+// the same name, the data-lock entries a list ("DataLocks"), plus two keys of the host itself:
+// "LinkType" (how the panel is reached) and "DataFile" (the panel data file). Missing keys take
+// workable defaults; an unknown key, a value of the wrong kind or out of its range is an error
+// naming the key, so a typing mistake never goes unnoticed. The README lists every key.
 #pragma once
 
 #include "core/HostObjects.h"
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -31,12 +35,23 @@ private:
 class FileHostSettings : public HostSettings
 {
 public:
+    // The link types of "LinkType", in the order of the connection dialog's list.
+    static const QStringList &linkTypes();
+
     FileHostSettings() = default;
-    // Loads `path`; false (with `error` set) when the file exists but cannot be read as JSON.
+    // Loads `path`; false (with `error` set) when it cannot be read, is not a JSON object, or a key
+    // is unknown or has a bad value. The settings are unchanged then.
     bool load(const QString &path, QString *error = nullptr);
     bool save(const QString &path) const;
     QJsonObject toJson() const;
-    void fromJson(const QJsonObject &json);
+    // Takes the keys of `json` (others keep their values); false with the first problem otherwise.
+    bool fromJson(const QJsonObject &json, QString *error = nullptr);
+
+    // "LinkType": one of linkTypes(); the index of the connection dialog's list.
+    QString linkType() const { return m_linkType; }
+    int linkTypeIndex() const { return static_cast<int>(linkTypes().indexOf(m_linkType)); }
+    // "DataFile": the panel data file as written in the settings (empty: not given).
+    QString dataFile() const { return m_dataFile; }
 
     QString AccountName() const override { return m_accountName; }
     QString LinkKey() const override { return m_linkKey; }
@@ -91,4 +106,6 @@ private:
     QString m_passcode = QStringLiteral("123456");
     QString m_panelPort = QStringLiteral("3001");
     qint16 m_expectedPanelStatus = 0;
+    QString m_linkType = QStringLiteral("network");
+    QString m_dataFile;
 };

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 
 #include <csignal>
 #include <cstdio>
@@ -84,6 +85,7 @@ int main(int argc, char **argv)
         {QStringLiteral("clock"), QStringLiteral("Panel clock at start, yyyy-MM-ddTHH:mm[:ss]. Default the computer's time."), QStringLiteral("time")},
         {QStringLiteral("fault"), QStringLiteral("Scripted fault KIND[=ARG][@TARGET][*TIMES], repeatable. Kinds: nak silence badsum garbage wrongseq duplicate late otherport callback refuse drop badcrc badheader badlength busy nocarrier nodial mute error. Targets: a command name or alias (passcode, status, keepalive, datalock, read, write, crc, eventindex, eventlog, setindex, date, setdate, goodbye, exclusive, null), numbers (20/32), #N for the N-th exchange, or an AT command start (ATDT, AT&F). TIMES 0 = always."), QStringLiteral("rule")},
         {QStringLiteral("trace"), QStringLiteral("Write the JSON-lines trace to this file (mode 0600), or - for standard output."), QStringLiteral("file")},
+        {QStringLiteral("save-data"), QStringLiteral("On exit, write the panel's programming data to this file: the 19 items' bytes one after the other, item 0 first."), QStringLiteral("file")},
         {QStringLiteral("time-scale"), QStringLiteral("Multiply every delay by this factor (sets QUARVO_TIME_SCALE)."), QStringLiteral("factor")},
     };
     p.addOptions(options);
@@ -212,5 +214,15 @@ int main(int argc, char **argv)
     sigwait(&stopSignals, &sig);
     panel.stop();
     std::fprintf(stderr, "quarvo-panelsim: stopped (%d exchanges)\n", panel.exchangeCount());
+    if (p.isSet(QStringLiteral("save-data"))) {
+        const PanelState state = panel.state();
+        QByteArray bytes;
+        for (int item = 0; item < ItemMap::ItemCount; ++item)
+            bytes += state.itemBytes(item);
+        QFile file(p.value(QStringLiteral("save-data")));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush())
+            return fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
     return 0;
 }

@@ -89,6 +89,7 @@ void install()
 void endSessionForcibly()
 {
     SessionState &state = sessionState();
+    state.abortRequested = true;
     if (state.currentTransport)
         state.currentTransport->setAbortWorkInProgress(true);
     modGlobals::Disconnect(false, 10);

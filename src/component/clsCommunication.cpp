@@ -11,24 +11,24 @@
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
+#include "link/modExecFunctions.h"
 #include "operations/PanelSynchronisation.h"
+#include "operations/frmDateTime.h"
 #include "operations/frmHistory.h"
+#include "operations/frmPanelSyncro.h"
+#include "operations/modDateTime.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
 #include "supervision/frmDisconnect.h"
 #include "transports/Resolver.h"
 
+#include <QCheckBox>
 #include <QObject>
 #include <QPointer>
+#include <QRadioButton>
 
 namespace {
 const QString kClass = QStringLiteral("clsCommunication");
-
-// Result of a host operation whose workflow is not part of this build yet.
-[[noreturn]] void notBuiltYet(const char *what)
-{
-    raiseError(ErrorCode::NotImplemented, QStringLiteral("%1 is not available in this build").arg(QLatin1String(what)));
-}
 } // namespace
 
 clsCommunication::clsCommunication()
@@ -118,6 +118,8 @@ std::int32_t clsCommunication::CommStartup()
 {
     return errors::guarded(kClass, QStringLiteral("CommStartup()"), [] {
         SessionState &state = sessionState();
+        // An operator runs this session, whatever an earlier unattended run in this process left.
+        state.UnattendedFlag = false;
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
 
@@ -206,9 +208,69 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
 {
     return errors::guarded(kClass, QStringLiteral("DoUnattended()"), [&] {
         m_jobMask = JobMask;
+        const std::int32_t mask = JobMask;
+        SessionState &state = sessionState();
+        state.abortRequested = false;
+        state.sessionEndReported = false;
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
-        notBuiltYet("unattended sessions");
+        frmMsgQueue *queue = state.queueWindow;
+        if (!queue)
+            raiseError(ErrorCode::ObjectRequired, QStringLiteral("no message queue"));
+        queue->setUnattended(true);
+
+        // The four windows are loaded but never shown. They are children of the queue window: each
+        // goes when its job is done, or with the session.
+        QPointer<frmCommInterface> dialog = new frmCommInterface(queue);
+        state.connectionDialog = dialog.data();
+        QPointer<frmHistory> history = new frmHistory(queue);
+        QPointer<frmDateTime> dateTime = new frmDateTime(queue);
+        QPointer<frmPanelSyncro> sync = new frmPanelSyncro(queue);
+
+        // Connects over the network at once; the handshake goes on as the panel answers.
+        std::int16_t connected = frmCommInterface::ResultNotConnected;
+        dialog->Display(connected);
+
+        // The jobs are only queued here; their requests follow the handshake's in queue order. An
+        // attempt that failed at once has ended the session already (no queue), or never made a
+        // transport; either way there is nothing to queue the jobs on.
+        queue = state.queueWindow;
+        if (!queue || queue->isUnloading())
+            return;
+        if (!state.currentTransport) {
+            queue->Unload(); // the connection dialog's unload tells the host
+            return;
+        }
+
+        if (mask & 1)
+            modDateTime::UnattendedSetDateTime(5);
+        if (history && (mask & 8)) {
+            history->optAll->setChecked(true);
+            history->chkSetPointer->setChecked(false);
+            modUnattended::UnattendedHistoryStartup(history, 4);
+        } else if (history && (mask & 2)) {
+            history->optCurrent->setChecked(true);
+            history->chkSetPointer->setChecked((mask & 4) != 0);
+            modUnattended::UnattendedHistoryStartup(history, 4);
+        }
+        std::uint8_t goodbyeCode = 0;
+        if (sync && (mask & 16)) {
+            sync->optRecvPanel->setChecked(true);
+            modUnattended::UnattendedSyncStartup(sync, 3);
+        } else if (sync && (mask & 32)) {
+            sync->optSendPanel->setChecked(true);
+            goodbyeCode = 1; // the panel resets after taking the host's data
+            modUnattended::UnattendedSyncStartup(sync, 3);
+        }
+
+        queue = state.queueWindow;
+        if (queue && !queue->isUnloading()) {
+            const std::int32_t rc = modExecFunctions::SMPanelGoodbye(goodbyeCode, queue, 0, false);
+            if (rc != 0)
+                raiseError(rc);
+        }
+        // The date/time window serves no job; the other windows stay with their jobs.
+        delete dateTime.data();
     });
 }
 

@@ -350,7 +350,8 @@ std::int32_t frmCommInterface::Display(std::int16_t &result)
             cmbConnect->setCurrentIndex(TypeNetwork);
             ConnectionType = TypeNetwork;
             cmdConnect_Click();
-            m_unloaded = true; // nothing to report from a window that was never shown
+            // The window stays (hidden) for the handshake; it unloads once the panel is admitted,
+            // or with the session, reporting a failed attempt then.
             return;
         }
 
@@ -622,6 +623,7 @@ void frmCommInterface::txtRemotePort_Change()
 void frmCommInterface::cmdCancel_Click()
 {
     errors::guarded(kForm, QStringLiteral("cmdCancel_Click"), [&] {
+        sessionState().abortRequested = true; // the operator's own abort
         if (cmdCancel->text() == catalog(125)) {
             hide(); // idle: the modal run ends, Display unloads the window
             return;
@@ -730,8 +732,13 @@ void frmCommInterface::Form_Unload()
             result = ResultConnected;
         } else {
             transport->ControlDisconnect(nullptr, true);
-            modGlobals::ZelCommEvent(3, transport->AbortPending() ? QStringLiteral("ABORTED") : QStringLiteral("FAILURE"),
-                                     modGlobals::ApplicationName);
+            // The abort flag is also set by the mere end of the session (the queue window's unload
+            // runs first), so it cannot tell a cancel from a failure: only an abort someone asked
+            // for is "ABORTED", any other failed attempt is "FAILURE". An unattended session whose
+            // goodbye has told the host how it ended is not reported twice.
+            if (!(state.UnattendedFlag && state.sessionEndReported))
+                modGlobals::ZelCommEvent(3, state.abortRequested ? QStringLiteral("ABORTED") : QStringLiteral("FAILURE"),
+                                         modGlobals::ApplicationName);
         }
     });
     m_result = result;

@@ -229,6 +229,9 @@ void frmCommInterface::writeItemBlockAnswer(const QByteArray &answer, bool writt
     modGlobals::MakeCallback(QStringLiteral("GET_REV"), state.panelRevision);
     if (state.connectionDialog == this)
         state.connectionDialog = nullptr;
+    // Unattended there is no modal run to end: the dialog's part of the session is done.
+    if (state.UnattendedFlag)
+        Form_Unload();
 }
 
 // Past the command's retry limit the probe or wait gives up: network and enhanced direct links

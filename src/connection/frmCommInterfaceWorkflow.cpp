@@ -121,6 +121,7 @@ std::int32_t frmCommInterface::PerformConnection(std::int32_t ControlType, std::
     QPointer<frmCommInterface> self(this);
     const std::int32_t rc = errors::guarded(kForm, QStringLiteral("PerformConnection()"), [&] {
         SessionState &state = sessionState();
+        state.abortRequested = false; // a new attempt: nobody has cancelled it yet
         if (const std::shared_ptr<IControlType> previous = state.currentTransport) {
             previous->ControlDisconnect(this, true);
             state.currentTransport.reset();

@@ -28,6 +28,8 @@ void ZelCommEvent(std::int32_t code, const QVariant &data, const QString &source
         if (!callback)
             return;
         std::int32_t eventCode = code;
+        if (code == 3)
+            state.sessionEndReported = true;
         if (state.UnattendedFlag)
             callback->ZelCommEvent(eventCode, data, state.accountName);
         else if (source != QLatin1String("-1"))

@@ -96,6 +96,22 @@ std::int32_t blockLoop(const QString &procedure, std::int16_t itemNo, const std:
 
 } // namespace
 
+std::optional<ItemGeometry> itemGeometry(int item, std::int32_t panelType)
+{
+    const std::int16_t item1Length = blockLengthOfItem1(panelType);
+    if (item < 0 || item >= ItemCount || item1Length == 0)
+        return std::nullopt;
+    const ItemLayout &layout = kLayout[static_cast<std::size_t>(item)];
+    ItemGeometry g;
+    g.blocks = layout.blocks;
+    g.startStep = layout.startStep;
+    g.blockLength = item == 1 ? item1Length : layout.blockLength;
+    g.recordSize = layout.startStep > 0 ? g.blockLength / layout.startStep : g.blockLength;
+    g.records = layout.startStep > 0 ? layout.blocks * layout.startStep : 1;
+    g.bytes = g.blocks * g.blockLength;
+    return g;
+}
+
 void GetItemMap(QVector<std::int16_t> &ItemOf, QVector<std::int16_t> &StartOf, QVector<std::int16_t> &BlockLen,
                 QVector<std::int16_t> &BlockCount)
 {

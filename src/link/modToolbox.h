@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "link/clsPanelMsg.h"
 
@@ -51,6 +52,24 @@ constexpr int BlockCount = 213;
 // block lengths.
 void GetItemMap(QVector<std::int16_t> &ItemOf, QVector<std::int16_t> &StartOf, QVector<std::int16_t> &BlockLen,
                 QVector<std::int16_t> &BlockCount);
+
+// The shape of one item as the blocks cut it, for a host that keeps the item's bytes: a record is
+// a block's length divided by the start-record step (an item of one block is one record), so the
+// block (item, start) covers the bytes from start x recordSize on, and the item holds
+// blocks x blockLength bytes.
+struct ItemGeometry
+{
+    std::int16_t blocks = 0;
+    std::int16_t startStep = 0; // 0 for an item of one block
+    std::int16_t blockLength = 0;
+    std::int32_t recordSize = 0;
+    std::int32_t records = 0;
+    std::int32_t bytes = 0;
+};
+
+// The geometry of item `item` (0..18) on a panel of type `panelType`; none for another item number
+// or a panel type without known block lengths.
+std::optional<ItemGeometry> itemGeometry(int item, std::int32_t panelType);
 
 // The length in bytes of the block that starts at record `start` of item `itemNo`, or 0 when the
 // item map has no such block or the panel type (HostSettings::PanelType) has no known lengths.

@@ -134,6 +134,23 @@ TEST_F(ConnectionTest, CancelDuringModemInitialisationKeepsTheDialogOpen)
     EXPECT_EQ(hostEvents().value(hostEvents().size() - 1), QStringLiteral("3:ABORTED"));
 }
 
+// A failed attempt that nobody cancelled ends the dialog by itself and is a failure, not an abort
+// (the session's end sets the transport's abort flag before the dialog reports).
+TEST_F(ConnectionTest, AFailedModemCallIsAFailureNotAnAbort)
+{
+    for (const char *fault : {"busy@ATD", "nocarrier@ATD"}) {
+        SCOPED_TRACE(fault);
+        startPanel(panel(panelsim::LinkMode::Modem), {QLatin1String(fault)});
+        openSession();
+        callback->events.clear();
+        Script script;
+        connectAs(script, frmCommInterface::TypeModem);
+        EXPECT_EQ(display(script, 60000), frmCommInterface::ResultNotConnected);
+        EXPECT_EQ(hostEvents().join(QLatin1Char(',')).toStdString(), "3:FAILURE");
+        endSession();
+    }
+}
+
 TEST_F(ConnectionTest, CallbackRequestOnAModemHangsUpAndAnswersThePanelsCall)
 {
     panelsim::PanelConfig config = panel(panelsim::LinkMode::Modem);

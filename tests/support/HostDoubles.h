@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/HostObjects.h"
+#include "link/modToolbox.h"
 
 #include <QHash>
 #include <QStringList>
@@ -120,13 +121,14 @@ public:
 class PifDouble : public HostPif
 {
 public:
-    // Bytes per record of each item; item 1 depends on the panel type (75 or 78).
+    // Bytes per record of each item (the item map's geometry); item 1 depends on the panel type (75
+    // or 78), and a type without a known layout is taken as type 1.
     static int recordSize(int item, qint32 panelType = 1)
     {
-        static constexpr int kRecord[19] = {2, 75, 72, 30, 72, 28, 183, 8, 14, 104, 8, 128, 4, 8, 104, 72, 144, 12, 20};
-        if (item == 1)
-            return panelType >= 49 && panelType <= 51 ? 78 : 75;
-        return item >= 0 && item < 19 ? kRecord[item] : 1;
+        std::optional<modToolbox::ItemGeometry> g = modToolbox::itemGeometry(item, panelType);
+        if (!g)
+            g = modToolbox::itemGeometry(item, 1);
+        return g ? g->recordSize : 1;
     }
 
     std::map<int, QByteArray> items;

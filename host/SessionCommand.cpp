@@ -1,0 +1,171 @@
+// quarvo-host session: a session with an operator. The "Panel Communication" dialog opens (on the
+// link type of the settings file); once the panel is admitted the synchronisation check runs (its
+// window shows when panel and data file differ), and a small window offers the history, the panel
+// clock, another synchronisation and the end of the session.
+#include "Commands.h"
+#include "HostSession.h"
+#include "ProgressReport.h"
+
+#include "component/clsCommunication.h"
+#include "connection/frmCommInterface.h"
+#include "core/IControlType.h"
+#include "core/SessionState.h"
+#include "operations/frmDateTime.h"
+#include "queue/frmMsgQueue.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+// The operator's window while the session runs. Closing it ends the session.
+class OperatorWindow : public QWidget
+{
+public:
+    OperatorWindow(clsCommunication &component, const QString &panel) : m_component(component)
+    {
+        setObjectName(QStringLiteral("quarvoHostSession"));
+        setWindowTitle(QStringLiteral("Quarvo - %1").arg(panel));
+        auto *layout = new QVBoxLayout(this);
+        auto *label = new QLabel(QStringLiteral("Connected to %1 (revision %2)").arg(panel, sessionState().panelRevision), this);
+        layout->addWidget(label);
+        const auto button = [&](const QString &caption, auto action) {
+            auto *b = new QPushButton(caption, this);
+            b->setAutoDefault(false);
+            connect(b, &QPushButton::clicked, this, action);
+            layout->addWidget(b);
+            return b;
+        };
+        button(QStringLiteral("&History..."), [this] { m_component.HistoryStartup(); });
+        button(QStringLiteral("Set Panel &Clock..."), [this] {
+            QPointer<frmDateTime> window = new frmDateTime(this);
+            window->Display();
+            delete window.data();
+        });
+        button(QStringLiteral("&Synchronise..."), [this] { m_component.CommSendReceive(); });
+        button(QStringLiteral("&Disconnect"), [this] { disconnectPanel(); });
+    }
+
+    void disconnectPanel()
+    {
+        if (m_disconnecting || !sessionState().queueWindow)
+            return;
+        m_disconnecting = true; // the end-session dialog runs its own event loop meanwhile
+        // The end-session dialog asks the operator, and says goodbye (with a reset if chosen).
+        bool force = false;
+        m_component.CommShutdown(force);
+        m_disconnecting = false;
+    }
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        if (sessionState().queueWindow) {
+            event->ignore(); // the session's end closes the window
+            disconnectPanel();
+            return;
+        }
+        QWidget::closeEvent(event);
+    }
+
+private:
+    clsCommunication &m_component;
+    bool m_disconnecting = false;
+};
+
+} // namespace
+
+int runSession(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs a session with an operator: the \"Panel Communication\" dialog (filled from the settings\n"
+        "file, on its LinkType), then the synchronisation check against the data file, and a window\n"
+        "with History..., Set Panel Clock..., Synchronise... and Disconnect. Needs a display (or\n"
+        "QT_QPA_PLATFORM=offscreen). Exit status 0 when the session ended normally (USERDISCONNECTING),\n"
+        "1 FAILURE, 3 ABORTED (the dialog cancelled), 4 UNKNOWN."));
+    const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("The host settings (JSON; see the README)."),
+                                            QStringLiteral("file"));
+    const QCommandLineOption dataOption(QStringLiteral("data"),
+                                        QStringLiteral("The panel data file (default: DataFile of the settings, else <AccountName>.qpd "
+                                                       "next to the settings file)."),
+                                        QStringLiteral("file"));
+    const QCommandLineOption eventsOption(QStringLiteral("events"),
+                                          QStringLiteral("Append the host events (JSON lines) to this file instead of standard output."),
+                                          QStringLiteral("file"));
+    const QCommandLineOption historyOption(QStringLiteral("history"),
+                                           QStringLiteral("Append the history events read, decoded, to this file (JSON lines)."),
+                                           QStringLiteral("file"));
+    parser.addOptions({settingsOption, dataOption, eventsOption, historyOption});
+    if (const std::optional<int> done = parseCommandLine(parser, QStringLiteral("session"), arguments))
+        return *done;
+    if (!parser.positionalArguments().isEmpty()) {
+        complain(QStringLiteral("session: unexpected argument \"%1\" (see quarvo-host session --help)").arg(parser.positionalArguments().first()));
+        return hostexit::Usage;
+    }
+
+    HostSession::chooseFolders();
+    HostSession session;
+    HostOptions options;
+    options.settingsPath = parser.value(settingsOption);
+    options.dataPath = parser.value(dataOption);
+    options.eventsPath = parser.value(eventsOption);
+    options.historyPath = parser.value(historyOption);
+    QString why;
+    if (!session.prepare(options, &why)) {
+        complain(why);
+        return hostexit::Usage;
+    }
+    session.attach();
+
+    // The dialog opens on the settings' link type, as the operator would pick it.
+    QTimer preselect;
+    preselect.setInterval(20);
+    const int linkType = session.settings().linkTypeIndex();
+    QObject::connect(&preselect, &QTimer::timeout, [&] {
+        frmCommInterface *dialog = sessionState().connectionDialog;
+        if (!dialog || !dialog->isVisible())
+            return;
+        preselect.stop();
+        dialog->cmbConnect->setCurrentIndex(linkType);
+        dialog->cmbConnect_Click();
+    });
+    preselect.start();
+    ProgressReport progress;
+    session.events().beforeLine = [&progress] { progress.clear(); };
+    progress.start();
+    const std::int32_t started = session.component().CommStartup();
+    preselect.stop();
+
+    const SessionState &state = sessionState();
+    if (started == 0 && state.queueWindow && state.currentTransport && state.currentTransport->Connected()) {
+        OperatorWindow window(session.component(), session.settings().PanelName());
+        window.show();
+        session.waitForEnd(0);
+        window.close();
+    } else {
+        session.waitForEnd(1);
+    }
+    progress.finish();
+    session.events().beforeLine = nullptr; // the bar goes before the session does
+    if (const int signalled = HostSession::terminationStatus()) {
+        complain(QStringLiteral("session ended by signal %1").arg(signalled - 128));
+        return signalled;
+    }
+    const QString ending = session.events().ending();
+    int status = ending.isEmpty() ? hostexit::Unknown : HostSession::statusFor(ending);
+    QString message = status == hostexit::Success ? QString() : session.failureReason();
+    if (session.data().saveFailed()) {
+        status = hostexit::Failure;
+        message += QStringLiteral("; the received data were not saved: ") + session.data().saveError();
+    }
+    complain(QStringLiteral("session ended %1%2").arg(ending.isEmpty() ? QStringLiteral("without a result (UNKNOWN)") : ending,
+                                                      message.isEmpty() ? QString() : QStringLiteral(": ") + message));
+    session.close();
+    return status;
+}
