@@ -7,6 +7,7 @@
 
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QEventLoop>
 
 #include <limits>
@@ -36,6 +37,12 @@ bool RemoteComponent::connectServer(QString *why)
     if (!m_bus.isConnected()) {
         m_lastError = QStringLiteral("no D-Bus session bus: %1").arg(m_bus.lastError().message());
     } else {
+        // Watched before the first call, so that a server which ends right after it is seen to go.
+        m_serverGone = false;
+        m_watcher = std::make_unique<QDBusServiceWatcher>(quarvobus::kServiceName, m_bus,
+                                                          QDBusServiceWatcher::WatchForUnregistration);
+        QObject::connect(m_watcher.get(), &QDBusServiceWatcher::serviceUnregistered, m_watcher.get(),
+                         [this] { m_serverGone = true; });
         const QDBusMessage reply = call(QStringLiteral("GetName"));
         if (reply.type() == QDBusMessage::ReplyMessage)
             return true;

@@ -15,6 +15,7 @@
 
 #include <memory>
 
+class QDBusServiceWatcher;
 class QObject;
 
 class RemoteComponent : public IZelComm
@@ -27,6 +28,8 @@ public:
     bool connectServer(QString *why = nullptr);
     // The last binding error (empty after a call that went through).
     QString lastError() const { return m_lastError; }
+    // Whether the server reached by connectServer() has left the bus since (it ended, or crashed).
+    bool serverGone() const { return m_serverGone; }
 
     QString Name() const override;
     void setName(const QString &name) override;
@@ -62,4 +65,6 @@ private:
     std::unique_ptr<QObject> m_pifExport;
     std::unique_ptr<QObject> m_settingsExport;
     std::unique_ptr<QObject> m_callbackExport;
+    std::unique_ptr<QDBusServiceWatcher> m_watcher;
+    bool m_serverGone = false;
 };

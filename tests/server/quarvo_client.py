@@ -7,7 +7,7 @@ objects while one of the client's calls is still waiting for its reply.
 
 Run on a private session bus whose service folder starts the server, e.g.
     dbus-run-session --config-file=BUS.conf -- quarvo_client.py receive --sim build/sim/quarvo-panelsim
-Checks: introspect, receive, kill, long, shutdown. Each exits 0 when it held, 1 otherwise.
+Checks: introspect, receive, kill, long, shutdown, host. Each exits 0 when it held, 1 otherwise.
 """
 import argparse
 import json
@@ -435,11 +435,57 @@ def check_shutdown(args, c):
     c.expect(process_gone(pid, 20), 'the server ends after its client left')
 
 
+def check_host(args, c):
+    """quarvo-host unattended --jobs receive, in process and through the server: the same data file."""
+    panel = Panel(args.sim, os.path.join(args.work, 'host-trace.json'))
+    try:
+        settings = os.path.join(args.work, 'host-settings.json')
+        with open(os.open(settings, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w') as f:
+            json.dump({'AccountName': '5150', 'RemoteHost': '127.0.0.1', 'PanelPort': panel.port, 'Passcode': PASSCODE,
+                       'LinkKey': LINK_KEY, 'ResponseTimeout': 2,
+                       'DataLocks': [{'Value': 0x1234, 'Name': 'Office', 'Number': 1, 'Key': 'PRIMARY'}]}, f)
+        # Who owns the server's name, as the bus announces it: the server exists for the second run only.
+        bus = dbus.SessionBus()
+        owners = []
+        bus.add_signal_receiver(lambda name, old, new: owners.append(bool(new)), 'NameOwnerChanged',
+                                'org.freedesktop.DBus', arg0=SERVICE)
+        runs = {}
+        for how, extra in (('in-process', []), ('out-of-process', ['--out-of-process'])):
+            data = os.path.join(args.work, how + '.qpd')
+            if os.path.exists(data):
+                os.remove(data)
+            proc = subprocess.Popen([args.host, *extra, 'unattended', '--settings', settings, '--data', data, '--jobs', 'receive'],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            # The bus's signals are taken in while the host runs.
+            run_until(lambda: proc.poll() is not None, 180)
+            if proc.poll() is None:
+                proc.kill()
+            out, err = proc.communicate()
+            events = [json.loads(line) for line in out.splitlines() if line.strip()]
+            runs[how] = (proc.returncode, data, [(e['code'], e.get('tag') or (e.get('data') if e['code'] == 3 else None)) for e in events])
+            c.expect(proc.returncode == 0, '%s: exit status 0 (%s): %s' % (how, proc.returncode, err.strip()[-300:]))
+            if how == 'in-process':
+                run_until(lambda: False, 0.2)
+                c.expect(owners == [], 'in process no server was started')
+        run_until(lambda: owners == [True, False], 20)
+        c.expect(owners == [True, False], 'the bus started the server for --out-of-process, and it ended after the host left')
+        inproc, remote = runs['in-process'], runs['out-of-process']
+        c.expect(os.path.exists(remote[1]) and open(remote[1], 'rb').read() == open(inproc[1], 'rb').read(),
+                 'the same panel data file both ways')
+        c.expect(remote[2] == inproc[2] and (3, 'SUCCESS') in remote[2],
+                 'the same host events in the same order: %s, in process %s' % (remote[2], inproc[2]))
+        c.expect(panel.count('Request Item Block') == 2 * 212, 'each run read every block (%d)' % panel.count('Request Item Block'))
+        c.expect(oct(os.stat(remote[1]).st_mode & 0o777) == oct(0o600), 'the data file is the owner\'s only')
+    finally:
+        panel.stop()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('check', choices=['introspect', 'receive', 'kill', 'long', 'shutdown', 'kill-victim'])
+    parser.add_argument('check', choices=['introspect', 'receive', 'kill', 'long', 'shutdown', 'host', 'kill-victim'])
     parser.add_argument('--sim', help='the panel simulator program')
     parser.add_argument('--xml', help='the interface XML of the repository')
+    parser.add_argument('--host', help='the quarvo-host program (host)')
     parser.add_argument('--work', default='.', help='folder for traces')
     parser.add_argument('--hold', type=int, default=30, help='seconds the dialog stays open (long)')
     args = parser.parse_args()
@@ -450,7 +496,7 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     c = Checks()
     checks = {'introspect': check_introspect, 'receive': check_receive, 'kill': check_kill, 'long': check_long,
-              'shutdown': check_shutdown}
+              'shutdown': check_shutdown, 'host': check_host}
     checks[args.check](args, c)
     return 1 if c.failures else 0
 
