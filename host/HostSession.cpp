@@ -9,6 +9,7 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "external/ErrorReporter.h"
+#include "platform/SignalBridge.h"
 #include "platform/Timing.h"
 #include "queue/frmMsgQueue.h"
 
@@ -25,6 +26,9 @@
 #include <cstdio>
 
 namespace {
+
+// Out of process, the signal (SIGTERM, SIGINT) that ended the host's wait; 0 before.
+int g_hostSignal = 0;
 
 QString readableError(std::int32_t number)
 {
@@ -172,6 +176,15 @@ bool HostSession::attach(QString *error)
             return false;
         m_remote = remote.get();
         m_component = std::move(remote);
+        // A signal ends the host's wait, also one for a long operation's reply; leaving the bus then
+        // ends the session in the server (goodbye to the panel). A second signal ends the host at once.
+        if (SignalBridge *bridge = SignalBridge::install()) {
+            QObject::connect(bridge, &SignalBridge::received, bridge, [bridge](int signo) {
+                g_hostSignal = signo;
+                bridge->restoreDefaults();
+                QCoreApplication::exit(128 + signo);
+            });
+        }
     } else {
         m_component = std::make_unique<clsCommunication>();
     }
@@ -196,7 +209,7 @@ bool HostSession::sessionOver() const
 
 bool HostSession::waitForEnd(int seconds)
 {
-    const auto over = [this] { return sessionOver() || SessionSignals::terminationSignal() != 0; };
+    const auto over = [this] { return sessionOver() || terminationStatus() != 0; };
     // Real seconds: the limit is the operator's, not a protocol wait.
     QElapsedTimer clock;
     clock.start();
@@ -230,7 +243,7 @@ bool HostSession::waitForEnd(int seconds)
         loop.exec();
     tick.stop();
     // Whatever the server sent before the end is delivered before the reply to a call made now.
-    if (m_remote && !m_remote->serverGone())
+    if (m_remote && !m_remote->serverGone() && g_hostSignal == 0)
         m_remote->Name();
     // The windows that went with the session report now (the connection dialog's unload).
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -240,7 +253,7 @@ bool HostSession::waitForEnd(int seconds)
 
 int HostSession::terminationStatus()
 {
-    const int signo = SessionSignals::terminationSignal();
+    const int signo = SessionSignals::terminationSignal() != 0 ? SessionSignals::terminationSignal() : g_hostSignal;
     return signo != 0 ? 128 + signo : 0;
 }
 
