@@ -7,7 +7,7 @@ objects while one of the client's calls is still waiting for its reply.
 
 Run on a private session bus whose service folder starts the server, e.g.
     dbus-run-session --config-file=BUS.conf -- quarvo_client.py receive --sim build/sim/quarvo-panelsim
-Checks: introspect, receive, kill, long, shutdown, host. Each exits 0 when it held, 1 otherwise.
+Checks: introspect, receive, unattended, kill, long, shutdown, host. Each exits 0 when it held, 1 otherwise.
 """
 import argparse
 import json
@@ -351,6 +351,32 @@ def check_receive(args, c):
         panel.stop()
 
 
+def check_unattended(args, c):
+    """DoUnattended(receive) from Python against the real server: host events in order, the panel's data."""
+    saved = os.path.join(args.work, 'panel.bin')
+    panel = Panel(args.sim, os.path.join(args.work, 'unattended-trace.json'), '--save-data', saved)
+    try:
+        client = Client(panel.port)
+        client.hand_over()
+        pid = client.server_pid()
+        c.expect(client.call('DoUnattended', 16) == 0, 'DoUnattended(16) returned 0')
+        run_until(lambda: '3' in client.callback.names(), 90)
+        names = client.callback.names()
+        upto_end = names[:names.index('3') + 1] if '3' in names else names
+        c.expect(upto_end == ['5:SET_DATALOCK', '2', '5:GET_REV', '10', '5:RECV_END', '3'], 'host events in order: %s' % names)
+        ending = [(d, s) for code, d, s in client.callback.events if code == 3]
+        c.expect(ending == [('SUCCESS', ['dbus-check'])], 'one SUCCESS, from the account: %s' % ending)
+        run_until(lambda: panel.count('Panel Goodbye') == 1, 10)
+        c.expect(panel.count('Panel Goodbye') == 1, 'the session said goodbye')
+        client.conn.close()
+        c.expect(process_gone(pid, 20), 'the server ends after its client left')
+        panel.stop()
+        held = b''.join(bytes(client.pif.items.get(item, b'')) for item in range(19))
+        c.expect(os.path.exists(saved) and held == open(saved, 'rb').read(), 'the host holds the panel\'s data byte for byte')
+    finally:
+        panel.stop()
+
+
 def check_kill(args, c):
     """A client killed mid-transfer: goodbye to the panel, records freed, the server ends."""
     panel = Panel(args.sim, os.path.join(args.work, 'kill-trace.json'))
@@ -482,7 +508,7 @@ def check_host(args, c):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('check', choices=['introspect', 'receive', 'kill', 'long', 'shutdown', 'host', 'kill-victim'])
+    parser.add_argument('check', choices=['introspect', 'receive', 'unattended', 'kill', 'long', 'shutdown', 'host', 'kill-victim'])
     parser.add_argument('--sim', help='the panel simulator program')
     parser.add_argument('--xml', help='the interface XML of the repository')
     parser.add_argument('--host', help='the quarvo-host program (host)')
@@ -496,7 +522,7 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     c = Checks()
     checks = {'introspect': check_introspect, 'receive': check_receive, 'kill': check_kill, 'long': check_long,
-              'shutdown': check_shutdown, 'host': check_host}
+              'shutdown': check_shutdown, 'host': check_host, 'unattended': check_unattended}
     checks[args.check](args, c)
     return 1 if c.failures else 0
 
