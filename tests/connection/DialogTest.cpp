@@ -174,8 +174,9 @@ TEST_F(DialogTest, AddressCheckBeforeANetworkConnection)
         setHostQuietly(QLatin1String(c.text));
         sessionState().remoteHost.clear();
         EXPECT_EQ(dialog->CheckIP(c.allowName), c.valid ? 0 : ErrorCode::AddressCheckFailed) << c.text << " " << c.allowName;
-        if (c.valid) // a name that does not resolve is kept as typed
+        if (c.valid) { // a name that does not resolve is kept as typed
             EXPECT_FALSE(sessionState().remoteHost.isEmpty()) << c.text;
+        }
     }
     // Connect with a bad address does not start an attempt.
     choose(frmCommInterface::TypeNetwork);
