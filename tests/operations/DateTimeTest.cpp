@@ -62,7 +62,7 @@ protected:
         return out;
     }
 
-    QString panelClock() const { return panel->state().clock().toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
+    QString panelClock() const { return sim->state().clock().toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
 
     QDateTime now;
     QPointer<frmDateTime> window;
@@ -109,11 +109,11 @@ TEST_P(DateTimeLocale, UpdatePanelSendsTheShiftedClock)
         EXPECT_FALSE(window->cmdOK->isEnabled());
         ASSERT_TRUE(waitFor([&] { return setTimes().size() > answered; }, 5000));
         ++answered;
-        EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray(c.bytes));
+        EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray(c.bytes));
         EXPECT_EQ(panelClock(), QLatin1String(c.moment));
         EXPECT_EQ(setTimes().last(), QLatin1String(c.moment));
     }
-    EXPECT_FALSE(panel->goodbyeReceived());
+    EXPECT_FALSE(sim->goodbyeReceived());
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, DateTimeLocale, ::testing::Values("C", "en_US", "de_DE", "ja_JP"),
@@ -150,7 +150,7 @@ TEST_F(DateTimeTest, DisplayReadsUpdatesAndReadsBack)
 
     EXPECT_EQ(steps, (QStringList{"-3", "13:05:20", converter.BuildDate(6, 30, 9), "23:58"}));
     EXPECT_EQ(setTimes(), QStringList{"2024-03-09 10:05"});
-    EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray("0309180A0500"));
+    EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray("0309180A0500"));
     EXPECT_FALSE(sessionState().guidRegistry->contains(window->szGUID())); // unloaded
 
     frmDateTime second;
@@ -173,7 +173,7 @@ TEST_F(DateTimeTest, UnattendedDisplayWritesAtOnceAndUnloads)
     EXPECT_FALSE(window->isVisible());
     ASSERT_TRUE(waitFor([&] { return !sessionState().guidRegistry->contains(window->szGUID()); }, 5000));
     EXPECT_EQ(setTimes(), QStringList{"2024-05-10 13:20"});
-    EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray("050A18011401"));
+    EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray("050A18011401"));
 }
 
 TEST_F(DateTimeTest, ARefusedWriteEndsTheSessionWithoutSetTime)
@@ -183,7 +183,7 @@ TEST_F(DateTimeTest, ARefusedWriteEndsTheSessionWithoutSetTime)
     now = at(2024, 5, 10, 8, 0);
     window = new frmDateTime();
     window->cmdOK->click();
-    ASSERT_TRUE(waitFor([&] { return panel->goodbyeReceived(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return sim->goodbyeReceived(); }, 5000));
     EXPECT_TRUE(setTimes().isEmpty());
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::SendRefused);
     EXPECT_EQ(panelClock(), QStringLiteral("2009-06-30 23:58"));
@@ -204,17 +204,17 @@ TEST_P(UnattendedClock, WritesTheShiftedClockWithoutSetTime)
     now = at(2024, 12, 31, 23, 30);
     settings->timeOffsetHours = 1;
     EXPECT_EQ(modDateTime::UnattendedSetDateTime(5), 0);
-    ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Change Panel Date")) == 1; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return sim->commandCount(QStringLiteral("Change Panel Date")) == 1; }, 5000));
     if (refused) {
-        ASSERT_TRUE(waitFor([&] { return panel->goodbyeReceived(); }, 5000));
+        ASSERT_TRUE(waitFor([&] { return sim->goodbyeReceived(); }, 5000));
         EXPECT_EQ(panelClock(), QStringLiteral("2009-06-30 23:58"));
     } else {
         ASSERT_TRUE(waitFor([&] { return panelClock() == QLatin1String("2025-01-01 00:30"); }, 5000));
-        EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray("010119001E00"));
+        EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray("010119001E00"));
         // A further keep-alive went through: the answer was taken and the session goes on.
-        const int keepAlives = panel->commandCount(QStringLiteral("Request Panel Status"));
-        ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) > keepAlives; }));
-        EXPECT_FALSE(panel->goodbyeReceived());
+        const int keepAlives = sim->commandCount(QStringLiteral("Request Panel Status"));
+        ASSERT_TRUE(waitFor([&] { return sim->commandCount(QStringLiteral("Request Panel Status")) > keepAlives; }));
+        EXPECT_FALSE(sim->goodbyeReceived());
     }
     EXPECT_TRUE(setTimes().isEmpty());
 }

@@ -112,7 +112,7 @@ protected:
     {
         QStringList out;
         const QRegularExpression pattern(name + QStringLiteral(" (\\d+:\\d+)"));
-        for (const panelsim::TraceEntry &e : panel->trace()) {
+        for (const panelsim::TraceEntry &e : sim->trace()) {
             const QRegularExpressionMatch m = pattern.match(e.decoded);
             if (e.direction == QLatin1String("in") && m.hasMatch())
                 out << m.captured(1);
@@ -143,7 +143,7 @@ protected:
 
     bool hostHoldsThePanelsData() const
     {
-        const panelsim::PanelState state = panel->state();
+        const panelsim::PanelState state = sim->state();
         for (int item = 0; item < 19; ++item)
             if (pif->items[item] != state.itemBytes(item))
                 return false;
@@ -161,8 +161,8 @@ TEST_F(SyncTest, HostDataEqualToThePanelsTransfersNothing)
     ASSERT_EQ(modToolbox::CheckPanelSyncronization(), 0);
     ASSERT_TRUE(waitFor([&] { return events().contains(QStringLiteral("7")); }, 5000));
     EXPECT_EQ(events(), (QStringList{QStringLiteral("6"), QStringLiteral("7")}));
-    EXPECT_EQ(panel->commandCount(QStringLiteral("Request CRC")), 1);
-    EXPECT_EQ(panel->commandCount(kRequestBlock), 0);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Request CRC")), 1);
+    EXPECT_EQ(sim->commandCount(kRequestBlock), 0);
     EXPECT_FALSE(sync());
     EXPECT_TRUE(sessionState().queueWindow);
 }
@@ -208,7 +208,7 @@ TEST_F(SyncTest, TheChoiceReceivesSendsOrLeavesTheDifferingItems)
             const qsizetype before = callback->events.size();
             ASSERT_EQ(modToolbox::CheckPanelSyncronization(), 0);
             ASSERT_TRUE(waitFor([&] { return events().mid(before).contains(QStringLiteral("7")); }, 5000));
-            EXPECT_EQ(panel->commandCount(QStringLiteral("Request CRC")), 2);
+            EXPECT_EQ(sim->commandCount(QStringLiteral("Request CRC")), 2);
             EXPECT_EQ(blocks(kRequestBlock).size(), expectedBlocks.size());
         } else if (mode == frmPanelSyncro::SendPanel) {
             ASSERT_TRUE(waitFor([&] { return callback->tags().contains(QStringLiteral("SEND_END")); }, 10000));
@@ -276,7 +276,7 @@ TEST_P(SyncOverLink, ExclusiveModeBracketsTheTransferAndPausesTheHeartbeat)
     // keep-alives come again afterwards.
     const auto requests = [&] {
         QStringList out;
-        for (const panelsim::TraceEntry &e : panel->trace()) {
+        for (const panelsim::TraceEntry &e : sim->trace()) {
             if (e.direction != QLatin1String("in"))
                 continue;
             for (const char *name : {"Exclusive Command ON", "Exclusive Command OFF", "Request Item Block", "Request Panel Status"})
@@ -293,7 +293,7 @@ TEST_P(SyncOverLink, ExclusiveModeBracketsTheTransferAndPausesTheHeartbeat)
               QStringList{QStringLiteral("Exclusive Command ON")} + QStringList(4 + 50, kRequestBlock)
                   + QStringList{QStringLiteral("Exclusive Command OFF")});
     EXPECT_TRUE(waitFor([&] { return requests().mid(off).count(QStringLiteral("Request Panel Status")) >= 2; }, 3000));
-    EXPECT_FALSE(panel->exclusiveMode());
+    EXPECT_FALSE(sim->exclusiveMode());
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, SyncOverLink,
@@ -336,7 +336,7 @@ TEST_F(SyncTest, ATransferCutOffHandsTheHostNothing)
     window->optRecvPanel->setChecked(true);
     QTest::mouseClick(window->cmdOK, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return transfer() && transfer()->TransferState.blocksDone >= 5; }, 5000));
-    panel->addFault(QStringLiteral("silence@read*0"));
+    sim->addFault(QStringLiteral("silence@read*0"));
     ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 15000));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
     EXPECT_FALSE(callback->tags().contains(QStringLiteral("RECV_END")));
@@ -371,7 +371,7 @@ TEST_F(SyncTest, ABadCrcAnswerShowsTheBoxOrIsAskedAgain)
     unattended->optRecvPanel->setChecked(true);
     ASSERT_EQ(modUnattended::UnattendedSyncStartup(unattended, 3), 0);
     ASSERT_TRUE(waitFor([&] { return callback->tags().contains(QStringLiteral("RECV_END")); }, 5000));
-    EXPECT_EQ(panel->commandCount(QStringLiteral("Request CRC")), 2);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Request CRC")), 2);
     EXPECT_EQ(blocks(kRequestBlock), blocksOf({5}));
     EXPECT_TRUE(hostHoldsThePanelsData());
     EXPECT_EQ(callback->withCode(10).size(), 1u);
