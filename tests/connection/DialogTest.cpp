@@ -213,10 +213,9 @@ TEST_F(DialogTest, BusyStateTurnsCancelIntoAbortAndCancelWhileIdleCloses)
 
 TEST_F(DialogTest, ScreenshotPerConnectionType)
 {
-    const QString folder = QStringLiteral(QUARVO_SOURCE_DIR "/docs/screenshots");
-    if (!qEnvironmentVariableIsSet("QUARVO_SCREENSHOTS"))
-        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh " << folder.toStdString();
-    QDir().mkpath(folder);
+    const QString folder = testsupport::screenshotFolder();
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh the screenshots";
     settings->panelName = QStringLiteral("Warehouse North");
     settings->remoteHost = QStringLiteral("192.168.10.20");
     settings->baudRate = 2400;

@@ -92,6 +92,10 @@ protected:
     void SetUp() override
     {
         SimSessionTest::SetUp();
+        admitted = false; // a test may start afresh with TearDown() and SetUp()
+        owner.answers.clear();
+        owner.onAnswer = nullptr;
+        faults.clear();
         resetQueueLinks();
         modToolbox::ResetPanelEventCount();
         SessionState &state = sessionState();

@@ -380,10 +380,9 @@ TEST(HistorySlots, MainSlotAndTimeStampRanges)
 
 TEST_F(HistoryTest, ScreenshotsCompactAndExpanded)
 {
-    const QString folder = QStringLiteral(QUARVO_SOURCE_DIR "/docs/screenshots");
-    if (!qEnvironmentVariableIsSet("QUARVO_SCREENSHOTS"))
-        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh " << folder.toStdString();
-    QDir().mkpath(folder);
+    const QString folder = testsupport::screenshotFolder();
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh the screenshots";
     frmHistory window;
     window.show();
     QApplication::processEvents();
