@@ -229,6 +229,7 @@ protected:
     }
 
     panelsim::LinkMode linkMode = panelsim::LinkMode::Network; // of connectAndAdmit
+    std::unique_ptr<panelsim::PanelSimulator> &panel = sim; // the simulator under the name other suites use
 #endif
 
     std::shared_ptr<clsNetwork> net;
