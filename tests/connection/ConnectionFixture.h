@@ -11,20 +11,11 @@
 
 #include <memory>
 
-#include "PanelSimulator.h"
-#include "component/Configuration.h"
 #include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
 #include "core/IControlType.h"
-#include "core/SessionState.h"
-#include "core/modGlobals.h"
-#include "core/modRegistry.h"
-#include "diagnostics/frmImmediate.h"
-#include "external/ErrorReporter.h"
-#include "platform/Timing.h"
 #include "queue/frmMsgQueue.h"
-#include "support/HostDoubles.h"
-#include "support/TestSupport.h"
+#include "support/SimSession.h"
 
 namespace conntest {
 
@@ -106,41 +97,25 @@ private:
     QString m_failure;
 };
 
-class ConnectionTest : public ::testing::Test
+class ConnectionTest : public testsupport::SimSessionTest
 {
 protected:
+    ConnectionTest() : SimSessionTest(kScale) {}
+
     void SetUp() override
     {
-        qputenv("QUARVO_TIME_SCALE", QByteArray::number(kScale));
-        Timing::setScale(kScale);
-        testsupport::freshSettingsDir();
-        testsupport::freshLogDir();
-        resetSessionState();
-        modGlobals::InitApplicationVariables();
-        settings = std::make_shared<testsupport::SettingsDouble>();
+        SimSessionTest::SetUp();
         settings->comPort = kPortNumber;
         settings->baudRate = 9600;
         for (auto [value, name, number] : {std::tuple{0x1234, "Office", 1}, std::tuple{0x4321, "Branch", 2}})
             settings->dataLocks.push_back(std::make_shared<testsupport::DataLockDouble>(value, 0, QLatin1String(name), number));
         settings->primary = std::make_shared<testsupport::DataLockDouble>(0x1234, 0, QStringLiteral("Office"), 1);
-        pif = std::make_shared<testsupport::PifDouble>();
-        callback = std::make_shared<testsupport::CallbackDouble>();
-        SessionState &state = sessionState();
-        state.hostSettings = settings;
-        state.hostPif = pif;
-        state.hostCallback = callback;
     }
 
     void TearDown() override
     {
         endSession();
-        if (frmImmediate *immediate = sessionState().immediateWindow) {
-            immediate->hide();
-            delete immediate;
-        }
-        resetSessionState();
-        Timing::setScale(0);
-        qunsetenv("QUARVO_TIME_SCALE");
+        SimSessionTest::TearDown();
     }
 
     // Drops the dialog, the transport, the simulator and the queue window.
@@ -165,15 +140,10 @@ protected:
         sessionState().connectionDialog = dialog;
     }
 
-    void startPanel(panelsim::PanelConfig config, const QStringList &faults = {})
+    void startPanel(const panelsim::PanelConfig &config, const QStringList &panelFaults = {})
     {
-        sim = std::make_unique<panelsim::PanelSimulator>(config);
-        for (const QString &fault : faults)
-            ASSERT_TRUE(sim->addFault(fault)) << fault.toStdString();
-        QString why;
-        ASSERT_TRUE(sim->start(&why)) << why.toStdString();
-        modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"),
-                                    QStringLiteral("Port%1").arg(kPortNumber), sim->devicePath());
+        faults = panelFaults;
+        startSimulator(config, kPortNumber);
     }
 
     static panelsim::PanelConfig panel(panelsim::LinkMode mode)
@@ -243,23 +213,6 @@ protected:
         return out;
     }
 
-    QString errorLog() const
-    {
-        return QString::fromLocal8Bit(testsupport::readFile(sessionState().errorReporter->errorFilePath()));
-    }
-
-    bool simSaw(const QString &text) const
-    {
-        for (const panelsim::TraceEntry &e : sim->trace())
-            if (e.decoded.contains(text))
-                return true;
-        return false;
-    }
-
-    std::shared_ptr<testsupport::SettingsDouble> settings;
-    std::shared_ptr<testsupport::PifDouble> pif;
-    std::shared_ptr<testsupport::CallbackDouble> callback;
-    std::unique_ptr<panelsim::PanelSimulator> sim;
     QPointer<frmCommInterface> dialog;
 };
 

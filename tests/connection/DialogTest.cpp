@@ -174,8 +174,9 @@ TEST_F(DialogTest, AddressCheckBeforeANetworkConnection)
         setHostQuietly(QLatin1String(c.text));
         sessionState().remoteHost.clear();
         EXPECT_EQ(dialog->CheckIP(c.allowName), c.valid ? 0 : ErrorCode::AddressCheckFailed) << c.text << " " << c.allowName;
-        if (c.valid) // a name that does not resolve is kept as typed
+        if (c.valid) { // a name that does not resolve is kept as typed
             EXPECT_FALSE(sessionState().remoteHost.isEmpty()) << c.text;
+        }
     }
     // Connect with a bad address does not start an attempt.
     choose(frmCommInterface::TypeNetwork);
@@ -212,10 +213,9 @@ TEST_F(DialogTest, BusyStateTurnsCancelIntoAbortAndCancelWhileIdleCloses)
 
 TEST_F(DialogTest, ScreenshotPerConnectionType)
 {
-    const QString folder = QStringLiteral(QUARVO_SOURCE_DIR "/docs/screenshots");
-    if (!qEnvironmentVariableIsSet("QUARVO_SCREENSHOTS"))
-        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh " << folder.toStdString();
-    QDir().mkpath(folder);
+    const QString folder = testsupport::screenshotFolder();
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh the screenshots";
     settings->panelName = QStringLiteral("Warehouse North");
     settings->remoteHost = QStringLiteral("192.168.10.20");
     settings->baudRate = 2400;

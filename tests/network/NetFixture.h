@@ -14,28 +14,19 @@
 #include <functional>
 #include <memory>
 
-#include "component/Configuration.h"
 #include "core/GuidRegistry.h"
-#include "core/SessionState.h"
-#include "core/modGlobals.h"
-#include "external/ErrorReporter.h"
 #include "link/modExecFunctions.h"
 #include "link/modToolbox.h"
-#include "platform/Timing.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "support/Bytes.h"
-#include "support/HostDoubles.h"
-#include "support/TestSupport.h"
-#include "core/modRegistry.h"
+#include "support/SimSession.h"
 #include "transports/clsEnhancedDirect.h"
 #include "transports/clsNetwork.h"
 
 #ifdef QUARVO_HAVE_SIM
 #include "DatagramCodec.h"
 #include "LinkEnvelope.h"
-#include "PanelSimulator.h"
 #endif
 
 namespace nettest {
@@ -92,27 +83,25 @@ public:
     std::function<void(clsMessage &)> onAnswer;
 };
 
-class NetTest : public ::testing::Test
+class NetTest : public testsupport::SimSessionTest
 {
 protected:
+    // The simulator runs in real time: only the component's waits shrink.
+    NetTest() : SimSessionTest(0.05, false) {}
+
     void SetUp() override
     {
-        Timing::setScale(0.05);
-        testsupport::freshLogDir();
-        resetSessionState();
+        SimSessionTest::SetUp();
+        admitted = false; // a test may start afresh with TearDown() and SetUp()
+        owner.answers.clear();
+        owner.onAnswer = nullptr;
+        faults.clear();
         resetQueueLinks();
         modToolbox::ResetPanelEventCount();
-        modGlobals::InitApplicationVariables();
         SessionState &state = sessionState();
-        settings = std::make_shared<testsupport::SettingsDouble>();
         settings->hostDataMode = true;
         settings->linkKey = kKey;
         settings->responseTimeout = QStringLiteral("4");
-        pif = std::make_shared<testsupport::PifDouble>();
-        callback = std::make_shared<testsupport::CallbackDouble>();
-        state.hostSettings = settings;
-        state.hostPif = pif;
-        state.hostCallback = callback;
         state.config.standardPollRate = 100; // worker tick 5 ms at this scale
         state.config.hbInterval = 2000;      // heartbeat every 100 ms
         state.passcode = kPasscode;
@@ -120,19 +109,13 @@ protected:
 
     void TearDown() override
     {
-        SessionState &state = sessionState();
-        if (state.queueWindow)
-            state.queueWindow->Unload();
+        if (frmMsgQueue *queue = sessionState().queueWindow)
+            queue->Unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        state.currentTransport.reset();
+        sessionState().currentTransport.reset();
         net.reset();
-        resetSessionState();
         resetQueueLinks();
-        Timing::setScale(0);
-#ifdef QUARVO_HAVE_SIM
-        if (panel)
-            panel->stop();
-#endif
+        SimSessionTest::TearDown();
     }
 
     // The queue window and a network transport aimed at `port` on 127.0.0.1 (0: no panel, and
@@ -172,11 +155,6 @@ protected:
         };
     }
 
-    QString errorLog() const
-    {
-        return QString::fromLocal8Bit(testsupport::readFile(sessionState().errorReporter->errorFilePath()));
-    }
-
 #ifdef QUARVO_HAVE_SIM
     // Starts a panel on linkMode with the test passcode (and, on the network, the link key when
     // `keyed`).
@@ -189,11 +167,7 @@ protected:
             config.linkKey = kKey;
         if (adjust)
             adjust(config);
-        panel = std::make_unique<panelsim::PanelSimulator>(config);
-        for (const QString &fault : faults)
-            ASSERT_TRUE(panel->addFault(fault)) << fault.toStdString();
-        QString error;
-        ASSERT_TRUE(panel->start(&error)) << error.toStdString();
+        startSimulator(config);
     }
 
     // A panel, the session aimed at it, and the owner's admission run to its end.
@@ -202,7 +176,7 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(startPanel(encrypted, adjust));
         if (linkMode == panelsim::LinkMode::Network) {
-            ASSERT_NO_FATAL_FAILURE(startSession(encrypted, sequenceNumbers, panel->udpPort()));
+            ASSERT_NO_FATAL_FAILURE(startSession(encrypted, sequenceNumbers, sim->udpPort()));
         } else {
             ASSERT_NO_FATAL_FAILURE(startEnhancedSession(sequenceNumbers));
         }
@@ -220,8 +194,7 @@ protected:
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
         ASSERT_TRUE(state.queueWindow);
-        modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"), QStringLiteral("Port1"),
-                                    panel->devicePath());
+        pointPortAt(1, sim->devicePath());
         auto enhanced = std::make_shared<clsEnhancedDirect>();
         enhanced->CommPort = 1;
         state.currentTransport = enhanced;
@@ -239,7 +212,7 @@ protected:
     QList<Captured> captured(bool sequenceNumbers = true) const
     {
         QList<Captured> out;
-        for (const panelsim::TraceEntry &entry : panel->trace()) {
+        for (const panelsim::TraceEntry &entry : sim->trace()) {
             Captured c;
             bool ok = false;
             QByteArray datagram = entry.bytes;
@@ -255,14 +228,10 @@ protected:
         return out;
     }
 
-    std::unique_ptr<panelsim::PanelSimulator> panel;
-    QStringList faults; // given to the panel by startPanel
     panelsim::LinkMode linkMode = panelsim::LinkMode::Network; // of connectAndAdmit
+    std::unique_ptr<panelsim::PanelSimulator> &panel = sim; // the simulator under the name other suites use
 #endif
 
-    std::shared_ptr<testsupport::SettingsDouble> settings;
-    std::shared_ptr<testsupport::PifDouble> pif;
-    std::shared_ptr<testsupport::CallbackDouble> callback;
     std::shared_ptr<clsNetwork> net;
     RecordingOwner owner;
     bool admitted = false;

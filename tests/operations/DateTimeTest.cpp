@@ -62,7 +62,7 @@ protected:
         return out;
     }
 
-    QString panelClock() const { return panel->state().clock().toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
+    QString panelClock() const { return sim->state().clock().toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
 
     QDateTime now;
     QPointer<frmDateTime> window;
@@ -109,11 +109,11 @@ TEST_P(DateTimeLocale, UpdatePanelSendsTheShiftedClock)
         EXPECT_FALSE(window->cmdOK->isEnabled());
         ASSERT_TRUE(waitFor([&] { return setTimes().size() > answered; }, 5000));
         ++answered;
-        EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray(c.bytes));
+        EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray(c.bytes));
         EXPECT_EQ(panelClock(), QLatin1String(c.moment));
         EXPECT_EQ(setTimes().last(), QLatin1String(c.moment));
     }
-    EXPECT_FALSE(panel->goodbyeReceived());
+    EXPECT_FALSE(sim->goodbyeReceived());
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, DateTimeLocale, ::testing::Values("C", "en_US", "de_DE", "ja_JP"),
@@ -150,7 +150,7 @@ TEST_F(DateTimeTest, DisplayReadsUpdatesAndReadsBack)
 
     EXPECT_EQ(steps, (QStringList{"-3", "13:05:20", converter.BuildDate(6, 30, 9), "23:58"}));
     EXPECT_EQ(setTimes(), QStringList{"2024-03-09 10:05"});
-    EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray("0309180A0500"));
+    EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray("0309180A0500"));
     EXPECT_FALSE(sessionState().guidRegistry->contains(window->szGUID())); // unloaded
 
     frmDateTime second;
@@ -160,11 +160,22 @@ TEST_F(DateTimeTest, DisplayReadsUpdatesAndReadsBack)
     EXPECT_EQ(second.lblCurrentTime->text(), QStringLiteral("10:05"));
 }
 
-// Without an operator Display writes at once, shows nothing, and the window unloads itself once
-// the panel took the write.
-TEST_F(DateTimeTest, UnattendedDisplayWritesAtOnceAndUnloads)
+// Without an operator: the clock job writes the host's adjustment (owned by the queue window) and
+// the host hears nothing; then Display writes at once, shows nothing, reports the moment and unloads.
+TEST_F(DateTimeTest, UnattendedWritesTheShiftedClock)
 {
     connectPanel();
+    now = at(2024, 12, 31, 23, 30);
+    settings->timeOffsetHours = 1;
+    EXPECT_EQ(modDateTime::UnattendedSetDateTime(5), 0);
+    ASSERT_TRUE(waitFor([&] { return panelClock() == QLatin1String("2025-01-01 00:30"); }, 5000));
+    EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray("010119001E00"));
+    // A further keep-alive went through: the answer was taken and the session goes on.
+    const int keepAlives = sim->commandCount(QStringLiteral("Request Panel Status"));
+    ASSERT_TRUE(waitFor([&] { return sim->commandCount(QStringLiteral("Request Panel Status")) > keepAlives; }));
+    EXPECT_FALSE(sim->goodbyeReceived());
+    EXPECT_TRUE(setTimes().isEmpty());
+
     sessionState().UnattendedFlag = true;
     now = at(2024, 5, 10, 11, 20);
     settings->timeOffsetHours = 2;
@@ -173,54 +184,33 @@ TEST_F(DateTimeTest, UnattendedDisplayWritesAtOnceAndUnloads)
     EXPECT_FALSE(window->isVisible());
     ASSERT_TRUE(waitFor([&] { return !sessionState().guidRegistry->contains(window->szGUID()); }, 5000));
     EXPECT_EQ(setTimes(), QStringList{"2024-05-10 13:20"});
-    EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray("050A18011401"));
+    EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray("050A18011401"));
 }
 
+// A refused write ends the session without "SET_TIME", from the window and from the clock job.
 TEST_F(DateTimeTest, ARefusedWriteEndsTheSessionWithoutSetTime)
 {
-    faults << QStringLiteral("refuse@setdate");
-    connectPanel();
-    now = at(2024, 5, 10, 8, 0);
-    window = new frmDateTime();
-    window->cmdOK->click();
-    ASSERT_TRUE(waitFor([&] { return panel->goodbyeReceived(); }, 5000));
-    EXPECT_TRUE(setTimes().isEmpty());
-    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::SendRefused);
-    EXPECT_EQ(panelClock(), QStringLiteral("2009-06-30 23:58"));
-}
-
-class UnattendedClock : public DateTimeTest, public ::testing::WithParamInterface<bool>
-{
-};
-
-// The unattended job: the host's adjustment, owned by the queue window; the host hears nothing on
-// success, and a refusal ends the session.
-TEST_P(UnattendedClock, WritesTheShiftedClockWithoutSetTime)
-{
-    const bool refused = GetParam();
-    if (refused)
-        faults << QStringLiteral("refuse@setdate");
-    connectPanel();
-    now = at(2024, 12, 31, 23, 30);
-    settings->timeOffsetHours = 1;
-    EXPECT_EQ(modDateTime::UnattendedSetDateTime(5), 0);
-    ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Change Panel Date")) == 1; }, 5000));
-    if (refused) {
-        ASSERT_TRUE(waitFor([&] { return panel->goodbyeReceived(); }, 5000));
+    for (const bool job : {false, true}) {
+        SCOPED_TRACE(job ? "clock job" : "window");
+        if (job) {
+            TearDown();
+            SetUp();
+        }
+        faults = {QStringLiteral("refuse@setdate")};
+        connectPanel();
+        now = at(2024, 5, 10, 8, 0);
+        if (job) {
+            EXPECT_EQ(modDateTime::UnattendedSetDateTime(5), 0);
+        } else {
+            window = new frmDateTime();
+            window->cmdOK->click();
+        }
+        ASSERT_TRUE(waitFor([&] { return sim->goodbyeReceived(); }, 5000));
+        EXPECT_TRUE(setTimes().isEmpty());
+        EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::SendRefused);
         EXPECT_EQ(panelClock(), QStringLiteral("2009-06-30 23:58"));
-    } else {
-        ASSERT_TRUE(waitFor([&] { return panelClock() == QLatin1String("2025-01-01 00:30"); }, 5000));
-        EXPECT_EQ(panel->state().lastClockWrite.toHex().toUpper(), QByteArray("010119001E00"));
-        // A further keep-alive went through: the answer was taken and the session goes on.
-        const int keepAlives = panel->commandCount(QStringLiteral("Request Panel Status"));
-        ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) > keepAlives; }));
-        EXPECT_FALSE(panel->goodbyeReceived());
     }
-    EXPECT_TRUE(setTimes().isEmpty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Answer, UnattendedClock, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "Refused" : "Accepted"; });
 
 // An answer that cannot hold the six clock bytes shows nothing, and the operator may ask again.
 TEST_F(DateTimeTest, AShortClockAnswerLeavesTheLabelsAlone)
@@ -247,10 +237,9 @@ TEST_F(DateTimeTest, AShortClockAnswerLeavesTheLabelsAlone)
 
 TEST_F(DateTimeTest, Screenshot)
 {
-    const QString folder = QStringLiteral(QUARVO_SOURCE_DIR "/docs/screenshots");
-    if (!qEnvironmentVariableIsSet("QUARVO_SCREENSHOTS"))
-        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh " << folder.toStdString();
-    QDir().mkpath(folder);
+    const QString folder = testsupport::screenshotFolder();
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh the screenshots";
     QLocale::setDefault(QLocale(QStringLiteral("en_US")));
     now = at(2024, 3, 9, 14, 27, 45);
     settings->timeOffsetHours = 2;

@@ -94,7 +94,7 @@ protected:
     {
         QList<int> out;
         const QString prefix = QStringLiteral("Request Event Log ");
-        for (const panelsim::TraceEntry &e : panel->trace()) {
+        for (const panelsim::TraceEntry &e : sim->trace()) {
             const qsizetype at = e.decoded.indexOf(prefix);
             if (e.direction == QLatin1String("in") && at >= 0)
                 out << e.decoded.mid(at + prefix.size()).section(QLatin1Char(' '), 0, 0).toInt();
@@ -104,7 +104,7 @@ protected:
 
     bool panelRefusedSomething() const
     {
-        for (const panelsim::TraceEntry &e : panel->trace())
+        for (const panelsim::TraceEntry &e : sim->trace())
             if (e.direction == QLatin1String("out") && e.decoded.contains(QLatin1String("refused")))
                 return true;
         return false;
@@ -132,7 +132,7 @@ TEST_P(HistoryOverLink, CurrentEventsWrapPastTheRingEndAndStoreThePointer)
         c.newEventCount = 12;
         c.firstEventSlot = 5;
     }));
-    const panelsim::EventLog before = panel->state().eventLog;
+    const panelsim::EventLog before = sim->state().eventLog;
     const int pointer = before.panelPointer(), newest = before.newestIndex(), size = before.size();
     ASSERT_GT(pointer, newest) << "the unread events should wrap past the end of the ring";
 
@@ -162,7 +162,7 @@ TEST_P(HistoryOverLink, CurrentEventsWrapPastTheRingEndAndStoreThePointer)
     EXPECT_EQ(events.at(1), QStringLiteral("HISTORY_CURRENT"));
     EXPECT_EQ(events.mid(events.size() - 3).join(QLatin1Char(' ')).toStdString(), "HISTORY_POINTER HISTORY_END=12 7");
     EXPECT_EQ(events.count(QStringLiteral("13")), events.size() - 5);
-    EXPECT_EQ(panel->state().eventLog.panelPointer(), newest);
+    EXPECT_EQ(sim->state().eventLog.panelPointer(), newest);
 
     // Blocks follow each other round the ring: the start after the last slot is slot 0.
     const QList<int> starts = requestedBlocks();
@@ -196,7 +196,7 @@ TEST_F(HistoryTest, AllEventsRestartOnceOrWrapRoundAFullRingUnattended)
             config.firstEventSlot = c.firstSlot;
         }));
         sessionState().queueWindow->setUnattended(true);
-        const panelsim::EventLog log = panel->state().eventLog;
+        const panelsim::EventLog log = sim->state().eventLog;
         const int newest = log.newestIndex(), size = log.size();
         const bool full = log.slot(newest + 1) != QByteArray(4, '\0');
         EXPECT_EQ(full, QLatin1String(c.name) == QLatin1String("full ring"));
@@ -258,7 +258,7 @@ TEST_F(HistoryTest, NothingToReadStillEndsTheRetrievalInOrder)
             config.eventCount = c.events;
             config.newEventCount = 0;
         }));
-        const panelsim::EventLog log = panel->state().eventLog;
+        const panelsim::EventLog log = sim->state().eventLog;
         ASSERT_EQ(log.panelPointer(), log.newestIndex());
         const QPointer<frmHistory> window = run(c.retrieval);
         ASSERT_TRUE(window);
@@ -266,8 +266,8 @@ TEST_F(HistoryTest, NothingToReadStillEndsTheRetrievalInOrder)
         EXPECT_EQ(notificationText(), c.host);
         EXPECT_EQ(window->progressbar->value(), window->progressbar->maximum());
         EXPECT_EQ(window->progressbar->maximum(), log.size());
-        EXPECT_EQ(panel->commandCount(QStringLiteral("Set Event Index")), c.retrieval.setPointer ? 1 : 0);
-        EXPECT_EQ(panel->state().eventLog.panelPointer(), log.newestIndex());
+        EXPECT_EQ(sim->commandCount(QStringLiteral("Set Event Index")), c.retrieval.setPointer ? 1 : 0);
+        EXPECT_EQ(sim->state().eventLog.panelPointer(), log.newestIndex());
         delete window.data();
         TearDown();
         SetUp();
@@ -278,7 +278,7 @@ TEST_F(HistoryTest, RefusedPointerEndsTheSession)
 {
     ASSERT_NO_FATAL_FAILURE(connect([](panelsim::PanelConfig &c) { c.newEventCount = 2; }, {"refuse@setindex"}));
     const QPointer<frmHistory> window = run({false, true});
-    EXPECT_TRUE(waitFor([&] { return panel->goodbyeReceived(); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return sim->goodbyeReceived(); }, 5000));
     const QStringList events = notifications();
     EXPECT_FALSE(events.contains(QStringLiteral("HISTORY_POINTER")));
     EXPECT_TRUE(events.filter(QStringLiteral("HISTORY_END")).isEmpty());
@@ -314,7 +314,7 @@ TEST_F(HistoryTest, CancelStopsAfterTheNextAnswerAndUnloadDropsTheQueuedRequest)
     for (std::shared_ptr<clsMessage> msg = queue->FirstQueuedMsg(); msg; msg = msg->NextMessage())
         EXPECT_NE(msg->OwnerName(), QStringLiteral("frmHistory"));
     QTest::qWait(300);
-    EXPECT_EQ(panel->commandCount(QStringLiteral("Request Event Log")), 1);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Request Event Log")), 1);
     delete window.data();
 }
 
@@ -380,10 +380,9 @@ TEST(HistorySlots, MainSlotAndTimeStampRanges)
 
 TEST_F(HistoryTest, ScreenshotsCompactAndExpanded)
 {
-    const QString folder = QStringLiteral(QUARVO_SOURCE_DIR "/docs/screenshots");
-    if (!qEnvironmentVariableIsSet("QUARVO_SCREENSHOTS"))
-        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh " << folder.toStdString();
-    QDir().mkpath(folder);
+    const QString folder = testsupport::screenshotFolder();
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set QUARVO_SCREENSHOTS=1 to refresh the screenshots";
     frmHistory window;
     window.show();
     QApplication::processEvents();

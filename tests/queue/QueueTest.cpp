@@ -597,49 +597,14 @@ TEST_F(QueueTest, HeartbeatIsPeriodicAndTimeoutFiresOnce)
     EXPECT_EQ(timeouts.count(), 1);
 }
 
-// The child half of the test below: leaves its queue window loaded and lets the process end.
-TEST(QueueExit, ChildLeavesItsQueueLoaded)
-{
-    if (qEnvironmentVariableIsEmpty("QUARVO_QUEUE_CHILD_EXIT"))
-        GTEST_SKIP() << "started only by ProcessEndRemovesRecordsOfAQueueNeverUnloaded";
-    resetSessionState();
-    modGlobals::InitApplicationVariables();
-    modGlobals::InitQueue();
-    frmMsgQueue *queue = sessionState().queueWindow;
-    ASSERT_TRUE(queue);
-    queue->setWorkerEnabled(false);
-    QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
-    for (int i = 0; i < 3; ++i) {
-        names << newGuid();
-        ASSERT_EQ(queue->Add(newGuid(), queue->szGUID(), queue->Name(), names.last(), QStringLiteral("Request CRC"), 5, false, kOne), 0);
-        ASSERT_TRUE(SharedMemory::exists(names.last()));
-    }
-    std::printf("NAMES:%s\n", names.join(u',').toLatin1().constData());
-}
-
-TEST(QueueExit, ProcessEndRemovesRecordsOfAQueueNeverUnloaded)
-{
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QUARVO_QUEUE_CHILD_EXIT"), QStringLiteral("1"));
-    child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=QueueExit.ChildLeavesItsQueueLoaded")});
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QString out = QString::fromUtf8(child.readAllStandardOutput());
-    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
-    const QStringList names = out.section(QStringLiteral("NAMES:"), 1).section(u'\n', 0, 0).trimmed().split(u',');
-    ASSERT_EQ(names.size(), 6) << out.toStdString();
-    for (const QString &g : names)
-        EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
-}
-
 namespace {
 
-// Starts this test program as a child running `test` with `variable` set; stdout and stderr merged.
-void startChild(QProcess &child, const char *variable, const QString &test)
+// Starts this test program as a child running `test` with `variable` set to `value`; stdout and
+// stderr merged.
+void startChild(QProcess &child, const char *variable, const char *value, const QString &test)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(variable), QStringLiteral("1"));
+    env.insert(QString::fromLatin1(variable), QString::fromLatin1(value));
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + test});
@@ -663,6 +628,31 @@ QStringList namesIn(const QString &out)
 }
 
 } // namespace
+
+// The child half of RecordsOfAKilledProcessGoAtTheNextStartOrAtProcessEnd: a queue window with
+// three queued records, never unloaded; the process ends at once, or waits to be killed.
+TEST(QueueExit, ChildLeavesItsQueueLoaded)
+{
+    const QString mode = qEnvironmentVariable("QUARVO_QUEUE_CHILD");
+    if (mode.isEmpty())
+        GTEST_SKIP() << "started only by RecordsOfAKilledProcessGoAtTheNextStartOrAtProcessEnd";
+    resetSessionState();
+    modGlobals::InitApplicationVariables();
+    modGlobals::InitQueue();
+    frmMsgQueue *queue = sessionState().queueWindow;
+    ASSERT_TRUE(queue);
+    queue->setWorkerEnabled(false);
+    QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
+    for (int i = 0; i < 3; ++i) {
+        names << newGuid();
+        ASSERT_EQ(queue->Add(newGuid(), queue->szGUID(), queue->Name(), names.last(), QStringLiteral("Request CRC"), 5, false, kOne), 0);
+        ASSERT_TRUE(SharedMemory::exists(names.last()));
+    }
+    std::printf("NAMES:%s\n", names.join(u',').toLatin1().constData());
+    std::fflush(stdout);
+    if (mode == QLatin1String("wait"))
+        waitFor([] { return false; }, 60000);
+}
 
 // The child half of the test below: a component with a connected link and queued records, waiting
 // in its event loop for a termination signal.
@@ -709,7 +699,7 @@ TEST(QueueExit, ChildWaitsForATerminationSignal)
 TEST(QueueExit, TerminationSignalSaysGoodbyeAndRemovesRecords)
 {
     QProcess child;
-    startChild(child, "QUARVO_SIGNAL_CHILD", QStringLiteral("QueueExit.ChildWaitsForATerminationSignal"));
+    startChild(child, "QUARVO_SIGNAL_CHILD", "1", QStringLiteral("QueueExit.ChildWaitsForATerminationSignal"));
     QString out;
     readUntil(child, QStringLiteral("READY"), out);
     const QStringList names = namesIn(out);
@@ -725,27 +715,11 @@ TEST(QueueExit, TerminationSignalSaysGoodbyeAndRemovesRecords)
         EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
 }
 
-// The child half of the test below: leaves records behind and waits to be killed.
-TEST(QueueExit, ChildWaitsToBeKilled)
+// A killed process leaves its records behind: the next start of a queue in another process removes
+// them, and that process's own records go when it ends without unloading its queue. The records of
+// this live process survive both.
+TEST(QueueExit, RecordsOfAKilledProcessGoAtTheNextStartOrAtProcessEnd)
 {
-    if (qEnvironmentVariableIsEmpty("QUARVO_KILLED_CHILD"))
-        GTEST_SKIP() << "started only by RecordsOfAKilledProcessGoAtTheNextStart";
-    resetSessionState();
-    modGlobals::InitApplicationVariables();
-    modGlobals::InitQueue();
-    frmMsgQueue *queue = sessionState().queueWindow;
-    ASSERT_TRUE(queue);
-    queue->setWorkerEnabled(false);
-    QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID(), newGuid()};
-    ASSERT_EQ(queue->Add(newGuid(), queue->szGUID(), queue->Name(), names.last(), QStringLiteral("Request CRC"), 5, false, kOne), 0);
-    std::printf("NAMES:%s\n", names.join(u',').toLatin1().constData());
-    std::fflush(stdout);
-    waitFor([] { return false; }, 60000);
-}
-
-TEST(QueueExit, RecordsOfAKilledProcessGoAtTheNextStart)
-{
-    // This process's own session stays alive throughout: its records must survive the clean-up.
     resetSessionState();
     modGlobals::InitApplicationVariables();
     modGlobals::InitQueue();
@@ -754,24 +728,26 @@ TEST(QueueExit, RecordsOfAKilledProcessGoAtTheNextStart)
     const QStringList own{ours->WorkQueueGUID(), ours->CurrentMsgGUID(), ours->LastSentMsgGUID()};
 
     QProcess killed;
-    startChild(killed, "QUARVO_KILLED_CHILD", QStringLiteral("QueueExit.ChildWaitsToBeKilled"));
+    startChild(killed, "QUARVO_QUEUE_CHILD", "wait", QStringLiteral("QueueExit.ChildLeavesItsQueueLoaded"));
     QString out;
     readUntil(killed, QStringLiteral("NAMES:"), out);
     readUntil(killed, QStringLiteral("\n"), out);
     const QStringList left = namesIn(out);
-    ASSERT_EQ(left.size(), 4) << out.toStdString();
+    ASSERT_EQ(left.size(), 6) << out.toStdString();
     const qint64 killedPid = killed.processId();
     killed.kill(); // SIGKILL: nothing of the process runs any more
     ASSERT_TRUE(killed.waitForFinished(60000));
     for (const QString &g : left)
         ASSERT_TRUE(SharedMemory::exists(g)) << "left behind: " << g.toStdString();
 
-    // The next start of a queue in another process.
     QProcess next;
-    startChild(next, "QUARVO_QUEUE_CHILD_EXIT", QStringLiteral("QueueExit.ChildLeavesItsQueueLoaded"));
+    startChild(next, "QUARVO_QUEUE_CHILD", "exit", QStringLiteral("QueueExit.ChildLeavesItsQueueLoaded"));
     ASSERT_TRUE(next.waitForFinished(60000));
-    EXPECT_EQ(next.exitCode(), 0) << QString::fromUtf8(next.readAll()).toStdString();
-    for (const QString &g : left)
+    const QString nextOut = QString::fromUtf8(next.readAll());
+    EXPECT_EQ(next.exitCode(), 0) << nextOut.toStdString();
+    const QStringList nextNames = namesIn(nextOut);
+    ASSERT_EQ(nextNames.size(), 6) << nextOut.toStdString();
+    for (const QString &g : left + nextNames)
         EXPECT_FALSE(SharedMemory::exists(g)) << g.toStdString();
     EXPECT_FALSE(QFile::exists(QStringLiteral("/dev/shm/quarvo-segments.%1").arg(killedPid)));
     for (const QString &g : own)

@@ -66,6 +66,15 @@ bool waitFor(const std::function<bool()> &predicate, int timeoutMs)
     return true;
 }
 
+QString screenshotFolder()
+{
+    if (!qEnvironmentVariableIsSet("QUARVO_SCREENSHOTS"))
+        return {};
+    const QString folder = QStringLiteral(QUARVO_SOURCE_DIR "/docs/screenshots");
+    QDir().mkpath(folder);
+    return folder;
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile f(path);

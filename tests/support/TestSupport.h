@@ -24,6 +24,10 @@ QString freshLogDir();
 // Runs the event loop until the predicate holds or the time runs out; returns the predicate's value.
 bool waitFor(const std::function<bool()> &predicate, int timeoutMs = 5000);
 
+// The folder the screenshot tests write to (made when missing), or empty unless QUARVO_SCREENSHOTS
+// is set: screenshots are refreshed on request only.
+QString screenshotFolder();
+
 // Reads a whole file as bytes (empty when missing).
 QByteArray readFile(const QString &path);
 

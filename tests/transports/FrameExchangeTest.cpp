@@ -1,7 +1,6 @@
-// The serial frame exchange, driven the way a session drives it: request procedures queue panel
-// commands, the queue window hands each to the modem transport, the transport exchanges frames with
-// the simulated panel and the owner gets the answer. Both addressing modes: a dial-up (remote) link
-// and a plain direct (local) line.
+// The serial frame exchange as a session drives it: request procedures queue panel commands, the
+// queue hands each to the modem transport, which exchanges frames with the simulated panel, and the
+// owner gets the answer. Both addressing modes: a dial-up (remote) link and a direct (local) line.
 #include "SerialFixture.h"
 
 #include "PtyPort.h"
@@ -10,20 +9,16 @@
 
 #include <QElapsedTimer>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
 using namespace serialtest;
+using testsupport::byteSum;
+using testsupport::waitFor;
 
 namespace {
 
 enum class Line { Remote, Local };
-
-std::string lineName(const ::testing::TestParamInfo<Line> &info)
-{
-    return info.param == Line::Remote ? "Modem" : "Direct";
-}
 
 } // namespace
 
@@ -49,55 +44,57 @@ protected:
     // Lets the queue send until the owner has `count` answers or the session failed.
     bool settle(int count, int timeoutMs = 20000)
     {
-        return testsupport::waitFor(
-            [&] { return owner->answers.size() >= count || sessionState().LastErrorNumber != 0; }, timeoutMs);
+        return waitFor([&] { return owner->answers.size() >= count || sessionState().LastErrorNumber != 0; }, timeoutMs);
     }
-
-    std::uint8_t answerAddress() const { return remote() ? 0x00 : 0x64; }
-    std::uint8_t answerTarget() const { return remote() ? 0x7F : 0xFF; }
-
 };
 
-using testsupport::byteSum;
-
-// Seven bytes of garbage come before the panel's answer: they are skipped, nothing is resent.
-TEST_P(FrameExchangeTest, PasscodeAnswerAfterGarbageReachesTheOwner)
+// Garbage before the answer is skipped without a resend; a NAK pauses and resends; a bad checksum is
+// dropped and the wait goes on for about a second before the resend. Only the real answer arrives.
+TEST_P(FrameExchangeTest, FaultyAnswersAreSkippedOrResentUntilTheRealOne)
 {
-    faults << QStringLiteral("garbage=7@passcode");
-    openLine();
-    const auto cmd = queuePasscode();
-    ASSERT_TRUE(settle(1));
-    ASSERT_EQ(owner->answers.size(), 1);
-    const QByteArray answer = owner->answers.first();
-    EXPECT_EQ(answer, bytes({answerAddress(), 0x03, 0x14, 0x20, (answerTarget() - answerAddress() - 0x03 - 0x14 - 0x20) & 0xFF}));
-    EXPECT_EQ(cmd->RetryCount, 0);
-    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 1);
-    EXPECT_EQ(sessionState().LastErrorNumber, 0);
-    // The exchange completed in the queue: the message moved to the last-sent list.
-    EXPECT_FALSE(queue->CurrentMessage());
-    ASSERT_TRUE(queue->LastSentMessage());
-    EXPECT_EQ(queue->LastSentMessage()->Name(), QStringLiteral("Passcode Verification"));
-    EXPECT_TRUE(sessionLogText().contains(modGlobals::GetCatalogString(329))); // command 20: execution command
-    EXPECT_TRUE(immediateText().contains(QStringLiteral("Receive: [")));
+    const struct
+    {
+        const char *fault;
+        int idlePollMs; // the local panel's idle frame is a valid frame too: keep it out of a timed wait
+        qint64 minMs;
+        int retries;
+        QString shown, logged;
+    } cases[] = {
+        {"garbage=7@passcode", 200, 0, 0, QStringLiteral("Receive: ["), modGlobals::GetCatalogString(329)},
+        {"nak@passcode*2", 200, 2 * Timing::scaled(sessionState().config.sendAgainPauseTime), 2, QStringLiteral("NAK!"),
+         QStringLiteral("No valid answer. Retry 2.")},
+        {"badsum@passcode", 3000, Timing::scaled(1000) * 8 / 10, 1, QString(), QString()},
+    };
+    const int address = remote() ? 0x00 : 0x64, target = remote() ? 0x7F : 0xFF;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.fault);
+        if (&c != cases) {
+            TearDown();
+            SetUp();
+        }
+        faults = {QLatin1String(c.fault)};
+        openLine(c.idlePollMs);
+        const auto cmd = queuePasscode();
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(settle(1));
+        EXPECT_GE(clock.elapsed(), c.minMs);
+        ASSERT_EQ(owner->answers.size(), 1);
+        EXPECT_EQ(owner->answers.first(), bytes({address, 0x03, 0x14, 0x20, (target - address - 0x03 - 0x14 - 0x20) & 0xFF}));
+        EXPECT_EQ(cmd->RetryCount, c.retries);
+        EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), c.retries + 1);
+        EXPECT_EQ(sessionState().LastErrorNumber, 0);
+        // The exchange completed in the queue: the message moved to the last-sent list.
+        EXPECT_FALSE(queue->CurrentMessage());
+        ASSERT_TRUE(queue->LastSentMessage());
+        EXPECT_EQ(queue->LastSentMessage()->Name(), QStringLiteral("Passcode Verification"));
+        EXPECT_TRUE(immediateText().contains(c.shown));
+        EXPECT_TRUE(sessionLogText().contains(c.logged));
+    }
 }
 
-TEST_P(FrameExchangeTest, NakPausesAndResends)
-{
-    faults << QStringLiteral("nak@passcode*2");
-    openLine();
-    const auto cmd = queuePasscode();
-    QElapsedTimer clock;
-    clock.start();
-    ASSERT_TRUE(settle(1));
-    EXPECT_GE(clock.elapsed(), 2 * Timing::scaled(sessionState().config.sendAgainPauseTime));
-    ASSERT_EQ(owner->answers.size(), 1);
-    EXPECT_EQ(static_cast<std::uint8_t>(owner->answers.first().at(2)), 0x14);
-    EXPECT_EQ(cmd->RetryCount, 2);
-    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 3);
-    EXPECT_TRUE(immediateText().contains(QStringLiteral("NAK!")));
-    EXPECT_TRUE(sessionLogText().contains(QStringLiteral("No valid answer. Retry 2.")));
-}
-
+// After 1 + RetryMax refused sends the session ends: with the passcode's own error for the
+// passcode, with the retry error for any other command.
 TEST_P(FrameExchangeTest, RetriesExhaustedEndTheSession)
 {
     faults << QStringLiteral("nak@passcode*0") << QStringLiteral("nak@status*0");
@@ -106,35 +103,18 @@ TEST_P(FrameExchangeTest, RetriesExhaustedEndTheSession)
     ASSERT_TRUE(settle(1));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::PasscodeFailed);
     EXPECT_TRUE(owner->answers.isEmpty());
-    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 3); // 1 + RetryMax
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 3);
     EXPECT_TRUE(errorLog().contains(QStringLiteral("SendCmd()")));
     EXPECT_TRUE(sessionLogText().contains(QStringLiteral("Retry limit of 2 exceeded.")));
-}
 
-TEST_P(FrameExchangeTest, OtherCommandsExhaustWithTheRetryError)
-{
-    faults << QStringLiteral("nak@status*0");
+    TearDown();
+    SetUp();
+    faults = {QStringLiteral("nak@status*0")};
     openLine();
     EXPECT_EQ(modExecFunctions::SMReqPanelStatus(owner.get(), 0, false), 0);
     ASSERT_TRUE(settle(1));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
-}
-
-TEST_P(FrameExchangeTest, BadChecksumIsDroppedAndTheWaitGoesOn)
-{
-    faults << QStringLiteral("badsum@passcode");
-    // The local panel's idle frame is a valid frame too: keep it out of the wait under test.
-    openLine(3000);
-    const auto cmd = queuePasscode();
-    QElapsedTimer clock;
-    clock.start();
-    ASSERT_TRUE(settle(1));
-    // The bad frame is dropped; the wait goes on for about a second before the command is resent.
-    EXPECT_GE(clock.elapsed(), Timing::scaled(1000) * 8 / 10);
-    ASSERT_EQ(owner->answers.size(), 1);
-    EXPECT_EQ(byteSum(owner->answers.first()), answerTarget());
-    EXPECT_EQ(cmd->RetryCount, 1);
-    EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 2);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Request Panel Status")), 3);
 }
 
 TEST_P(FrameExchangeTest, NoAnswerAwaitedCallsTheOwnerAtOnce)
@@ -149,7 +129,7 @@ TEST_P(FrameExchangeTest, NoAnswerAwaitedCallsTheOwnerAtOnce)
     EXPECT_EQ(static_cast<std::uint8_t>(data.at(0)), remote() ? 0x00 : 0xE4);
     EXPECT_EQ(static_cast<std::uint8_t>(data.at(3)), 30);
     EXPECT_EQ(owner->names.first(), QStringLiteral("Panel Goodbye"));
-    EXPECT_TRUE(testsupport::waitFor([this] { return sim->goodbyeReceived(); }, 2000));
+    EXPECT_TRUE(waitFor([this] { return sim->goodbyeReceived(); }, 2000));
 }
 
 TEST_P(FrameExchangeTest, VanishingPortEndsTheExchangeAtOnce)
@@ -172,7 +152,8 @@ TEST_P(FrameExchangeTest, VanishingPortEndsTheExchangeAtOnce)
     EXPECT_FALSE(modem->CommControl()->isOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(BothLines, FrameExchangeTest, ::testing::Values(Line::Remote, Line::Local), lineName);
+INSTANTIATE_TEST_SUITE_P(BothLines, FrameExchangeTest, ::testing::Values(Line::Remote, Line::Local),
+                         [](const auto &info) { return info.param == Line::Remote ? "Modem" : "Direct"; });
 
 // The direct line's idle frame (sent every 200 ms while the line is quiet) is a valid frame but
 // never an answer: a panel that keeps silent on the passcode is not admitted, and a status request
@@ -183,7 +164,7 @@ TEST_F(SerialTest, IdleFramesAreNeverTakenAsTheAnswer)
     faults << QStringLiteral("silence@passcode*0");
     directLine(200);
     queuePasscode();
-    ASSERT_TRUE(testsupport::waitFor([] { return sessionState().LastErrorNumber != 0; }, 20000));
+    ASSERT_TRUE(waitFor([] { return sessionState().LastErrorNumber != 0; }, 20000));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::PasscodeFailed);
     EXPECT_TRUE(owner->answers.isEmpty());
     EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 3);
@@ -194,7 +175,7 @@ TEST_F(SerialTest, IdleFramesAreNeverTakenAsTheAnswer)
     faults = QStringList{QStringLiteral("silence@status")};
     directLine(200);
     EXPECT_EQ(modExecFunctions::SMReqPanelStatus(owner.get(), 0, false), 0);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !owner->answers.isEmpty() || sessionState().LastErrorNumber != 0; }, 20000));
+    ASSERT_TRUE(waitFor([&] { return !owner->answers.isEmpty() || sessionState().LastErrorNumber != 0; }, 20000));
     EXPECT_EQ(sessionState().LastErrorNumber, 0);
     ASSERT_EQ(owner->answers.size(), 1);
     EXPECT_EQ(owner->answers.first().size(), 17); // the whole status answer
@@ -211,7 +192,7 @@ TEST_F(SerialTest, ALateAnswerIsNotPairedWithTheNextRequest)
     dialUp();
     queuePasscode();
     EXPECT_EQ(modExecFunctions::SMReqPanelStatus(owner.get(), 0, false), 0);
-    ASSERT_TRUE(testsupport::waitFor([&] { return owner->answers.size() >= 2 || sessionState().LastErrorNumber != 0; }, 20000));
+    ASSERT_TRUE(waitFor([&] { return owner->answers.size() >= 2 || sessionState().LastErrorNumber != 0; }, 20000));
     EXPECT_EQ(sessionState().LastErrorNumber, 0);
     ASSERT_EQ(owner->names, (QStringList{QStringLiteral("Passcode Verification"), QStringLiteral("Request Panel Status")}));
     EXPECT_EQ(static_cast<std::uint8_t>(owner->answers.at(0).at(2)), 0x14);
@@ -226,7 +207,7 @@ TEST_F(SerialTest, CallbackRequestIsHonouredOncePerSession)
     dialUp();
     const auto first = queuePasscode();
     ASSERT_TRUE(first);
-    ASSERT_TRUE(testsupport::waitFor([&] { return owner->answers.size() >= 1; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return owner->answers.size() >= 1; }, 10000));
     EXPECT_TRUE(first->CallBackFlag);
     EXPECT_TRUE(sessionState().CallbackSession);
     // The request is not an answer: the message keeps the passcode frame it was queued with.
@@ -237,7 +218,7 @@ TEST_F(SerialTest, CallbackRequestIsHonouredOncePerSession)
     // The second request while the flag is set is an ordinary answer.
     const auto second = queuePasscode();
     ASSERT_TRUE(second);
-    ASSERT_TRUE(testsupport::waitFor([&] { return owner->answers.size() >= 2; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return owner->answers.size() >= 2; }, 10000));
     EXPECT_FALSE(second->CallBackFlag);
     EXPECT_EQ(owner->answers.at(1), bytes({0x00, 0x03, 0x03, 0x08, 0x71}));
 }
@@ -262,50 +243,41 @@ protected:
         pty.close();
     }
 
-    std::int32_t receiveAfter(const QByteArray &answer, QByteArray &frame)
-    {
-        pty.write(answer);
-        return modModem::ReceiveResponse(frame);
-    }
-
     panelsim::PtyPort pty;
 };
 
-TEST_F(MalformedAnswerTest, LengthZeroAndShortFramesAreFailedAnswers)
-{
-    QByteArray frame("x");
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(receiveAfter(bytes({0x00, 0x00, 0x14, 0x20}), frame), ErrorCode::PanelNak);
-    EXPECT_TRUE(frame.isEmpty());
-    EXPECT_LT(clock.elapsed(), Timing::scaled(3000));
-
-    // Announces 5 bytes, brings 2: the body wait gives up after one quiet gather window.
-    clock.restart();
-    EXPECT_EQ(receiveAfter(bytes({0x00, 0x05, 0x14, 0x20}), frame), ErrorCode::PanelNak);
-    EXPECT_TRUE(frame.isEmpty());
-    EXPECT_LT(clock.elapsed(), Timing::scaled(3000));
-    EXPECT_TRUE(immediateText().contains(QStringLiteral("Exit No input(Wait for body).")));
-}
-
-TEST_F(MalformedAnswerTest, LongestFrameAfterNoise)
+// A zero length and a frame shorter than its length byte says are failed answers at once (the body
+// wait gives up after one quiet gather window); the longest frame is found after noise; silence
+// ends without a frame after the five-second answer wait.
+TEST_F(MalformedAnswerTest, FailedAnswersLongestFrameAndSilence)
 {
     QByteArray longest = bytes({0x00, 0xFF, 0x0F});
     for (int i = 0; i < 253; ++i)
         longest.append(static_cast<char>(i));
     longest.append(static_cast<char>((0x7F - byteSum(longest)) & 0xFF));
-
-    QByteArray frame;
-    EXPECT_EQ(receiveAfter(bytes({0x55, 0xAA, 0x13}) + longest, frame), 0);
-    EXPECT_EQ(frame, longest);
-}
-
-TEST_F(MalformedAnswerTest, SilenceEndsWithoutAFrameAfterFiveSeconds)
-{
-    QByteArray frame;
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(modModem::ReceiveResponse(frame), modModem::NoFrame);
-    EXPECT_GE(clock.elapsed(), Timing::scaled(5000) * 9 / 10);
-    EXPECT_LT(clock.elapsed(), Timing::scaled(8000));
+    const struct
+    {
+        const char *what;
+        QByteArray line;
+        std::int32_t result;
+        QByteArray frame;
+        qint64 minMs, maxMs;
+    } cases[] = {
+        {"length zero", bytes({0x00, 0x00, 0x14, 0x20}), ErrorCode::PanelNak, {}, 0, Timing::scaled(3000)},
+        {"5 bytes announced, 2 sent", bytes({0x00, 0x05, 0x14, 0x20}), ErrorCode::PanelNak, {}, 0, Timing::scaled(3000)},
+        {"longest after noise", bytes({0x55, 0xAA, 0x13}) + longest, 0, longest, 0, Timing::scaled(3000)},
+        {"silence", {}, modModem::NoFrame, {}, Timing::scaled(5000) * 9 / 10, Timing::scaled(8000)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        QByteArray frame("x");
+        QElapsedTimer clock;
+        clock.start();
+        pty.write(c.line);
+        EXPECT_EQ(modModem::ReceiveResponse(frame), c.result);
+        EXPECT_EQ(frame, c.frame);
+        EXPECT_GE(clock.elapsed(), c.minMs);
+        EXPECT_LT(clock.elapsed(), c.maxMs);
+    }
+    EXPECT_TRUE(immediateText().contains(QStringLiteral("Exit No input(Wait for body).")));
 }

@@ -1,33 +1,16 @@
-// Shared set-up of the serial transport tests: a fresh session with its queue window (as InitQueue
-// makes it), the panel simulator on a pseudo-terminal named by the "Port<N>" setting, and a clsModem
-// as the current transport. Every protocol duration runs at a tenth of real time, in the component
-// and in the simulator alike.
+// Shared set-up of the serial transport tests: the session's queue and immediate windows, the panel
+// simulator on a pseudo-terminal named by the "Port<N>" setting, and a clsModem as the transport.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <QCheckBox>
-#include <QStringList>
 
-#include <memory>
-
-#include "PanelSimulator.h"
-#include "component/Configuration.h"
 #include "core/GuidRegistry.h"
-#include "core/SessionState.h"
-#include "core/modGlobals.h"
-#include "core/modRegistry.h"
 #include "diagnostics/clsSessionLog.h"
-#include "diagnostics/frmImmediate.h"
-#include "external/ErrorReporter.h"
 #include "link/clsPanelMsg.h"
 #include "link/modExecFunctions.h"
-#include "platform/Timing.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
-#include "support/Bytes.h"
-#include "support/HostDoubles.h"
-#include "support/TestSupport.h"
+#include "support/SimSession.h"
 #include "transports/clsModem.h"
 
 namespace serialtest {
@@ -51,19 +34,14 @@ public:
 
 using testsupport::bytes;
 
-class SerialTest : public ::testing::Test
+class SerialTest : public testsupport::SimSessionTest
 {
 protected:
+    SerialTest() : SimSessionTest(kScale) {}
+
     void SetUp() override
     {
-        qputenv("QUARVO_TIME_SCALE", QByteArray::number(kScale));
-        Timing::setScale(kScale);
-        testsupport::freshSettingsDir();
-        testsupport::freshLogDir();
-        resetSessionState();
-        modGlobals::InitApplicationVariables();
-        settings = std::make_shared<testsupport::SettingsDouble>();
-        sessionState().hostSettings = settings;
+        SimSessionTest::SetUp();
         modGlobals::InitImmediate();
         sessionState().immediateWindow->show(); // it collects only while visible
         sessionState().immediateWindow->chkShow->setChecked(false); // no repaint (and no event run) per line
@@ -78,36 +56,14 @@ protected:
     {
         sessionState().currentTransport.reset();
         modem.reset();
-        if (sim)
-            sim->stop();
         // The session's windows outlive the session record: end them with it.
         delete sessionState().queueWindow.data();
-        if (frmImmediate *immediate = sessionState().immediateWindow) {
-            immediate->hide();
-            delete immediate;
-        }
-        resetSessionState();
-        Timing::setScale(0);
-        qunsetenv("QUARVO_TIME_SCALE");
+        SimSessionTest::TearDown();
     }
 
-    // Points port kPortNumber at `device`.
-    static void pointPortAt(const QString &device)
-    {
-        modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("Communications"),
-                                    QStringLiteral("Port%1").arg(kPortNumber), device);
-    }
+    static void pointPortAt(const QString &device) { SimSessionTest::pointPortAt(kPortNumber, device); }
 
-    // Starts the simulator (with `faults`) and points port kPortNumber at its pty.
-    void startPanel(panelsim::PanelConfig config)
-    {
-        sim = std::make_unique<panelsim::PanelSimulator>(config);
-        for (const QString &fault : faults)
-            ASSERT_TRUE(sim->addFault(fault)) << fault.toStdString();
-        QString why;
-        ASSERT_TRUE(sim->start(&why)) << why.toStdString();
-        pointPortAt(sim->devicePath());
-    }
+    void startPanel(const panelsim::PanelConfig &config) { startSimulator(config, kPortNumber); }
 
     // Creates the modem transport as the workflow does and makes it the session's transport.
     void createModem(bool remote)
@@ -180,26 +136,18 @@ protected:
         return window ? window->dumpList().join(QLatin1Char('\n')) : QString();
     }
 
-    QString errorLog() const
-    {
-        return QString::fromLocal8Bit(testsupport::readFile(sessionState().errorReporter->errorFilePath()));
-    }
-
     // The modem commands the simulator saw, in order ("ATZ", "AT&F", "ATDT5551234", ...).
     QStringList modemCommands() const
     {
         QStringList out;
-        for (const panelsim::TraceEntry &e : sim->trace())
-            if (e.direction == QLatin1String("in") && e.decoded.startsWith(QLatin1String("modem ")))
-                out << e.decoded.mid(6);
+        for (const QString &line : simHeard())
+            if (line.startsWith(QLatin1String("modem ")))
+                out << line.mid(6);
         return out;
     }
 
-    std::shared_ptr<testsupport::SettingsDouble> settings;
     std::shared_ptr<OwnerDouble> owner;
     std::shared_ptr<clsModem> modem;
-    std::unique_ptr<panelsim::PanelSimulator> sim;
-    QStringList faults;
     frmMsgQueue *queue = nullptr;
 };
 
