@@ -126,3 +126,13 @@ QStringList HostEventLog::tags() const
             out << e.data.toList().value(0).toString();
     return out;
 }
+
+QString HostEventLog::panelRevision() const
+{
+    for (auto it = m_events.rbegin(); it != m_events.rend(); ++it) {
+        const QVariantList list = it->data.toList();
+        if (it->code == 5 && list.value(0).toString() == QLatin1String("GET_REV"))
+            return list.value(1).toString();
+    }
+    return QString();
+}

@@ -45,6 +45,8 @@ public:
     QString ending() const { return m_ending; }
     // Tags of event 5, in order.
     QStringList tags() const;
+    // The panel's revision, as the last "GET_REV" carried it (empty before).
+    QString panelRevision() const;
     // The count "HISTORY_END" carried, once it came.
     std::optional<int> historyEnd() const { return m_historyEnd; }
     int historyBlocks() const { return m_historyBlocks; }

@@ -1,6 +1,7 @@
 #include "HostSession.h"
 
 #include "HostFiles.h"
+#include "RemoteComponent.h"
 
 #include "component/SessionSignals.h"
 #include "component/clsCommunication.h"
@@ -8,6 +9,7 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "external/ErrorReporter.h"
+#include "platform/SignalBridge.h"
 #include "platform/Timing.h"
 #include "queue/frmMsgQueue.h"
 
@@ -24,6 +26,9 @@
 #include <cstdio>
 
 namespace {
+
+// Out of process, the signal (SIGTERM, SIGINT) that ended the host's wait; 0 before.
+int g_hostSignal = 0;
 
 QString readableError(std::int32_t number)
 {
@@ -117,6 +122,7 @@ QString dataFileFor(const QString &dataOption, const QString &settingsPath, cons
 
 bool HostSession::prepare(const HostOptions &options, QString *error)
 {
+    m_outOfProcess = options.outOfProcess;
     if (!options.settingsPath.isEmpty()) {
         if (!m_settings->load(options.settingsPath, error))
             return false;
@@ -162,18 +168,48 @@ bool HostSession::prepare(const HostOptions &options, QString *error)
     return true;
 }
 
-void HostSession::attach()
+bool HostSession::attach(QString *error)
 {
-    m_component = std::make_unique<clsCommunication>();
+    if (m_outOfProcess) {
+        auto remote = std::make_unique<RemoteComponent>();
+        if (!remote->connectServer(error))
+            return false;
+        m_remote = remote.get();
+        m_component = std::move(remote);
+        // A signal ends the host's wait, also one for a long operation's reply; leaving the bus then
+        // ends the session in the server (goodbye to the panel). A second signal ends the host at once.
+        if (SignalBridge *bridge = SignalBridge::install()) {
+            QObject::connect(bridge, &SignalBridge::received, bridge, [bridge](int signo) {
+                g_hostSignal = signo;
+                bridge->restoreDefaults();
+                QCoreApplication::exit(128 + signo);
+            });
+        }
+    } else {
+        m_component = std::make_unique<clsCommunication>();
+    }
     std::shared_ptr<HostCallback> callback = m_events;
     m_component->SetCallBack(callback);
     m_component->setSettings(m_settings);
     m_component->setPif(m_data);
+    if (m_remote && !m_remote->lastError().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("quarvo-server did not take the host's objects: ") + m_remote->lastError();
+        return false;
+    }
+    return true;
+}
+
+bool HostSession::sessionOver() const
+{
+    if (m_remote)
+        return !m_events->ending().isEmpty() || m_remote->serverGone();
+    return !sessionState().queueWindow;
 }
 
 bool HostSession::waitForEnd(int seconds)
 {
-    const auto over = [] { return !sessionState().queueWindow || SessionSignals::terminationSignal() != 0; };
+    const auto over = [this] { return sessionOver() || terminationStatus() != 0; };
     // Real seconds: the limit is the operator's, not a protocol wait.
     QElapsedTimer clock;
     clock.start();
@@ -193,9 +229,12 @@ bool HostSession::waitForEnd(int seconds)
             bool force = true;
             m_component->CommShutdown(force);
         }
-        // A forced shutdown that the panel does not answer ends after the goodbye's own wait.
+        // A forced shutdown that the panel does not answer ends after the goodbye's own wait (out
+        // of process the server's own end of the session is waited for no longer).
         if (forced && clock.elapsed() > limitMs + 30000) {
-            if (frmMsgQueue *queue = sessionState().queueWindow)
+            if (m_remote)
+                loop.quit();
+            else if (frmMsgQueue *queue = sessionState().queueWindow)
                 queue->Unload();
         }
     });
@@ -203,6 +242,9 @@ bool HostSession::waitForEnd(int seconds)
     if (!over())
         loop.exec();
     tick.stop();
+    // Whatever the server sent before the end is delivered before the reply to a call made now.
+    if (m_remote && !m_remote->serverGone() && g_hostSignal == 0)
+        m_remote->Name();
     // The windows that went with the session report now (the connection dialog's unload).
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -211,7 +253,7 @@ bool HostSession::waitForEnd(int seconds)
 
 int HostSession::terminationStatus()
 {
-    const int signo = SessionSignals::terminationSignal();
+    const int signo = SessionSignals::terminationSignal() != 0 ? SessionSignals::terminationSignal() : g_hostSignal;
     return signo != 0 ? 128 + signo : 0;
 }
 
@@ -228,6 +270,13 @@ int HostSession::statusFor(const QString &ending)
 
 QString HostSession::failureReason() const
 {
+    if (m_remote) {
+        if (m_remote->serverGone())
+            return QStringLiteral("quarvo-server left the bus during the session");
+        if (!m_remote->lastError().isEmpty())
+            return m_remote->lastError();
+        return QStringLiteral("details in quarvo-server's Comm.err (in its log folder)");
+    }
     const SessionState &state = sessionState();
     QString text;
     if (state.LastErrorNumber != 0) {
@@ -244,6 +293,12 @@ QString HostSession::failureReason() const
 
 void HostSession::close()
 {
+    if (m_remote) {
+        // Leaving the server: its session, if one still runs, ends as a client's departure ends it.
+        m_remote = nullptr;
+        m_component.reset();
+        return;
+    }
     SessionState &state = sessionState();
     if (frmMsgQueue *queue = state.queueWindow)
         queue->Unload();

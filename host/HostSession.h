@@ -14,7 +14,8 @@
 #include <memory>
 #include <optional>
 
-class clsCommunication;
+class IZelComm;
+class RemoteComponent;
 
 // Exit statuses of quarvo-host (the README lists them).
 namespace hostexit {
@@ -32,6 +33,7 @@ struct HostOptions
     QString eventsPath;  // empty: standard output
     QString historyPath; // empty: no history file
     int timeoutSeconds = 900;
+    bool outOfProcess = false; // the component runs in quarvo-server, reached on the session bus
 };
 
 class HostSession
@@ -53,11 +55,17 @@ public:
     FileHostSettings &settings() { return *m_settings; }
     PanelDataStore &data() { return *m_data; }
     HostEventLog &events() { return *m_events; }
-    clsCommunication &component() { return *m_component; }
+    IZelComm &component() { return *m_component; }
+    bool outOfProcess() const { return m_outOfProcess; }
 
-    // Creates the component and hands over the callback, the settings and the panel data, in the
-    // order the host application does.
-    void attach();
+    // Creates the component (in this process, or in quarvo-server, which the bus starts when it is
+    // not running) and hands over the callback, the settings and the panel data, in the order the
+    // host application does. False with the reason when the server cannot be reached.
+    bool attach(QString *error = nullptr);
+
+    // Whether the session has ended: in process its queue window is gone; out of process the end
+    // (event 3) has arrived, or the server has left the bus.
+    bool sessionOver() const;
 
     // Runs the event loop until the session has ended (its queue window is gone) and its windows
     // have reported. Past `seconds` (0: no limit) the session is shut down as the host's own abort;
@@ -77,7 +85,9 @@ private:
     std::shared_ptr<FileHostSettings> m_settings;
     std::shared_ptr<PanelDataStore> m_data;
     std::shared_ptr<HostEventLog> m_events;
-    std::unique_ptr<clsCommunication> m_component;
+    std::unique_ptr<IZelComm> m_component;
+    RemoteComponent *m_remote = nullptr; // m_component when out of process
+    bool m_outOfProcess = false;
     QFile m_stdout;
     QFile m_eventFile;
     QFile m_historyFile;

@@ -6,7 +6,7 @@
 #include "HostSession.h"
 #include "ProgressReport.h"
 
-#include "component/clsCommunication.h"
+#include "component/IZelComm.h"
 #include "connection/frmCommInterface.h"
 #include "core/IControlType.h"
 #include "core/SessionState.h"
@@ -27,12 +27,14 @@ namespace {
 class OperatorWindow : public QWidget
 {
 public:
-    OperatorWindow(clsCommunication &component, const QString &panel) : m_component(component)
+    OperatorWindow(HostSession &session, const QString &panel) : m_session(session), m_component(session.component())
     {
         setObjectName(QStringLiteral("quarvoHostSession"));
         setWindowTitle(QStringLiteral("Quarvo - %1").arg(panel));
         auto *layout = new QVBoxLayout(this);
-        auto *label = new QLabel(QStringLiteral("Connected to %1 (revision %2)").arg(panel, sessionState().panelRevision), this);
+        // Out of process the panel's revision stays with the server (it arrived as "GET_REV").
+        const QString revision = session.outOfProcess() ? session.events().panelRevision() : sessionState().panelRevision;
+        auto *label = new QLabel(QStringLiteral("Connected to %1 (revision %2)").arg(panel, revision), this);
         layout->addWidget(label);
         const auto button = [&](const QString &caption, auto action) {
             auto *b = new QPushButton(caption, this);
@@ -42,18 +44,21 @@ public:
             return b;
         };
         button(QStringLiteral("&History..."), [this] { m_component.HistoryStartup(); });
-        button(QStringLiteral("Set Panel &Clock..."), [this] {
-            QPointer<frmDateTime> window = new frmDateTime(this);
-            window->Display();
-            delete window.data();
-        });
+        // The clock window is no operation of the component: it opens only where the session runs.
+        if (!session.outOfProcess()) {
+            button(QStringLiteral("Set Panel &Clock..."), [this] {
+                QPointer<frmDateTime> window = new frmDateTime(this);
+                window->Display();
+                delete window.data();
+            });
+        }
         button(QStringLiteral("&Synchronise..."), [this] { m_component.CommSendReceive(); });
         button(QStringLiteral("&Disconnect"), [this] { disconnectPanel(); });
     }
 
     void disconnectPanel()
     {
-        if (m_disconnecting || !sessionState().queueWindow)
+        if (m_disconnecting || m_session.sessionOver())
             return;
         m_disconnecting = true; // the end-session dialog runs its own event loop meanwhile
         // The end-session dialog asks the operator, and says goodbye (with a reset if chosen).
@@ -65,7 +70,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override
     {
-        if (sessionState().queueWindow) {
+        if (!m_session.sessionOver()) {
             event->ignore(); // the session's end closes the window
             disconnectPanel();
             return;
@@ -74,7 +79,8 @@ protected:
     }
 
 private:
-    clsCommunication &m_component;
+    HostSession &m_session;
+    IZelComm &m_component;
     bool m_disconnecting = false;
 };
 
@@ -101,7 +107,11 @@ int runSession(const QStringList &arguments)
     const QCommandLineOption historyOption(QStringLiteral("history"),
                                            QStringLiteral("Append the history events read, decoded, to this file (JSON lines)."),
                                            QStringLiteral("file"));
-    parser.addOptions({settingsOption, dataOption, eventsOption, historyOption});
+    const QCommandLineOption remoteOption(QStringLiteral("out-of-process"),
+                                          QStringLiteral("Run the session in quarvo-server on the D-Bus session bus (started by the bus "
+                                                         "when needed); its windows open there, and the panel clock window is not "
+                                                         "offered."));
+    parser.addOptions({settingsOption, dataOption, eventsOption, historyOption, remoteOption});
     if (const std::optional<int> done = parseCommandLine(parser, QStringLiteral("session"), arguments))
         return *done;
     if (!parser.positionalArguments().isEmpty()) {
@@ -116,17 +126,22 @@ int runSession(const QStringList &arguments)
     options.dataPath = parser.value(dataOption);
     options.eventsPath = parser.value(eventsOption);
     options.historyPath = parser.value(historyOption);
+    options.outOfProcess = parser.isSet(remoteOption);
     QString why;
     if (!session.prepare(options, &why)) {
         complain(why);
         return hostexit::Usage;
     }
-    session.attach();
+    if (!session.attach(&why)) {
+        complain(QStringLiteral("session: ") + why);
+        return hostexit::Failure;
+    }
 
     // The dialog opens on the settings' link type, as the operator would pick it.
     QTimer preselect;
     preselect.setInterval(20);
     const int linkType = session.settings().linkTypeIndex();
+    // (Out of process the dialog is the server's, and opens on the link type its settings store names.)
     QObject::connect(&preselect, &QTimer::timeout, [&] {
         frmCommInterface *dialog = sessionState().connectionDialog;
         if (!dialog || !dialog->isVisible())
@@ -135,7 +150,8 @@ int runSession(const QStringList &arguments)
         dialog->cmbConnect->setCurrentIndex(linkType);
         dialog->cmbConnect_Click();
     });
-    preselect.start();
+    if (!session.outOfProcess())
+        preselect.start();
     ProgressReport progress;
     session.events().beforeLine = [&progress] { progress.clear(); };
     progress.start();
@@ -143,8 +159,11 @@ int runSession(const QStringList &arguments)
     preselect.stop();
 
     const SessionState &state = sessionState();
-    if (started == 0 && state.queueWindow && state.currentTransport && state.currentTransport->Connected()) {
-        OperatorWindow window(session.component(), session.settings().PanelName());
+    const bool connected = session.outOfProcess()
+                               ? started == 0 && !session.sessionOver()
+                               : started == 0 && state.queueWindow && state.currentTransport && state.currentTransport->Connected();
+    if (connected) {
+        OperatorWindow window(session, session.settings().PanelName());
         window.show();
         session.waitForEnd(0);
         window.close();

@@ -4,7 +4,7 @@
 #include "HostSession.h"
 #include "ProgressReport.h"
 
-#include "component/clsCommunication.h"
+#include "component/IZelComm.h"
 
 #include <QStringList>
 
@@ -83,7 +83,10 @@ int runUnattended(const QStringList &arguments)
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
                                            QStringLiteral("Shut the session down after this many seconds (default 900, 0 = never)."),
                                            QStringLiteral("seconds"), QStringLiteral("900"));
-    parser.addOptions({settingsOption, dataOption, jobsOption, maskOption, eventsOption, historyOption, timeoutOption});
+    const QCommandLineOption remoteOption(QStringLiteral("out-of-process"),
+                                          QStringLiteral("Run the session in quarvo-server on the D-Bus session bus (started by the "
+                                                         "bus when needed) instead of in this process."));
+    parser.addOptions({settingsOption, dataOption, jobsOption, maskOption, eventsOption, historyOption, timeoutOption, remoteOption});
     if (const std::optional<int> done = parseCommandLine(parser, QStringLiteral("unattended"), arguments))
         return *done;
     if (!parser.positionalArguments().isEmpty()) {
@@ -132,6 +135,7 @@ int runUnattended(const QStringList &arguments)
     options.dataPath = parser.value(dataOption);
     options.eventsPath = parser.value(eventsOption);
     options.historyPath = parser.value(historyOption);
+    options.outOfProcess = parser.isSet(remoteOption);
     QString why;
     if (!session.prepare(options, &why)) {
         complain(why);
@@ -148,7 +152,10 @@ int runUnattended(const QStringList &arguments)
         return hostexit::Usage;
     }
 
-    session.attach();
+    if (!session.attach(&why)) {
+        complain(QStringLiteral("unattended: ") + why);
+        return hostexit::Failure;
+    }
     ProgressReport progress;
     session.events().beforeLine = [&progress] { progress.clear(); };
     progress.start();

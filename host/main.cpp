@@ -26,6 +26,10 @@ const char kUsage[] =
     "  demo         run an unattended job (clock, all history, receive) against the panel\n"
     "               simulator and print a summary\n"
     "\n"
+    "Options:\n"
+    "  --out-of-process  (before or after session and unattended) run the session in quarvo-server\n"
+    "               on the D-Bus session bus instead of in this process\n"
+    "\n"
     "quarvo-host <command> --help describes each command. Exit status: 0 success, 1 failure,\n"
     "2 bad command line, settings or data file, 3 aborted, 4 unknown end, 128+N ended by signal N.\n";
 
@@ -53,10 +57,22 @@ bool wantsHelp(const QStringList &arguments)
 int main(int argc, char **argv)
 {
     g_defaultHandler = qInstallMessageHandler(quietOffscreenWarnings);
-    const QString command = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    QStringList rest;
-    for (int i = 2; i < argc; ++i)
-        rest << QString::fromLocal8Bit(argv[i]);
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words << QString::fromLocal8Bit(argv[i]);
+    // "--out-of-process" before the command word goes to the command.
+    const bool outOfProcess = !words.isEmpty() && words.constFirst() == QLatin1String("--out-of-process");
+    if (outOfProcess)
+        words.removeFirst();
+    const QString command = words.value(0);
+    QStringList rest = words.mid(1);
+    if (outOfProcess) {
+        if (command != QLatin1String("session") && command != QLatin1String("unattended")) {
+            std::fputs("quarvo-host: --out-of-process goes with session and unattended only (see --help)\n", stderr);
+            return hostexit::Usage;
+        }
+        rest.prepend(QStringLiteral("--out-of-process"));
+    }
 
     if (command.isEmpty()) {
         std::fputs(kUsage, stderr);

@@ -10,6 +10,9 @@ packages=(
   libgtest-dev libgmock-dev googletest
   fonts-dejavu-core
   clang libclang-rt-dev
+  # quarvo-server and its checks: the session bus (dbus: dbus-daemon, dbus-run-session), gdbus for introspection,
+  # and the Python client (python3-dbus, python3-gi with the GLib main loop)
+  dbus dbus-daemon libglib2.0-bin python3 python3-dbus python3-gi
 )
 
 missing=()
