@@ -234,7 +234,7 @@ bool FileHostSettings::fromJson(const QJsonObject &j, QString *error)
                     *error = entry.error();
                 return false;
             }
-            auto lock = std::make_shared<FileDataLockEntry>(value, type, name, number);
+            auto lock = std::make_shared<HostDataLockValues>(value, type, name, number);
             if (key == QLatin1String("PRIMARY"))
                 next.m_primary = lock;
             next.m_dataLocks.push_back(lock);

@@ -13,25 +13,6 @@
 
 #include <vector>
 
-class FileDataLockEntry : public HostDataLockEntry
-{
-public:
-    FileDataLockEntry(qint32 value, qint32 type, QString name, qint32 number)
-        : m_value(value), m_type(type), m_name(std::move(name)), m_number(number)
-    {
-    }
-    qint32 Value() const override { return m_value; }
-    qint32 DataLockType() const override { return m_type; }
-    QString Name() const override { return m_name; }
-    qint32 Number() const override { return m_number; }
-
-private:
-    qint32 m_value;
-    qint32 m_type;
-    QString m_name;
-    qint32 m_number;
-};
-
 class FileHostSettings : public HostSettings
 {
 public:
@@ -90,8 +71,8 @@ private:
     QString m_responseTimeout = QStringLiteral("10");
     qint16 m_timeOffsetHours = 0;
     qint32 m_panelType = 1;
-    std::vector<std::shared_ptr<FileDataLockEntry>> m_dataLocks;
-    std::shared_ptr<FileDataLockEntry> m_primary;
+    std::vector<std::shared_ptr<HostDataLockValues>> m_dataLocks;
+    std::shared_ptr<HostDataLockValues> m_primary;
     qint16 m_dataBits = 8;
     QString m_parity = QStringLiteral("N");
     qint16 m_stopBits = 1;

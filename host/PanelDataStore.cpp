@@ -16,18 +16,6 @@ namespace {
 // shorter than 65536 bytes).
 constexpr qint32 kItemStride = 65536;
 
-class StoreItem : public HostPifItem
-{
-public:
-    StoreItem(qint16 recordSize, qint16 records) : m_recordSize(recordSize), m_records(records) {}
-    qint16 SISize() const override { return m_recordSize; }
-    qint16 NofSubItems() const override { return m_records; }
-
-private:
-    qint16 m_recordSize;
-    qint16 m_records;
-};
-
 modToolbox::ItemGeometry geometry(int item, qint32 panelType)
 {
     return modToolbox::itemGeometry(item, panelType).value_or(modToolbox::ItemGeometry{});
@@ -194,7 +182,7 @@ std::shared_ptr<HostPifItem> PanelDataStore::Item(const QString &key) const
     if (!ok || item < 0 || item >= ItemCount)
         return nullptr;
     const modToolbox::ItemGeometry g = geometry(item, m_panelType);
-    return std::make_shared<StoreItem>(static_cast<qint16>(g.recordSize), static_cast<qint16>(g.records));
+    return std::make_shared<HostPifItemValues>(static_cast<qint16>(g.recordSize), static_cast<qint16>(g.records));
 }
 
 qint32 PanelDataStore::locate(qint16 item, qint32 startRecord) const

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // One data-lock entry of the host's settings: which code this (or another) installation uses.
 class HostDataLockEntry
@@ -20,6 +21,26 @@ public:
     virtual qint32 DataLockType() const = 0; // the host's type of the entry (1 and 3 are "keep as is")
     virtual QString Name() const = 0;        // shown in the status pad when the entry is chosen
     virtual qint32 Number() const = 0;       // reported to the host with "SET_DATALOCK"
+};
+
+// A data-lock entry that holds its values: what a host or an adapter builds from values it read.
+class HostDataLockValues : public HostDataLockEntry
+{
+public:
+    HostDataLockValues(qint32 value, qint32 type, QString name, qint32 number)
+        : m_value(value), m_type(type), m_name(std::move(name)), m_number(number)
+    {
+    }
+    qint32 Value() const override { return m_value; }
+    qint32 DataLockType() const override { return m_type; }
+    QString Name() const override { return m_name; }
+    qint32 Number() const override { return m_number; }
+
+private:
+    qint32 m_value;
+    qint32 m_type;
+    QString m_name;
+    qint32 m_number;
 };
 
 class HostSettings
@@ -75,6 +96,19 @@ public:
     virtual ~HostPifItem() = default;
     virtual qint16 SISize() const = 0;      // bytes per sub-item
     virtual qint16 NofSubItems() const = 0; // number of sub-items
+};
+
+// An item record that holds its values.
+class HostPifItemValues : public HostPifItem
+{
+public:
+    HostPifItemValues(qint16 size, qint16 subItems) : m_size(size), m_subItems(subItems) {}
+    qint16 SISize() const override { return m_size; }
+    qint16 NofSubItems() const override { return m_subItems; }
+
+private:
+    qint16 m_size;
+    qint16 m_subItems;
 };
 
 class HostPif

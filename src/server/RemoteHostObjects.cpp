@@ -13,38 +13,6 @@ namespace {
 
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-// A value of a data-lock entry or item record, as the client gave it in one reply.
-class DataLockValues : public HostDataLockEntry
-{
-public:
-    DataLockValues(qint32 value, qint32 type, QString name, qint32 number)
-        : m_value(value), m_type(type), m_name(std::move(name)), m_number(number)
-    {
-    }
-    qint32 Value() const override { return m_value; }
-    qint32 DataLockType() const override { return m_type; }
-    QString Name() const override { return m_name; }
-    qint32 Number() const override { return m_number; }
-
-private:
-    qint32 m_value;
-    qint32 m_type;
-    QString m_name;
-    qint32 m_number;
-};
-
-class PifItemValues : public HostPifItem
-{
-public:
-    PifItemValues(qint16 size, qint16 subItems) : m_size(size), m_subItems(subItems) {}
-    qint16 SISize() const override { return m_size; }
-    qint16 NofSubItems() const override { return m_subItems; }
-
-private:
-    qint16 m_size;
-    qint16 m_subItems;
-};
-
 // A number from whatever integer (or Boolean, or numeric text) the client sent.
 qint64 number(const QVariant &value, const QString &what)
 {
@@ -154,7 +122,7 @@ std::shared_ptr<HostDataLockEntry> RemoteSettings::entry(const QVariantList &rep
     const QString what = QStringLiteral("DataLock");
     if (number(argumentAt(reply, 0, what), what) == 0)
         return nullptr;
-    return std::make_shared<DataLockValues>(static_cast<qint32>(number(argumentAt(reply, 1, what), what)),
+    return std::make_shared<HostDataLockValues>(static_cast<qint32>(number(argumentAt(reply, 1, what), what)),
                                             static_cast<qint32>(number(argumentAt(reply, 2, what), what)),
                                             argumentAt(reply, 3, what).toString(),
                                             static_cast<qint32>(number(argumentAt(reply, 4, what), what)));
@@ -181,7 +149,7 @@ std::shared_ptr<HostPifItem> RemotePif::Item(const QString &key) const
     const QString what = QStringLiteral("Item");
     if (number(argumentAt(reply, 0, what), what) == 0)
         return nullptr;
-    return std::make_shared<PifItemValues>(static_cast<qint16>(number(argumentAt(reply, 1, what), what)),
+    return std::make_shared<HostPifItemValues>(static_cast<qint16>(number(argumentAt(reply, 1, what), what)),
                                            static_cast<qint16>(number(argumentAt(reply, 2, what), what)));
 }
 
