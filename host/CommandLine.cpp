@@ -35,3 +35,35 @@ std::optional<int> parseCommandLine(QCommandLineParser &parser, const QString &c
     }
     return std::nullopt;
 }
+
+SessionOptions::SessionOptions(const QString &outOfProcessHelp)
+    : settings(QStringLiteral("settings"), QStringLiteral("The host settings (JSON; see the README)."), QStringLiteral("file")),
+      data(QStringLiteral("data"),
+           QStringLiteral("The panel data file (default: DataFile of the settings, else <AccountName>.qpd next to the settings file)."),
+           QStringLiteral("file")),
+      events(QStringLiteral("events"), QStringLiteral("Append the host events (JSON lines) to this file instead of standard output."),
+             QStringLiteral("file")),
+      history(QStringLiteral("history"), QStringLiteral("Append the history events read, decoded, to this file (JSON lines)."),
+              QStringLiteral("file")),
+      outOfProcess(QStringLiteral("out-of-process"), outOfProcessHelp)
+{
+}
+
+void SessionOptions::addTo(QCommandLineParser &parser, const QList<QCommandLineOption> &before) const
+{
+    parser.addOption(settings);
+    parser.addOption(data);
+    parser.addOptions(before);
+    parser.addOptions({events, history, outOfProcess});
+}
+
+HostOptions SessionOptions::read(const QCommandLineParser &parser) const
+{
+    HostOptions options;
+    options.settingsPath = parser.value(settings);
+    options.dataPath = parser.value(data);
+    options.eventsPath = parser.value(events);
+    options.historyPath = parser.value(history);
+    options.outOfProcess = parser.isSet(outOfProcess);
+    return options;
+}

@@ -7,6 +7,8 @@
 
 #include <optional>
 
+struct HostOptions;
+
 int runSession(const QStringList &arguments);
 int runUnattended(const QStringList &arguments);
 int runData(const QStringList &arguments);
@@ -21,3 +23,19 @@ std::optional<int> parseCommandLine(QCommandLineParser &parser, const QString &c
 
 // "quarvo-host: <text>" on standard error.
 void complain(const QString &text);
+
+// The options both session commands take: --settings, --data, --events, --history and
+// --out-of-process (whose help line each command words for itself).
+struct SessionOptions
+{
+    explicit SessionOptions(const QString &outOfProcessHelp);
+    // Adds them to `parser`, after `before` (the command's own options).
+    void addTo(QCommandLineParser &parser, const QList<QCommandLineOption> &before = {}) const;
+    HostOptions read(const QCommandLineParser &parser) const;
+
+    QCommandLineOption settings;
+    QCommandLineOption data;
+    QCommandLineOption events;
+    QCommandLineOption history;
+    QCommandLineOption outOfProcess;
+};

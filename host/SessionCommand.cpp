@@ -95,23 +95,9 @@ int runSession(const QStringList &arguments)
         "with History..., Set Panel Clock..., Synchronise... and Disconnect. Needs a display (or\n"
         "QT_QPA_PLATFORM=offscreen). Exit status 0 when the session ended normally (USERDISCONNECTING),\n"
         "1 FAILURE, 3 ABORTED (the dialog cancelled), 4 UNKNOWN."));
-    const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("The host settings (JSON; see the README)."),
-                                            QStringLiteral("file"));
-    const QCommandLineOption dataOption(QStringLiteral("data"),
-                                        QStringLiteral("The panel data file (default: DataFile of the settings, else <AccountName>.qpd "
-                                                       "next to the settings file)."),
-                                        QStringLiteral("file"));
-    const QCommandLineOption eventsOption(QStringLiteral("events"),
-                                          QStringLiteral("Append the host events (JSON lines) to this file instead of standard output."),
-                                          QStringLiteral("file"));
-    const QCommandLineOption historyOption(QStringLiteral("history"),
-                                           QStringLiteral("Append the history events read, decoded, to this file (JSON lines)."),
-                                           QStringLiteral("file"));
-    const QCommandLineOption remoteOption(QStringLiteral("out-of-process"),
-                                          QStringLiteral("Run the session in quarvo-server on the D-Bus session bus (started by the bus "
-                                                         "when needed); its windows open there, and the panel clock window is not "
-                                                         "offered."));
-    parser.addOptions({settingsOption, dataOption, eventsOption, historyOption, remoteOption});
+    const SessionOptions common(QStringLiteral("Run the session in quarvo-server on the D-Bus session bus (started by the bus when "
+                                               "needed); its windows open there, and the panel clock window is not offered."));
+    common.addTo(parser);
     if (const std::optional<int> done = parseCommandLine(parser, QStringLiteral("session"), arguments))
         return *done;
     if (!parser.positionalArguments().isEmpty()) {
@@ -121,12 +107,7 @@ int runSession(const QStringList &arguments)
 
     HostSession::chooseFolders();
     HostSession session;
-    HostOptions options;
-    options.settingsPath = parser.value(settingsOption);
-    options.dataPath = parser.value(dataOption);
-    options.eventsPath = parser.value(eventsOption);
-    options.historyPath = parser.value(historyOption);
-    options.outOfProcess = parser.isSet(remoteOption);
+    const HostOptions options = common.read(parser);
     QString why;
     if (!session.prepare(options, &why)) {
         complain(why);

@@ -65,35 +65,22 @@ int runUnattended(const QStringList &arguments)
         "the pointer afterwards), or history-all; receive (the panel's differing items into the data\n"
         "file) or send (the data file's differing items to the panel, which resets at goodbye);\n"
         "none. Example: --jobs clock,history-current,set-pointer,receive"));
-    const QCommandLineOption settingsOption(QStringLiteral("settings"), QStringLiteral("The host settings (JSON; see the README)."),
-                                            QStringLiteral("file"));
-    const QCommandLineOption dataOption(QStringLiteral("data"),
-                                        QStringLiteral("The panel data file (default: DataFile of the settings, else <AccountName>.qpd "
-                                                       "next to the settings file)."),
-                                        QStringLiteral("file"));
+    const SessionOptions common(QStringLiteral("Run the session in quarvo-server on the D-Bus session bus (started by the bus "
+                                               "when needed) instead of in this process."));
     const QCommandLineOption jobsOption(QStringLiteral("jobs"), QStringLiteral("The jobs to run (above)."), QStringLiteral("list"));
     const QCommandLineOption maskOption(QStringLiteral("mask"), QStringLiteral("The job mask as a number 0-63 instead of --jobs."),
                                         QStringLiteral("n"));
-    const QCommandLineOption eventsOption(QStringLiteral("events"),
-                                          QStringLiteral("Append the host events (JSON lines) to this file instead of standard output."),
-                                          QStringLiteral("file"));
-    const QCommandLineOption historyOption(QStringLiteral("history"),
-                                           QStringLiteral("Append the history events read, decoded, to this file (JSON lines)."),
-                                           QStringLiteral("file"));
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
                                            QStringLiteral("Shut the session down after this many seconds (default 900, 0 = never)."),
                                            QStringLiteral("seconds"), QStringLiteral("900"));
-    const QCommandLineOption remoteOption(QStringLiteral("out-of-process"),
-                                          QStringLiteral("Run the session in quarvo-server on the D-Bus session bus (started by the "
-                                                         "bus when needed) instead of in this process."));
-    parser.addOptions({settingsOption, dataOption, jobsOption, maskOption, eventsOption, historyOption, timeoutOption, remoteOption});
+    common.addTo(parser, {jobsOption, maskOption, timeoutOption});
     if (const std::optional<int> done = parseCommandLine(parser, QStringLiteral("unattended"), arguments))
         return *done;
     if (!parser.positionalArguments().isEmpty()) {
         complain(QStringLiteral("unattended: unexpected argument \"%1\" (see quarvo-host unattended --help)").arg(parser.positionalArguments().first()));
         return hostexit::Usage;
     }
-    if (!parser.isSet(settingsOption)) {
+    if (!parser.isSet(common.settings)) {
         complain(QStringLiteral("unattended: --settings FILE is needed (the panel's address, port, passcode, data locks...)"));
         return hostexit::Usage;
     }
@@ -130,12 +117,7 @@ int runUnattended(const QStringList &arguments)
 
     HostSession::chooseFolders();
     HostSession session;
-    HostOptions options;
-    options.settingsPath = parser.value(settingsOption);
-    options.dataPath = parser.value(dataOption);
-    options.eventsPath = parser.value(eventsOption);
-    options.historyPath = parser.value(historyOption);
-    options.outOfProcess = parser.isSet(remoteOption);
+    const HostOptions options = common.read(parser);
     QString why;
     if (!session.prepare(options, &why)) {
         complain(why);

@@ -91,6 +91,9 @@ int main(int argc, char **argv)
     }
 
     if (command == QLatin1String("session")) {
+        // The help is text only: it needs no display.
+        if (wantsHelp(rest) && !displayAvailable())
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         if (!wantsHelp(rest) && !displayAvailable()) {
             std::fputs("quarvo-host: session shows the connection dialog and needs a display, and there is none\n"
                        "(DISPLAY and WAYLAND_DISPLAY are not set). Without a display, run the jobs with\n"

@@ -313,7 +313,10 @@ TEST_F(HostCommandTest, BadInputAndNoDisplayEndWithAUsageErrorThatSaysWhy)
         {{QStringLiteral("unattended"), QStringLiteral("--jobs"), QStringLiteral("clock")}, 2, "--settings FILE is needed", false},
         {{QStringLiteral("data"), QStringLiteral("show"), settings}, 2, "not a panel data file", false},
         {{QStringLiteral("frobnicate")}, 2, "unknown command", false},
+        {{QStringLiteral("--out-of-process"), QStringLiteral("data"), QStringLiteral("show"), settings}, 2,
+         "goes with session and unattended only", false},
         {{QStringLiteral("unattended"), QStringLiteral("--help")}, 0, "", false},
+        {{QStringLiteral("session"), QStringLiteral("--help")}, 0, "", true}, // help needs no display
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(str(c.arguments.join(QLatin1Char(' '))));
@@ -321,7 +324,8 @@ TEST_F(HostCommandTest, BadInputAndNoDisplayEndWithAUsageErrorThatSaysWhy)
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_TRUE(run.err.contains(QLatin1String(c.says))) << str(run.err);
         if (c.exitCode == 0) {
-            EXPECT_TRUE(run.out.contains(QLatin1String("--jobs")) && run.out.contains(QLatin1String("Usage: quarvo-host unattended")))
+            EXPECT_TRUE(run.out.contains(QLatin1String("--out-of-process"))
+                        && run.out.contains(QStringLiteral("Usage: quarvo-host ") + c.arguments.first()))
                 << str(run.out);
         }
     }
