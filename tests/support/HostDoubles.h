@@ -15,23 +15,8 @@
 
 namespace testsupport {
 
-class DataLockDouble : public HostDataLockEntry
-{
-public:
-    DataLockDouble(qint32 value, qint32 type, QString name, qint32 number)
-        : value(value), type(type), name(std::move(name)), number(number)
-    {
-    }
-    qint32 Value() const override { return value; }
-    qint32 DataLockType() const override { return type; }
-    QString Name() const override { return name; }
-    qint32 Number() const override { return number; }
-
-    qint32 value;
-    qint32 type;
-    QString name;
-    qint32 number;
-};
+// A data-lock entry of the settings double: the values it was made with.
+using DataLockDouble = HostDataLockValues;
 
 class SettingsDouble : public HostSettings
 {
