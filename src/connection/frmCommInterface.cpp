@@ -96,9 +96,7 @@ frmCommInterface::frmCommInterface(QWidget *parent)
 {
     setObjectName(kForm);
     buildWindow();
-    modGlobals::AddGUIDObjectUnowned(this);
-    const SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmCommInterface::~frmCommInterface()
@@ -118,9 +116,7 @@ frmCommInterface::~frmCommInterface()
 void frmCommInterface::buildWindow()
 {
     setWindowTitle(catalog(150));
-    const QString icon = sessionState().config.icon;
-    if (!icon.isEmpty())
-        setWindowIcon(QIcon(icon));
+    modGlobals::ApplySessionIcon(this);
 
     auto label = [this](const char *name, std::int16_t caption) {
         auto *l = new QLabel(catalog(caption), this);

@@ -4,6 +4,8 @@
 // in queue/SessionEnd.h, the start-up in component/Configuration.h.
 #pragma once
 
+class QWidget;
+
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
@@ -29,7 +31,10 @@ std::int32_t GetGUID(QString &guid);
 std::int32_t GuidString(const QByteArray &guid16, QString &text);
 void AddGUIDObject(const std::shared_ptr<GuidObject> &object);
 // Registers an object whose lifetime is managed elsewhere (a window); it removes itself on unload.
-void AddGUIDObjectUnowned(GuidObject *object);
+// True when the registry holds it afterwards (there is no registry outside a session).
+bool AddGUIDObjectUnowned(GuidObject *object);
+// Gives a session window the host's icon, when the host named one.
+void ApplySessionIcon(QWidget *window);
 std::shared_ptr<GuidObject> GetGUIDObject(const QString &guid);
 void RemoveGUIDObject(const QString &guid);
 

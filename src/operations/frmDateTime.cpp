@@ -88,9 +88,7 @@ frmDateTime::frmDateTime(QWidget *parent)
 {
     setObjectName(kForm);
     buildWindow();
-    modGlobals::AddGUIDObjectUnowned(this);
-    const SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmDateTime::~frmDateTime()
@@ -101,9 +99,7 @@ frmDateTime::~frmDateTime()
 void frmDateTime::buildWindow()
 {
     setWindowTitle(catalog(164));
-    const QString icon = sessionState().config.icon;
-    if (!icon.isEmpty())
-        setWindowIcon(QIcon(icon));
+    modGlobals::ApplySessionIcon(this);
 
     auto label = [](QWidget *parent, const char *name, const QString &caption) {
         auto *l = new QLabel(caption, parent);

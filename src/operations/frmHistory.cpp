@@ -86,9 +86,8 @@ frmHistory::frmHistory(QWidget *parent)
 {
     setObjectName(kForm);
     buildWindow();
-    modGlobals::AddGUIDObjectUnowned(this);
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
     SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
     state.historyWindow = this;
 }
 
@@ -106,9 +105,7 @@ void frmHistory::buildWindow()
 {
     setWindowTitle(catalog(269));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    const QString icon = sessionState().config.icon;
-    if (!icon.isEmpty())
-        setWindowIcon(QIcon(icon));
+    modGlobals::ApplySessionIcon(this);
 
     aniHistory = new AnimationStrip(this);
     aniHistory->setObjectName(QStringLiteral("aniHistory"));

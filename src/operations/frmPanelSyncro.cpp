@@ -65,9 +65,7 @@ frmPanelSyncro::frmPanelSyncro(QWidget *parent)
 {
     setObjectName(kForm);
     setWindowTitle(catalog(291));
-    const QString icon = sessionState().config.icon;
-    if (!icon.isEmpty())
-        setWindowIcon(QIcon(icon));
+    modGlobals::ApplySessionIcon(this);
 
     txtSyncMessage = new QPlainTextEdit(this);
     txtSyncMessage->setObjectName(QStringLiteral("txtSyncMessage"));
@@ -111,9 +109,7 @@ frmPanelSyncro::frmPanelSyncro(QWidget *parent)
     layout->addLayout(buttons);
 
     operations::centreOnScreen(this);
-    modGlobals::AddGUIDObjectUnowned(this);
-    const SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmPanelSyncro::~frmPanelSyncro()

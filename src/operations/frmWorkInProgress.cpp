@@ -57,9 +57,7 @@ frmWorkInProgress::frmWorkInProgress(QWidget *parent)
     : QWidget(parent, Qt::Window)
 {
     setObjectName(kForm);
-    const QString icon = sessionState().config.icon;
-    if (!icon.isEmpty())
-        setWindowIcon(QIcon(icon));
+    modGlobals::ApplySessionIcon(this);
 
     aniSync = new AnimationStrip(this);
     aniSync->setObjectName(QStringLiteral("aniSync"));
@@ -92,9 +90,7 @@ frmWorkInProgress::frmWorkInProgress(QWidget *parent)
     connect(&m_endTimer, &QTimer::timeout, this, [this] { endSequenceStep(); });
 
     operations::centreOnScreen(this);
-    modGlobals::AddGUIDObjectUnowned(this);
-    const SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmWorkInProgress::~frmWorkInProgress()

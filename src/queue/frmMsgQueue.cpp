@@ -134,9 +134,7 @@ frmMsgQueue::frmMsgQueue(QWidget *parent)
     connect(tmrInactivity, &QTimer::timeout, this, &frmMsgQueue::tmrInactivity_Timer);
     connect(tmrWarning, &QTimer::timeout, this, &frmMsgQueue::tmrWarning_Timer);
 
-    modGlobals::AddGUIDObjectUnowned(this);
-    const SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmMsgQueue::~frmMsgQueue()

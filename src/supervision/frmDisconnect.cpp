@@ -27,9 +27,7 @@ frmDisconnect::frmDisconnect(QWidget *parent)
 {
     setObjectName(kForm);
     buildWindow();
-    modGlobals::AddGUIDObjectUnowned(this);
-    const SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmDisconnect::~frmDisconnect()
@@ -41,9 +39,7 @@ void frmDisconnect::buildWindow()
 {
     setWindowTitle(modGlobals::GetCatalogString(257));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    const QString icon = sessionState().config.icon;
-    if (!icon.isEmpty())
-        setWindowIcon(QIcon(icon));
+    modGlobals::ApplySessionIcon(this);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));

@@ -30,9 +30,7 @@ frmInactivityDisconnect::frmInactivityDisconnect(QWidget *parent)
 {
     setObjectName(kForm);
     buildWindow();
-    modGlobals::AddGUIDObjectUnowned(this);
-    const SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmInactivityDisconnect::~frmInactivityDisconnect()
@@ -45,9 +43,7 @@ void frmInactivityDisconnect::buildWindow()
     setWindowTitle(modGlobals::GetCatalogString(275));
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    const QString icon = sessionState().config.icon;
-    if (!icon.isEmpty())
-        setWindowIcon(QIcon(icon));
+    modGlobals::ApplySessionIcon(this);
 
     lblMessage = new QLabel(modGlobals::GetCatalogString(279), this);
     lblMessage->setObjectName(QStringLiteral("lblMessage"));

@@ -41,9 +41,7 @@ frmPanelEventWarning::frmPanelEventWarning(QWidget *parent)
 {
     setObjectName(kForm);
     buildWindow();
-    modGlobals::AddGUIDObjectUnowned(this);
-    const SessionState &state = sessionState();
-    m_registered = state.guidRegistry && state.guidRegistry->contains(szGUID());
+    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmPanelEventWarning::~frmPanelEventWarning()
@@ -56,9 +54,7 @@ void frmPanelEventWarning::buildWindow()
     setWindowTitle(modGlobals::GetCatalogString(287));
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    const QString icon = sessionState().config.icon;
-    if (!icon.isEmpty())
-        setWindowIcon(QIcon(icon));
+    modGlobals::ApplySessionIcon(this);
 
     fraChoices = new QGroupBox(this);
     fraChoices->setObjectName(QStringLiteral("fraChoices"));
