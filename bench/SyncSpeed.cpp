@@ -31,6 +31,7 @@
 #include "operations/PanelSynchronisation.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
+#include "BenchSupport.h"
 #include "support/HostDoubles.h"
 #include "transports/clsNetwork.h"
 
@@ -46,19 +47,6 @@ public:
     void ResponseReceived(clsMessage &msg) override { connected = msg.dataBytes().contains("CONNECT"); }
     bool connected = false;
 };
-
-bool waitUntil(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        // Sleeps in the event loop until something happens or 5 ms pass.
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
 
 struct Run
 {
@@ -109,14 +97,14 @@ Run receiveAll(bool exclusive, std::int16_t standardRate, bool encrypted)
     ProbeOwner owner;
     modGlobals::AddGUIDObjectUnowned(&owner);
     modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false);
-    if (waitUntil([&] { return owner.connected; }, 10000)) {
+    if (bench::waitUntil([&] { return owner.connected; }, 10000)) {
         net->setConnected(true);
         // Unattended: the transfer window reports at the finishing answer, without its closing pause.
         state.queueWindow->setUnattended(true);
         QElapsedTimer clock;
         clock.start();
         if (modToolbox::PerformPanelSyncronization(1, QList<bool>(), exclusive) == 0
-            && waitUntil([&] { return callback->tags().contains(QStringLiteral("RECV_END")); }, 400000))
+            && bench::waitUntil([&] { return callback->tags().contains(QStringLiteral("RECV_END")); }, 400000))
             run.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
         run.blocks = panel.commandCount(QStringLiteral("Request Item Block"))
                      + panel.commandCount(QStringLiteral("Request Data Lock"));

@@ -33,6 +33,7 @@
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
+#include "BenchSupport.h"
 #include "support/HostDoubles.h"
 #include "transports/clsNetwork.h"
 
@@ -95,19 +96,6 @@ void print(const char *when, int exchanges, const Usage &u)
     std::printf("%-16s exchanges %6d   RSS %7ld KiB   open fds %3d   /dev/shm segments %d\n", when, exchanges, u.rssKiB, u.fds,
                 u.segments);
     std::fflush(stdout);
-}
-
-// Sleeps in the event loop until `done` or `ms` pass.
-bool waitUntil(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
 }
 
 // Owns the probe and the block reads: each answer checks the block and queues the next read.
@@ -209,7 +197,7 @@ int main(int argc, char **argv)
         reader.expected << panelMemory.block(8, b * 8);
     modGlobals::AddGUIDObjectUnowned(&reader);
     modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &reader, 0, false);
-    if (!waitUntil([&] { return reader.connected; }, 10000)) {
+    if (!bench::waitUntil([&] { return reader.connected; }, 10000)) {
         std::fprintf(stderr, "the panel did not answer the probe\n");
         return 2;
     }
@@ -226,7 +214,7 @@ int main(int argc, char **argv)
     reader.requestNext();
     int next = 2500;
     while (reader.answers < exchanges && state.queueWindow && state.LastErrorNumber == 0) {
-        waitUntil([&] { return reader.answers >= std::min(next, exchanges) || !state.queueWindow || state.LastErrorNumber != 0; },
+        bench::waitUntil([&] { return reader.answers >= std::min(next, exchanges) || !state.queueWindow || state.LastErrorNumber != 0; },
                   120000);
         if (reader.answers >= next && reader.answers < exchanges) {
             print("", reader.answers, usage());
@@ -241,7 +229,7 @@ int main(int argc, char **argv)
     const std::int32_t error = state.LastErrorNumber;
 
     modGlobals::Disconnect(false, 0);
-    waitUntil([&] {
+    bench::waitUntil([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return !state.queueWindow;
     }, 10000);
