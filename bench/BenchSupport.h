@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace bench {
@@ -21,6 +23,18 @@ inline bool waitUntil(const std::function<bool()> &done, int ms)
         loop.exec();
     }
     return done();
+}
+
+// Prints `usage` when the arguments ask for help (-h, --help); true then.
+inline bool helpAsked(int argc, char **argv, const char *usage)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
+            std::fputs(usage, stdout);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace bench

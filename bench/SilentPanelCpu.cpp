@@ -15,6 +15,7 @@
 #include <memory>
 #include <utility>
 
+#include "BenchSupport.h"
 #include "PanelSimulator.h"
 #include "component/Configuration.h"
 #include "core/SessionState.h"
@@ -137,7 +138,17 @@ double measure(panelsim::LinkMode mode, const char *name)
 
 int main(int argc, char **argv)
 {
+    if (bench::helpAsked(argc, argv,
+                         "Usage: bench_SilentPanelCpu [time-scale]\n"
+                         "CPU use while a modem line and an enhanced direct link wait for a silent panel; exits 1\n"
+                         "when either reaches 5 % of one core. The time scale shortens the waits (default 0.5).\n"))
+        return 0;
     const QByteArray scale = argc > 1 ? QByteArray(argv[1]) : QByteArray("0.5");
+    bool scaleOk = false;
+    if (scale.toDouble(&scaleOk) <= 0 || !scaleOk) {
+        std::fprintf(stderr, "bench_SilentPanelCpu: the time scale must be a number above 0 (see --help)\n");
+        return 2;
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QUARVO_TIME_SCALE", scale);

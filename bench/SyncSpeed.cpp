@@ -1,5 +1,5 @@
 // Speed of a full receive of the panel's programming (19 items, 213 blocks) over UDP on 127.0.0.1,
-// against the pace the design sets: the queue's worker timer sends one request per tick, so a
+// against the pace the queue sets: its worker timer sends one request per tick, so a
 // transfer should take 213 ticks of the poll rate and little more. Runs the receive in exclusive
 // mode (worker at "ExclusivePollRate") and in standard mode (worker at "StandardPollRate") through
 // the synchronisation's own transfer, and prints each time, the designed time and their ratio.
@@ -172,6 +172,12 @@ int main(int argc, char **argv)
     bool console = false;
     bool encrypted = true;
     int standardRate = 500;
+    if (bench::helpAsked(argc, argv,
+                         "Usage: bench_SyncSpeed [--exclusive-only] [--standard-rate MS] [--immediate] [--console] [--clear]\n"
+                         "A full 213-block receive over UDP on 127.0.0.1, in exclusive and in standard mode, timed against\n"
+                         "213 x the worker interval; prints the ratios. --immediate and --console show those windows\n"
+                         "(off screen), --clear turns link encryption off.\n"))
+        return 0;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--exclusive-only"))
             exclusiveOnly = true;
@@ -181,8 +187,12 @@ int main(int argc, char **argv)
             console = true;
         else if (!std::strcmp(argv[i], "--clear"))
             encrypted = false;
-        else if (!std::strcmp(argv[i], "--standard-rate") && i + 1 < argc)
+        else if (!std::strcmp(argv[i], "--standard-rate") && i + 1 < argc && std::atoi(argv[i + 1]) > 0)
             standardRate = std::atoi(argv[++i]);
+        else {
+            std::fprintf(stderr, "bench_SyncSpeed: unknown or incomplete argument \"%s\" (see --help)\n", argv[i]);
+            return 2;
+        }
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
