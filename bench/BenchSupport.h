@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -23,6 +24,19 @@ inline bool waitUntil(const std::function<bool()> &done, int ms)
         loop.exec();
     }
     return done();
+}
+
+// Runs the benchmark off screen (unless a platform is named) with its settings store and logs in
+// `folder`, a fresh temporary one; false when that folder could not be made.
+inline bool usePrivateFolders(const QTemporaryDir &folder)
+{
+    if (!folder.isValid())
+        return false;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QUARVO_SETTINGS_DIR", folder.filePath(QStringLiteral("settings")).toLocal8Bit());
+    qputenv("QUARVO_LOG_DIR", folder.filePath(QStringLiteral("logs")).toLocal8Bit());
+    return true;
 }
 
 // Prints `usage` when the arguments ask for help (-h, --help); true then.

@@ -149,14 +149,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_SilentPanelCpu: the time scale must be a number above 0 (see --help)\n");
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QUARVO_TIME_SCALE", scale);
     QTemporaryDir folder;
-    if (!folder.isValid())
+    if (!bench::usePrivateFolders(folder))
         return 2;
-    qputenv("QUARVO_SETTINGS_DIR", folder.filePath(QStringLiteral("settings")).toLocal8Bit());
-    qputenv("QUARVO_LOG_DIR", folder.filePath(QStringLiteral("logs")).toLocal8Bit());
     QApplication app(argc, argv);
 
     bool pass = true;

@@ -147,14 +147,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_UdpSoak: the number of exchanges must be a whole number from 1 (see --help)\n");
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     qunsetenv("QUARVO_TIME_SCALE");
     QTemporaryDir folder;
-    if (!folder.isValid())
+    if (!bench::usePrivateFolders(folder))
         return 2;
-    qputenv("QUARVO_SETTINGS_DIR", folder.filePath(QStringLiteral("settings")).toLocal8Bit());
-    qputenv("QUARVO_LOG_DIR", folder.filePath(QStringLiteral("logs")).toLocal8Bit());
     QApplication app(argc, argv);
 
     modGlobals::InitApplicationVariables();
