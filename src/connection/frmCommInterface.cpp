@@ -106,9 +106,7 @@ frmCommInterface::~frmCommInterface()
     if (!m_unloaded)
         Form_Unload();
     if (m_registered) {
-        SessionState &state = sessionState();
-        if (state.guidRegistry && state.guidRegistry->contains(szGUID()))
-            state.guidRegistry->remove(szGUID());
+        modGlobals::ForgetGUIDObject(szGUID());
         m_registered = false;
     }
 }
@@ -741,9 +739,8 @@ void frmCommInterface::Form_Unload()
     if (m_resultSink)
         *m_resultSink = result;
     errors::guarded(kForm, QStringLiteral("Form_Unload"), [&] {
-        SessionState &state = sessionState();
-        if (m_registered && state.guidRegistry && state.guidRegistry->contains(szGUID()))
-            state.guidRegistry->remove(szGUID());
+        if (m_registered)
+            modGlobals::ForgetGUIDObject(szGUID());
         m_registered = false;
     });
 }

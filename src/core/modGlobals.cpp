@@ -121,6 +121,13 @@ std::shared_ptr<GuidObject> GetGUIDObject(const QString &guid)
     return state.guidRegistry->get(guid);
 }
 
+void ForgetGUIDObject(const QString &guid)
+{
+    SessionState &state = sessionState();
+    if (state.guidRegistry && state.guidRegistry->contains(guid))
+        state.guidRegistry->remove(guid);
+}
+
 void RemoveGUIDObject(const QString &guid)
 {
     errors::guarded(kModule, QStringLiteral("RemoveGUIDObject()"), [&] {

@@ -37,6 +37,9 @@ bool AddGUIDObjectUnowned(GuidObject *object);
 void ApplySessionIcon(QWidget *window);
 std::shared_ptr<GuidObject> GetGUIDObject(const QString &guid);
 void RemoveGUIDObject(const QString &guid);
+// Removes the object from the registry when the registry holds it; silent otherwise (a window that
+// goes after its session, whose registry is gone or was emptied).
+void ForgetGUIDObject(const QString &guid);
 
 // Byte helpers.
 std::uint8_t LoByte(std::int32_t value);

@@ -369,8 +369,8 @@ void frmDateTime::Form_Unload()
         SessionState &state = sessionState();
         if (frmMsgQueue *queue = state.queueWindow)
             queue->AbortQueuedMsgOwnedBy(Name());
-        if (m_registered && state.guidRegistry && state.guidRegistry->contains(szGUID()))
-            state.guidRegistry->remove(szGUID());
+        if (m_registered)
+            modGlobals::ForgetGUIDObject(szGUID());
         m_registered = false;
     });
 }

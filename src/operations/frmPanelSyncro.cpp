@@ -115,9 +115,7 @@ frmPanelSyncro::frmPanelSyncro(QWidget *parent)
 frmPanelSyncro::~frmPanelSyncro()
 {
     if (m_registered) {
-        SessionState &state = sessionState();
-        if (state.guidRegistry && state.guidRegistry->contains(szGUID()))
-            state.guidRegistry->remove(szGUID());
+        modGlobals::ForgetGUIDObject(szGUID());
     }
 }
 
@@ -273,8 +271,7 @@ void frmPanelSyncro::Form_Unload()
         if (frmMsgQueue *queue = state.queueWindow)
             queue->AbortQueuedMsgOwnedBy(Name());
         if (m_registered) {
-            if (state.guidRegistry && state.guidRegistry->contains(szGUID()))
-                state.guidRegistry->remove(szGUID());
+            modGlobals::ForgetGUIDObject(szGUID());
             m_registered = false;
         }
     });

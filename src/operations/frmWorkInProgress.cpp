@@ -98,9 +98,7 @@ frmWorkInProgress::~frmWorkInProgress()
     // Deleted with the queue window at the end of a session: nothing is reported, the registry
     // (emptied by the queue) loses the window if it still holds it.
     if (m_registered) {
-        SessionState &state = sessionState();
-        if (state.guidRegistry && state.guidRegistry->contains(szGUID()))
-            state.guidRegistry->remove(szGUID());
+        modGlobals::ForgetGUIDObject(szGUID());
     }
 }
 
@@ -370,8 +368,7 @@ void frmWorkInProgress::Form_Unload()
         if (transport && m_direction == Aborted && !m_queueing)
             transport->setAbortWorkInProgress(false);
         if (m_registered) {
-            if (state.guidRegistry && state.guidRegistry->contains(szGUID()))
-                state.guidRegistry->remove(szGUID());
+            modGlobals::ForgetGUIDObject(szGUID());
             m_registered = false;
         }
         if (!sessionGoesOn)

@@ -114,8 +114,8 @@ void frmDisconnect::Form_Unload()
     SessionState &state = sessionState();
     if (m_answer == kCancel && !state.UnattendedFlag)
         modGlobals::ZelCommEvent(7, 0);
-    if (m_registered && state.guidRegistry && state.guidRegistry->contains(szGUID()))
-        state.guidRegistry->remove(szGUID());
+    if (m_registered)
+        modGlobals::ForgetGUIDObject(szGUID());
     m_registered = false;
 }
 

@@ -163,8 +163,8 @@ void frmInactivityDisconnect::Form_Unload()
     tmrCountDown->stop();
     SessionState &state = sessionState();
     state.InactivityPromptShown = false;
-    if (m_registered && state.guidRegistry && state.guidRegistry->contains(szGUID()))
-        state.guidRegistry->remove(szGUID());
+    if (m_registered)
+        modGlobals::ForgetGUIDObject(szGUID());
     m_registered = false;
 }
 

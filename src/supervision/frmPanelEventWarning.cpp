@@ -240,8 +240,8 @@ void frmPanelEventWarning::Form_Unload()
         m_choice = kHangUp;
         tmrCountDown->stop();
     }
-    if (m_registered && state.guidRegistry && state.guidRegistry->contains(szGUID()))
-        state.guidRegistry->remove(szGUID());
+    if (m_registered)
+        modGlobals::ForgetGUIDObject(szGUID());
     m_registered = false;
 }
 
