@@ -183,7 +183,10 @@ def check_completion(args):
                 (["unattended", "--jobs", ""], job_words, set()),
                 (["unattended", "--jobs", "clock,history-"], {"clock,history-current", "clock,history-all"},
                  {"history-current"}),
-                (["unattended", "--jobs=", "rec"], {"receive"}, set()),
+                # bash splits "--jobs=rec" into three words
+                (["unattended", "--jobs", "=", "rec"], {"receive"}, set()),
+                (["unattended", "--jobs", "=", "clock", "--"], {"--settings"}, set()),
+                (["data", "--panel-type", "=", "3", "s"], {"show", "set"}, {"site.json"}),
                 (["--out-of-process", "unattended", "--j"], {"--jobs"}, set()),
                 (["--out-of-process", "--"], set(), {"--jobs", "--settings"}),
                 (["--out-of-process", ""], {"session", "unattended"}, set()),
