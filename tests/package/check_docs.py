@@ -42,6 +42,23 @@ def page_text(page):
     return text
 
 
+def page_sections(text):
+    """Section name -> the tags of its .TP paragraphs, whitespace collapsed."""
+    sections = {}
+    for part in re.split(r"^\.SH ", text, flags=re.M)[1:]:
+        name, _, body = part.partition("\n")
+        lines = body.split("\n")
+        tags = [" ".join(lines[i + 1].split()) for i, line in enumerate(lines[:-1]) if line.startswith(".TP")]
+        sections[name.strip().strip('"')] = tags
+    return sections
+
+
+def job_rows(rows):
+    """(word, mask) of the rows of a job table: `word` | mask | meaning."""
+    return {(row[0].strip("`"), row[1]) for row in rows
+            if len(row) == 3 and re.fullmatch(r"`[a-z-]+`", row[0]) and row[1].isdigit()}
+
+
 def page_subcommands(page, command):
     """The subcommands whose --help the page shows (.SS "<command> <sub>")."""
     return re.findall(r'^\.SS "' + re.escape(command) + r' ([a-z][\w-]*)"', page_text(page), re.M)
@@ -101,6 +118,24 @@ def check_man(args):
         for sub in subcommands:
             if sub not in first_words:
                 fail(f"{command}(1) shows the command `{sub}`, which the README's tables for {command} lack")
+        # Where the page has its own command and job lists, they are the README's rows, one for one.
+        sections = page_sections(text)
+        if "COMMANDS" in sections:
+            on_page = set(sections["COMMANDS"])
+            in_readme = {" ".join(row[0].replace("`", "").split()) for row in rows
+                         if command_tokens(row[0])[:1] and command_tokens(row[0])[0] in subcommands}
+            for entry in sorted(in_readme - on_page):
+                fail(f"the README's command `{entry}` is not in the COMMANDS of {command}(1)")
+            for entry in sorted(on_page - in_readme):
+                fail(f"{command}(1) lists the command `{entry}`, which the README's table lacks")
+        if "JOBS" in sections:
+            on_page = set()
+            for tag in sections["JOBS"]:
+                match = re.fullmatch(r"(\S+) \(mask (\d+)\)", tag)
+                on_page.add(match.groups() if match else (tag, "?"))
+            in_readme = job_rows(rows)
+            if on_page != in_readme:
+                fail(f"the jobs of {command}(1) {sorted(on_page)} are not the README's {sorted(in_readme)}")
         print(f"{command}: {checked} words of the README's tables are on its page, "
               f"{len(subcommands)} subcommands in both")
     if "quarvo-host" in commands and not readme_tables(args.readme, "quarvo-host"):
@@ -128,10 +163,10 @@ class Completer:
     """Runs a completion function the way bash does on TAB: COMP_WORDS and COMP_CWORD set, COMPREPLY read."""
 
     def __init__(self, script, function, cwd, env):
-        self.script, self.function, self.cwd, self.env = script, function, cwd, env
+        self.script, self.function, self.cwd, self.env = os.path.abspath(script), function, cwd, env
 
     def __call__(self, words):
-        driver = ('source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); '
+        driver = ('source "$1" || exit 2; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); '
                   f'{self.function}; printf "%s\\n" "${{COMPREPLY[@]}}"')
         result = subprocess.run(["bash", "--norc", "--noprofile", "-c", driver, "complete", self.script, *words],
                                 capture_output=True, text=True, cwd=self.cwd, env=self.env, timeout=120)
@@ -172,8 +207,7 @@ def check_completion(args):
         if "quarvo-host" in commands:
             program, _ = commands["quarvo-host"]
             complete = Completer(os.path.join(args.completions, "quarvo-host"), "_quarvo_host", workdir, env)
-            job_words = {row[0].strip("`") for row in readme_tables(args.readme, "quarvo-host")
-                         if len(row) == 3 and re.fullmatch(r"`[a-z-]+`", row[0]) and row[1].isdigit()}
+            job_words = {word for word, _ in job_rows(readme_tables(args.readme, "quarvo-host"))}
             if len(job_words) < 7:
                 fail(f"the README's job table for quarvo-host has {sorted(job_words)}")
             _, data_help = help_options(program, ["data"], env, workdir)

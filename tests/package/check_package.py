@@ -160,7 +160,7 @@ def check_installed_paths(deb, workdir, commands):
 
 
 def check_lintian(deb):
-    result = run(["lintian", "--no-tag-display-limit", deb], timeout=600)
+    result = run(["lintian", "--tag-display-limit", "0", deb], timeout=600)
     tags = [line for line in result.stdout.splitlines() if re.match(r"[EWIXPNO]: ", line)]
     for line in tags:
         print("lintian: " + line)
