@@ -8,8 +8,14 @@
 set(QUARVO_BINDIR "${CMAKE_INSTALL_PREFIX}/${QUARVO_BINDIR_RELATIVE}")
 set(QUARVO_SERVER_EXEC "${QUARVO_BINDIR}/quarvo-server")
 # The unit that starts the server where the session bus is run by systemd; the bus ignores the line
-# where it is not, and starts Exec= directly.
-set(QUARVO_SERVER_SYSTEMD "SystemdService=quarvo-server.service")
+# where it is not, and starts Exec= directly. Only a unit in a folder the user's service manager
+# searches can be named: under another prefix (a home folder, a test folder) such a bus would fail
+# to find the unit instead of starting the program, so the service file there starts it directly.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR CMAKE_INSTALL_PREFIX STREQUAL "/usr/local")
+  set(QUARVO_SERVER_SYSTEMD "SystemdService=quarvo-server.service")
+else()
+  set(QUARVO_SERVER_SYSTEMD "")
+endif()
 # A folder of its own per run, so two installations at once (a package build while someone installs)
 # do not write the same file.
 string(RANDOM LENGTH 16 run)

@@ -109,6 +109,8 @@ def check_man(args):
         first_words = set()
         for row in rows:
             tokens = command_tokens(row[0])
+            if tokens[:1] == [command]:
+                tokens = tokens[1:]  # a row written as the whole command line
             if tokens:
                 first_words.add(tokens[0])
             for token in tokens:
