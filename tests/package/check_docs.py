@@ -23,13 +23,13 @@ def fail(message):
 
 
 def read_commands(packaging_dir):
-    """name -> (program, page) for the commands of the build."""
+    """name -> (program, page, subcommands) for the commands of the build."""
     commands = {}
     with open(os.path.join(packaging_dir, "commands.txt"), encoding="utf-8") as table:
         for line in table:
             if line.strip():
-                name, program, page = line.rstrip("\n").split("\t")
-                commands[name] = (program, page)
+                name, program, page, subcommands = line.rstrip("\n").split("\t")
+                commands[name] = (program, page, subcommands.split())
     return commands
 
 
@@ -64,6 +64,14 @@ def page_subcommands(page, command):
     return re.findall(r'^\.SS "' + re.escape(command) + r' ([a-z][\w-]*)"', page_text(page), re.M)
 
 
+def check_page_subcommands(page, command, subcommands):
+    """Every subcommand of the build is on the page, with its --help."""
+    shown = page_subcommands(page, command)
+    for sub in subcommands:
+        if sub not in shown:
+            fail(f"{command}(1) lacks the options of `{command} {sub}` (did its --help fail?)")
+
+
 def readme_tables(readme, command):
     """The body rows of the tables in the README's '## ' sections whose heading names the command."""
     rows = []
@@ -95,12 +103,12 @@ def command_tokens(cell):
 
 def check_man(args):
     commands = read_commands(args.packaging_dir)
-    for command, (_, page) in commands.items():
+    for command, (_, page, subcommands) in commands.items():
+        check_page_subcommands(page, command, subcommands)
         text = page_text(page)
         if ".SH NAME" not in text or not re.search(r"^" + re.escape(command) + r" - \S", text, re.M):
             fail(f"{command}(1) has no NAME line")
         rows = readme_tables(args.readme, command)
-        subcommands = page_subcommands(page, command)
         if not rows:
             if subcommands:
                 print(f"note: the README has no command table for {command}")
@@ -187,13 +195,12 @@ def check_completion(args):
         for command in ("quarvo-host", "quarvo-fleet"):
             if command not in commands:
                 continue
-            program, page = commands[command]
+            program, _, subcommands = commands[command]
             script = os.path.join(args.completions, command)
             complete = Completer(script, "_" + command.replace("-", "_"), workdir, env)
             # The program as the user typed it: the fleet completion reads options from its --help.
-            subcommands = page_subcommands(page, command)
             if not subcommands:
-                fail(f"{command}(1) shows no subcommands")
+                fail(f"{command} has no subcommands in the build")
             offered = complete([program, ""])
             for sub in subcommands:
                 if sub not in offered:
@@ -207,7 +214,7 @@ def check_completion(args):
             print(f"{command}: {len(subcommands)} subcommands and their options offered")
 
         if "quarvo-host" in commands:
-            program, _ = commands["quarvo-host"]
+            program = commands["quarvo-host"][0]
             complete = Completer(os.path.join(args.completions, "quarvo-host"), "_quarvo_host", workdir, env)
             job_words = {word for word, _ in job_rows(readme_tables(args.readme, "quarvo-host"))}
             if len(job_words) < 7:
