@@ -10,7 +10,7 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 5
 
-.PHONY: all deps configure build test demo sanitize fuzz-build fuzz fuzz-smoke fuzz-seeds clean help
+.PHONY: all deps configure build test package demo sanitize fuzz-build fuzz fuzz-smoke fuzz-seeds clean help
 
 all: build
 
@@ -18,6 +18,7 @@ help:
 	@echo "make demo      install what is missing, build, and run the demonstration session"
 	@echo "make test      install what is missing, build, and run every test (headless, in parallel)"
 	@echo "make build     configure and build only"
+	@echo "make package   build the Debian package build/quarvo_<version>_<arch>.deb"
 	@echo "make sanitize  build and test with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 	@echo "make fuzz      build the fuzz targets with clang (build-fuzz/) and run each for FUZZ_SECONDS (60)"
 	@echo "make fuzz-smoke  the same for FUZZ_SMOKE_SECONDS (5) each: the corpus and a short run, as CI does"
@@ -35,6 +36,9 @@ build: configure
 
 test: build
 	@cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+package: build
+	@cmake --build $(BUILD_DIR) --target package
 
 demo: build
 	@QT_QPA_PLATFORM=$${QT_QPA_PLATFORM:-offscreen} $(BUILD_DIR)/host/quarvo-host demo --build-dir $(BUILD_DIR)

@@ -28,7 +28,7 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --out-of-process  (before or after session and unattended) run the session in quarvo-server\n"
-    "               on the D-Bus session bus instead of in this process\n"
+    "                    on the D-Bus session bus instead of in this process\n"
     "\n"
     "quarvo-host <command> --help describes each command. Exit status: 0 success, 1 failure,\n"
     "2 bad command line, settings or data file, 3 aborted, 4 unknown end, 128+N ended by signal N.\n";

@@ -13,6 +13,9 @@ packages=(
   # quarvo-server and its checks: the session bus (dbus: dbus-daemon, dbus-run-session), gdbus for introspection,
   # and the Python client (python3-dbus, python3-gi with the GLib main loop)
   dbus dbus-daemon libglib2.0-bin python3 python3-dbus python3-gi
+  # the Debian package (make package) and its check: manual pages from --help, dpkg-shlibdeps,
+  # lintian, and man to render the pages
+  help2man dpkg-dev lintian man-db
 )
 
 missing=()
