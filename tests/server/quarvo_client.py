@@ -493,16 +493,17 @@ def check_leave(args, c):
             client.hand_over()
             pid = watcher.server_pid()
             box = []
+            seen = set()
 
-            def replied(result, box=box, client=client):
+            def replied(result, box=box, client=client, seen=seen, pid=pid):
                 box.append(result)
+                seen.update(segments_of(pid))  # the session's records, while it runs
                 client.leave_at_next_call = True
 
             client.server.DoUnattended(mask, dbus_interface=ZELCOMM, timeout=FOREVER, reply_handler=replied,
                                        error_handler=lambda e, box=box: box.append(e))
             run_until(lambda: client.left, 60)
             c.expect(box == [0] and client.left, 'mask %d: DoUnattended replied 0 (%s), then the client left' % (mask, box))
-            seen = segments_of(pid)
             run_until(lambda: panel.count('Panel Goodbye') >= 1, 20)
             c.expect(panel.count('Panel Goodbye') == 1, 'mask %d: the panel got one goodbye (%d)' % (mask, panel.count('Panel Goodbye')))
             c.expect(process_gone(pid, 30), 'mask %d: the server ends after its client left' % mask)
