@@ -191,6 +191,10 @@ std::int32_t clsCommunication::CommSendReceive()
 std::int32_t clsCommunication::HistoryStartup()
 {
     return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] {
+        // Without a session there is no panel to read from: the window would wait for an operator
+        // who can do nothing in it (and on a headless server for ever).
+        if (!sessionState().queueWindow)
+            raiseError(ErrorCode::ObjectRequired, QStringLiteral("no session: history needs a connected panel"));
         // The window may go while it runs (the queue window closes it when the session ends).
         QPointer<frmHistory> window = new frmHistory();
         struct Release
@@ -229,7 +233,7 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
 
         // Connects over the network at once; the handshake goes on as the panel answers.
         std::int16_t connected = frmCommInterface::ResultNotConnected;
-        dialog->Display(connected);
+        const std::int32_t displayed = dialog->Display(connected);
 
         // The jobs are only queued here; their requests follow the handshake's in queue order. An
         // attempt that failed at once has ended the session already (no queue), or never made a
@@ -239,6 +243,9 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
             return;
         if (!state.currentTransport) {
             queue->Unload(); // the connection dialog's unload tells the host
+            // Nothing was even tried (no settings to connect with): the host hears why, not success.
+            if (displayed != 0)
+                raiseError(displayed);
             return;
         }
 

@@ -370,6 +370,8 @@ std::int32_t frmCommInterface::Display(std::int16_t &result)
         if (self && !m_unloaded)
             Form_Unload();
     });
+    if (self)
+        m_displayFailed = rc != 0;
     result = *outcome;
     return rc;
 }
@@ -719,7 +721,15 @@ void frmCommInterface::Form_Unload()
         tmrNetAnswer->stop();
         const std::shared_ptr<IControlType> transport = state.currentTransport;
         if (!transport) {
-            modGlobals::ZelCommEvent(3, QStringLiteral("UNKNOWN"), modGlobals::ApplicationName);
+            // An operator who closes the idle dialog ends nothing: "UNKNOWN". An attempt that could
+            // not even start (no settings to read, or none without an operator) has failed.
+            if (m_displayFailed || state.UnattendedFlag) {
+                if (!(state.UnattendedFlag && state.sessionEndReported))
+                    modGlobals::ZelCommEvent(3, state.abortRequested ? QStringLiteral("ABORTED") : QStringLiteral("FAILURE"),
+                                             modGlobals::ApplicationName);
+            } else {
+                modGlobals::ZelCommEvent(3, QStringLiteral("UNKNOWN"), modGlobals::ApplicationName);
+            }
         } else if (transport->Connected() && !transport->AbortPending()) {
             if (frmMsgQueue *queue = state.queueWindow)
                 queue->AbortQueuedMsgOwnedBy(Name());
@@ -734,6 +744,7 @@ void frmCommInterface::Form_Unload()
                 modGlobals::ZelCommEvent(3, state.abortRequested ? QStringLiteral("ABORTED") : QStringLiteral("FAILURE"),
                                          modGlobals::ApplicationName);
         }
+        state.connectionAttempt = false;
     });
     m_result = result;
     if (m_resultSink)

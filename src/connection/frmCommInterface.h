@@ -211,6 +211,7 @@ private:
     std::shared_ptr<HostDataLockEntry> m_dataLock;
     std::int32_t m_dataLockCode = 0;
     bool m_unloaded = false;
+    bool m_displayFailed = false; // Display stopped on an error (no settings to fill it from)
     bool m_registered = false;
     bool m_filling = false;
     std::int32_t m_lastError = 0;

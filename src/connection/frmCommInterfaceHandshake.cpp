@@ -216,6 +216,7 @@ void frmCommInterface::writeItemBlockAnswer(const QByteArray &answer, bool writt
         raiseError(ErrorCode::ObjectRequired, QStringLiteral("no data-lock entry chosen"));
     AddStatus(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(163), QStringLiteral("DLOCK_NAME"), m_dataLock->Name()));
     modGlobals::MakeCallback(QStringLiteral("SET_DATALOCK"), m_dataLock->Number());
+    state.connectionAttempt = false; // admitted: from here on the session ends with a goodbye
     if (!state.UnattendedFlag) {
         if (frmMsgQueue *queue = state.queueWindow) {
             queue->setHeartbeatEnabled(true);

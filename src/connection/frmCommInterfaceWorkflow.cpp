@@ -122,6 +122,7 @@ std::int32_t frmCommInterface::PerformConnection(std::int32_t ControlType, std::
     const std::int32_t rc = errors::guarded(kForm, QStringLiteral("PerformConnection()"), [&] {
         SessionState &state = sessionState();
         state.abortRequested = false; // a new attempt: nobody has cancelled it yet
+        state.connectionAttempt = true;
         if (const std::shared_ptr<IControlType> previous = state.currentTransport) {
             previous->ControlDisconnect(this, true);
             state.currentTransport.reset();

@@ -93,6 +93,9 @@ struct SessionState
     bool abortRequested = false;
     // The host has been told that the session ended (event 3); ZelCommEvent sets it.
     bool sessionEndReported = false;
+    // A connection attempt runs and the panel has not been admitted yet: should it fail, the
+    // connection dialog tells the host how ("FAILURE" or "ABORTED"), not the goodbye.
+    bool connectionAttempt = false;
 
     QString accountName;
     QString panelRevision;

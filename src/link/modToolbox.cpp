@@ -262,7 +262,10 @@ std::int32_t ProcessPanelGoodbye(clsMessage &msg)
         }
         if (transport->AbortPending())
             return;
-        modGlobals::ZelCommEvent(3, QStringLiteral("USERDISCONNECTING"), modGlobals::ApplicationName);
+        // A connection attempt that failed before the panel was admitted is no session the
+        // operator ended: the connection dialog, closing with the queue window, reports it once.
+        if (!state.connectionAttempt)
+            modGlobals::ZelCommEvent(3, QStringLiteral("USERDISCONNECTING"), modGlobals::ApplicationName);
         if (frmMsgQueue *queue = state.queueWindow)
             queue->Unload();
     });

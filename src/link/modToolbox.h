@@ -99,8 +99,9 @@ void ResetPanelEventCount();
 // Ends the session after the "Panel Goodbye": closes the link; in a call-back session answers the
 // panel's call (the connection dialog's AutoAnswer); otherwise tells the host (event 3: in
 // unattended sessions the result carried as the message's priority, "SUCCESS", "FAILURE",
-// "ABORTED" or "UNKNOWN", else "USERDISCONNECTING" unless an abort is pending) and unloads the
-// queue window. Returns 0 or the error number.
+// "ABORTED" or "UNKNOWN", else "USERDISCONNECTING" unless an abort is pending or a connection
+// attempt failed, which the connection dialog reports) and unloads the queue window. Returns 0 or
+// the error number.
 std::int32_t ProcessPanelGoodbye(clsMessage &msg);
 
 // How the goodbye reaches the connection dialog's AutoAnswer. By default SessionState's connection

@@ -66,19 +66,40 @@ QByteArray int16Bytes(std::int16_t value)
     return bytes;
 }
 
+namespace {
+DamageWatcher &damageWatcher()
+{
+    static DamageWatcher watcher;
+    return watcher;
+}
+} // namespace
+
+void setDamageWatcher(DamageWatcher watcher)
+{
+    damageWatcher() = std::move(watcher);
+}
+
+void raiseDamaged(const QString &text)
+{
+    // A copy: the watcher may replace itself.
+    if (const DamageWatcher watcher = damageWatcher())
+        watcher();
+    raiseError(ErrorCode::BadRecord, text);
+}
+
 QByteArray readBlock(const SharedMemory &block, std::size_t offset, std::size_t size)
 {
     QByteArray bytes(static_cast<qsizetype>(size), '\0');
     // Another process may have cut the block short since it was opened: a damaged record.
     if (!block.read(offset, bytes.data(), size))
-        raiseError(ErrorCode::BadRecord, QStringLiteral("the record was cut short"));
+        raiseDamaged(QStringLiteral("the record was cut short"));
     return bytes;
 }
 
 void writeBlock(SharedMemory &block, std::size_t offset, const QByteArray &bytes)
 {
     if (!block.write(offset, bytes.constData(), static_cast<std::size_t>(bytes.size())))
-        raiseError(ErrorCode::BadRecord, QStringLiteral("the record was cut short"));
+        raiseDamaged(QStringLiteral("the record was cut short"));
 }
 
 } // namespace msgrecord
@@ -96,6 +117,8 @@ std::int32_t attach(SharedMemory &block, const QString &guid, bool create)
     if (guid.size() != GuidLength)
         raiseError(ErrorCode::BadRecord, QStringLiteral("not a GUID text: %1").arg(guid));
     const std::int32_t rc = create ? block.create(guid, RecordSize) : block.open(guid, RecordSize);
+    if (!block.isAttached() && rc == SharedMemory::TooSmall)
+        raiseDamaged(QStringLiteral("shared memory %1 is shorter than a record").arg(guid));
     if (!block.isAttached())
         raiseError(rc, QStringLiteral("shared memory %1").arg(guid));
     return rc;
@@ -150,7 +173,7 @@ QString clsMessage::readText(std::size_t lenOffset, std::size_t textOffset) cons
     // A length word beyond the field (written by someone else) is a damaged record: never read
     // past the field.
     if (length > 2 * MaxTextChars)
-        raiseError(ErrorCode::BadRecord, QStringLiteral("text length %1 exceeds its field").arg(length));
+        raiseDamaged(QStringLiteral("text length %1 exceeds its field").arg(length));
     const QByteArray bytes = readField(textOffset, static_cast<std::size_t>(length / 2 * 2));
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
     QString text(length / 2, QChar(0));
@@ -223,7 +246,7 @@ QByteArray clsMessage::dataBytes() const
     if (length <= 0)
         return QByteArray();
     if (length > MaxDataBytes)
-        raiseError(ErrorCode::BadRecord, QStringLiteral("data length %1 exceeds its field").arg(length));
+        raiseDamaged(QStringLiteral("data length %1 exceeds its field").arg(length));
     return readField(OffData, static_cast<std::size_t>(length));
 }
 

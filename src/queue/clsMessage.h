@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "core/GuidRegistry.h"
@@ -52,6 +53,15 @@ std::int16_t readInt16(const void *base, std::size_t offset);
 void writeInt16(void *base, std::size_t offset, std::int16_t value);
 QByteArray guidBytes(const QString &guid);
 QByteArray int16Bytes(std::int16_t value);
+
+// Who hears that a record was found damaged (cut short by another process, a length word beyond
+// its field, links that go round in a cycle): the queue window of the running session, which ends
+// the session over it. It is told as the damage is found, before BadRecord is raised, and must
+// defer its reaction (the finder is in the middle of its own work). None by default.
+using DamageWatcher = std::function<void()>;
+void setDamageWatcher(DamageWatcher watcher);
+// Tells the watcher, then raises BadRecord (160) with `text`.
+[[noreturn]] void raiseDamaged(const QString &text);
 
 // Reads or writes bytes of a record block. A block that another process cut short since it was
 // opened is a damaged record: error BadRecord (160), never a read or write past its end.

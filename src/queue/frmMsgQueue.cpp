@@ -51,9 +51,9 @@ public:
     {
         const QString guid = msg.szGUID();
         if (m_seen.contains(guid))
-            raiseError(ErrorCode::BadRecord, QStringLiteral("the links of a list form a cycle at %1").arg(guid));
+            msgrecord::raiseDamaged(QStringLiteral("the links of a list form a cycle at %1").arg(guid));
         if (m_seen.size() >= kMaxWalk)
-            raiseError(ErrorCode::BadRecord, QStringLiteral("a list longer than %1 messages").arg(kMaxWalk));
+            msgrecord::raiseDamaged(QStringLiteral("a list longer than %1 messages").arg(kMaxWalk));
         m_seen.insert(guid);
     }
 
@@ -133,6 +133,8 @@ frmMsgQueue::frmMsgQueue(QWidget *parent)
     connect(tmrTimeout, &QTimer::timeout, this, &frmMsgQueue::tmrTimeout_Timer);
     connect(tmrInactivity, &QTimer::timeout, this, &frmMsgQueue::tmrInactivity_Timer);
     connect(tmrWarning, &QTimer::timeout, this, &frmMsgQueue::tmrWarning_Timer);
+    tmrDamage = deferralTimer(this);
+    connect(tmrDamage, &QTimer::timeout, this, &frmMsgQueue::tmrDamage_Timer);
 
     m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
@@ -168,6 +170,12 @@ void frmMsgQueue::Form_Load()
         delete m_queue;
         m_queue = nullptr;
     }
+    m_damaged = false;
+    // A record of this session found damaged, by whoever reads it, ends the session.
+    msgrecord::setDamageWatcher([self = QPointer<frmMsgQueue>(this)] {
+        if (self)
+            self->recordDamaged();
+    });
     m_queue = new CQueue(state.config.standardPollRate, this);
     if (!m_queue->isValid()) {
         m_queueFailed = true;
@@ -745,6 +753,117 @@ void frmMsgQueue::CQueue_DiagRefresh()
     diagnostics->Display();
 }
 
+// ---- Damaged records ---------------------------------------------------------------------------
+
+void frmMsgQueue::recordDamaged()
+{
+    if (m_unloading || m_renewing)
+        return;
+    tmrDamage->start();
+}
+
+// A record cut short or otherwise damaged by someone else is a session-fatal error: the queue can
+// no longer be trusted to send anything (today's request, the keep-alives, the goodbye), so the
+// session ends at once rather than wait, silent, for a time-out. The goodbye goes out through new,
+// empty lists while the link is up; a damage met again while ending closes the link without it.
+void frmMsgQueue::tmrDamage_Timer()
+{
+    tmrDamage->stop();
+    if (m_unloading)
+        return;
+    SessionState &state = sessionState();
+    const bool again = m_damaged;
+    m_damaged = true;
+    state.LastErrorNumber = ErrorCode::BadRecord;
+    modGlobals::DebugPrint(QStringLiteral("A message record of the session is damaged: the session ends"));
+    errors::guarded(kModule, QStringLiteral("tmrDamage_Timer()"), [this] { renewQueue(); });
+    const std::shared_ptr<IControlType> transport = state.currentTransport;
+    if (!again && !m_queueFailed && transport && transport->Connected()) {
+        modGlobals::Disconnect(false, 5); // the goodbye's answer ends the session
+        return;
+    }
+    endWithoutGoodbye();
+}
+
+void frmMsgQueue::renewQueue()
+{
+    m_renewing = true;
+    struct Done
+    {
+        bool &flag;
+        ~Done() { flag = false; }
+    } done{m_renewing};
+
+    SessionState &state = sessionState();
+    CQueue *old = m_queue;
+    m_queue = nullptr;
+    std::int32_t workerMs = state.config.standardPollRate;
+    std::int32_t timeoutMs = 0, heartbeatMs = state.config.hbInterval, diagMs = state.config.drInterval;
+    bool heartbeat = false, diagRefresh = false;
+    if (old) {
+        workerMs = old->WorkerTimer()->Interval();
+        timeoutMs = old->TimeoutTimer()->Interval();
+        heartbeatMs = old->HeartbeatTimer()->Interval();
+        heartbeat = old->HeartbeatTimer()->Enabled();
+        diagMs = old->DiagRefreshTimer()->Interval();
+        diagRefresh = old->DiagRefreshTimer()->Enabled();
+        // Stops its timers and unlinks what its lists still reach, the heads included.
+        old->Shutdown();
+        old->disconnect(this);
+        old->deleteLater(); // it may be the sender of the event being handled
+    }
+    // Messages a damaged list no longer reaches are still in the registry.
+    if (state.guidRegistry) {
+        for (const QString &key : state.guidRegistry->keys()) {
+            if (std::dynamic_pointer_cast<clsMessage>(state.guidRegistry->get(key))) {
+                msgrecord::Discard(key);
+                state.guidRegistry->remove(key);
+            }
+        }
+    }
+
+    m_queue = new CQueue(workerMs, this);
+    m_timeoutPending = false;
+    m_queueFailed = !m_queue->isValid();
+    if (m_queueFailed)
+        return;
+    connect(m_queue, &CQueue::SendData, this, &frmMsgQueue::CQueue_SendData);
+    connect(m_queue, &CQueue::Timeout, this, &frmMsgQueue::CQueue_Timeout);
+    connect(m_queue, &CQueue::Heartbeat, this, &frmMsgQueue::CQueue_Heartbeat);
+    connect(m_queue, &CQueue::InactiveSession, this, &frmMsgQueue::CQueue_InactiveSession);
+    connect(m_queue, &CQueue::DiagRefresh, this, &frmMsgQueue::CQueue_DiagRefresh);
+    m_queue->setUnattended(state.UnattendedFlag);
+    m_queue->setInactivityTimeout(state.config.inactivityTimeout);
+    m_workGuid = m_queue->WorkQueueGUID();
+    m_currentGuid = m_queue->CurrentMsgGUID();
+    m_lastSentGuid = m_queue->LastSentMsgGUID();
+    m_queue->TimeoutTimer()->setInterval(timeoutMs);
+    m_queue->HeartbeatTimer()->setInterval(heartbeatMs);
+    m_queue->HeartbeatTimer()->setEnabled(heartbeat);
+    m_queue->DiagRefreshTimer()->setInterval(diagMs);
+    m_queue->DiagRefreshTimer()->setEnabled(diagRefresh);
+    refreshLists(true, true, true);
+}
+
+void frmMsgQueue::endWithoutGoodbye()
+{
+    SessionState &state = sessionState();
+    const std::shared_ptr<IControlType> transport = state.currentTransport;
+    errors::guarded(kModule, QStringLiteral("tmrDamage_Timer()"), [&] {
+        if (transport)
+            transport->ControlDisconnect(nullptr, true);
+        // What the goodbye would have told the host. An attempt that never admitted the panel is
+        // reported by the connection dialog as it closes with this window.
+        if (state.UnattendedFlag) {
+            if (!state.sessionEndReported)
+                modGlobals::ZelCommEvent(3, QStringLiteral("FAILURE"), modGlobals::ApplicationName);
+        } else if (transport && !transport->AbortPending() && !state.connectionAttempt) {
+            modGlobals::ZelCommEvent(3, QStringLiteral("USERDISCONNECTING"), modGlobals::ApplicationName);
+        }
+    });
+    Unload();
+}
+
 // ---- Aborts ------------------------------------------------------------------------------------
 
 void frmMsgQueue::discardMessage(const QString &guid, const QString &clientGUID)
@@ -838,6 +957,7 @@ void frmMsgQueue::Unload()
     tmrTimeout->stop();
     tmrInactivity->stop();
     tmrWarning->stop();
+    tmrDamage->stop();
     SessionState &state = sessionState();
     // The queue server is in-process: it is shut down also after a queue failure, so that no
     // record outlives the session.

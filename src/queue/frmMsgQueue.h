@@ -117,6 +117,7 @@ public:
     QTimer *tmrTimeout = nullptr;
     QTimer *tmrInactivity = nullptr;
     QTimer *tmrWarning = nullptr;
+    QTimer *tmrDamage = nullptr;
 
     // Console controls.
     QListWidget *lstWorkQueue = nullptr;
@@ -136,6 +137,16 @@ private:
     void tmrTimeout_Timer();
     void tmrInactivity_Timer();
     void tmrWarning_Timer();
+    void tmrDamage_Timer();
+
+    // A record of the session was found damaged (msgrecord's damage watcher): the session ends
+    // once the finder is done (tmrDamage).
+    void recordDamaged();
+    // Unlinks every record of the session (whatever the damaged lists still reach, the registry's
+    // messages, the heads) and starts a new queue server with empty lists and the same timers.
+    void renewQueue();
+    // Closes the link without a goodbye, tells the host, unloads.
+    void endWithoutGoodbye();
 
     // Runs a queue operation under the standard error handling; an error marks the queue failed.
     bool queueOperation(const QString &procedure, const std::function<void()> &body);
@@ -155,4 +166,6 @@ private:
     bool m_timeoutPending = false;
     bool m_receiveBusy = false;
     bool m_registered = false;
+    bool m_damaged = false;  // the session is ending over a damaged record
+    bool m_renewing = false; // renewQueue runs: the old lists' damage is known already
 };

@@ -5,6 +5,8 @@
 #include "server/BusValues.h"
 #include "server/ServerNames.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QDBusVariant>
 
 namespace quarvobus {
@@ -40,15 +42,29 @@ QVariantList ClientLink::call(const QString &path, const QString &interface, con
     QDBusMessage message = QDBusMessage::createMethodCall(m_client, path, interface, method);
     message.setArguments(args);
     const QDBusMessage reply = m_bus.call(message, QDBus::Block, kHostCallTimeoutMs);
-    // A unique name that no longer exists is never given out again: the client has left the bus
-    // (the bus's own notice of it may still be on its way).
-    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
-        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
-        m_gone = true;
+    if (reply.type() != QDBusMessage::ReplyMessage && !m_gone) {
+        // A unique name that no longer exists is never given out again: the client has left the
+        // bus (the bus's own notice of it may still be on its way). What the failed call says
+        // does not decide it: a client that leaves while the call waits gives NoReply, one that
+        // leaves before it arrives ServiceUnknown; the bus is asked whenever a call fails.
+        m_gone = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+                 || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
+                 || !stillOnBus();
+    }
     if (reply.type() != QDBusMessage::ReplyMessage)
         raiseError(ErrorCode::ObjectRequired,
                    QStringLiteral("%1 on %2%3: %4 (%5)").arg(what, m_client, path, reply.errorMessage(), reply.errorName()));
     return reply.arguments();
+}
+
+bool ClientLink::stillOnBus() const
+{
+    const QDBusConnectionInterface *bus = m_bus.interface();
+    if (!bus)
+        return false;
+    const QDBusReply<bool> registered = bus->isServiceRegistered(m_client);
+    // Without an answer from the bus itself there is no telling: the client is taken as present.
+    return !registered.isValid() || registered.value();
 }
 
 QVariant ClientLink::property(const QString &path, const QString &interface, const QString &name)

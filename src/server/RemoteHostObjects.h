@@ -3,7 +3,8 @@
 // the client answers (the component reads and writes host data synchronously, as in process, and
 // the calls of one connection reach the client in the order they are made); a client that does not
 // answer within kHostCallTimeoutMs, answers with an error, or has gone raises ObjectRequired, which
-// the component's own error handling reports.
+// the component's own error handling reports. A call that fails in any way while the client's name
+// has left the bus marks the client gone.
 #pragma once
 
 #include "core/HostObjects.h"
@@ -40,6 +41,9 @@ public:
     void setProperty(const QString &path, const QString &interface, const QString &name, const QVariant &value);
 
 private:
+    // Whether the client's unique name is still on the bus (asked of the bus itself).
+    bool stillOnBus() const;
+
     QDBusConnection m_bus;
     QString m_client;
     bool m_gone = false;

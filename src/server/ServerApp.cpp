@@ -1,5 +1,7 @@
 #include "server/ServerApp.h"
 
+#include "core/ErrorCodes.h"
+#include "core/Errors.h"
 #include "server/ServerNames.h"
 #include "server/ZelCommService.h"
 
@@ -31,6 +33,20 @@ QDBusConnection connectBus()
 }
 
 } // namespace
+
+bool ServerApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &e) {
+        errors::report(errors::numberOf(e), QStringLiteral("quarvo-server"), QStringLiteral("notify()"),
+                       QString::fromUtf8(e.what()));
+    } catch (...) {
+        errors::report(ErrorCode::ObjectRequired, QStringLiteral("quarvo-server"), QStringLiteral("notify()"),
+                       QStringLiteral("an error of unknown kind"));
+    }
+    return false;
+}
 
 int runServer(QApplication &app)
 {

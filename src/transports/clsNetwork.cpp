@@ -241,6 +241,13 @@ void clsNetwork::noteDropped(const QString &reason, const QByteArray &raw)
 
 void clsNetwork::onReadyRead()
 {
+    // A slot of the socket: whatever fails here (the host's settings unreachable, for one) is
+    // reported and the datagram dropped; nothing leaves the event handler.
+    errors::guarded(kClass, QStringLiteral("onReadyRead()"), [this] { readDatagrams(); });
+}
+
+void clsNetwork::readDatagrams()
+{
     // Handling a datagram can close the socket (the goodbye): stop reading then.
     while (m_socket && m_socket->state() == QAbstractSocket::BoundState && m_socket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_socket->receiveDatagram();

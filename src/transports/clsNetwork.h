@@ -108,6 +108,7 @@ private:
     // Whether the answer to `command` is checked as a frame.
     static bool validates(const clsPanelMsg *command);
     void onReadyRead();
+    void readDatagrams();
     // Logs a dropped datagram; a flood of them is summed up rather than logged one by one.
     void noteDropped(const QString &reason, const QByteArray &raw);
     bool bindSocket();

@@ -7,7 +7,10 @@
 #include "core/ErrorCodes.h"
 #include "core/SessionState.h"
 #include "platform/Paths.h"
+#include "platform/SharedMemory.h"
+#include "platform/SharedMemoryIndex.h"
 #include "platform/Timing.h"
+#include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
@@ -17,6 +20,10 @@
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #ifdef QUARVO_HAVE_SIM
 #include "PanelSimulator.h"
@@ -215,6 +222,59 @@ TEST_F(UnattendedTest, AFailedAttemptEndsAsAFailureOnce)
         EXPECT_EQ(panel->commandCount(QStringLiteral("Request CRC")), 0);
         EXPECT_EQ(pif->items[5], before);
         EXPECT_TRUE(pif->transferFiles.isEmpty());
+    }
+}
+
+// What another process can do to a record of the session: cut it short (to `size` bytes).
+bool cutShort(const QString &guid, off_t size)
+{
+    const int fd = ::shm_open(SharedMemory::objectName(guid).constData(), O_RDWR, 0);
+    if (fd < 0)
+        return false;
+    const bool cut = ::ftruncate(fd, size) == 0;
+    ::close(fd);
+    return cut;
+}
+
+// Another process cuts one record of the running session to 10 bytes: a list head (open the whole
+// session) or the message answered last. The session ends at once as a failure, not when some
+// time-out runs out: a goodbye to the panel while the link is up, the error in Comm.err, "FAILURE"
+// to the host, and no record of the session left behind.
+TEST_F(UnattendedTest, ARecordCutShortEndsTheSessionAsAFailure)
+{
+    enum Which { WorkQueue, Current, LastSent, LastSentMessage };
+    for (const Which which : {WorkQueue, Current, LastSent, LastSentMessage}) {
+        SCOPED_TRACE(static_cast<int>(which));
+        TearDown();
+        SetUp();
+        ASSERT_NO_FATAL_FAILURE(startPanel());
+        std::int32_t mask = 16;
+        ASSERT_EQ(component->DoUnattended(mask), 0);
+        frmMsgQueue *queue = sessionState().queueWindow;
+        ASSERT_TRUE(queue);
+        const QStringList heads{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
+        const QString block = QStringLiteral("Request Item Block");
+        ASSERT_TRUE(waitFor([&] { return panel->commandCount(block) >= 3; }, 20000)) << "the receive never began";
+        QString cut = which == LastSentMessage ? QString() : heads.at(which);
+        if (which == LastSentMessage) {
+            clsMessages lastSent;
+            ASSERT_EQ(lastSent.Load(heads.at(LastSent)), 0);
+            cut = lastSent.FirstMsgGUID();
+            ASSERT_NE(cut, heads.at(LastSent)) << "no message answered yet";
+        }
+        ASSERT_TRUE(cutShort(cut, 10));
+
+        // Far beyond the moment it takes, far short of any time-out that would end it otherwise.
+        ASSERT_TRUE(waitFor([] { return !sessionState().queueWindow; }, 20000));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(endings(), "FAILURE");
+        EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::BadRecord);
+        EXPECT_TRUE(panel->goodbyeReceived());
+        EXPECT_LT(panel->commandCount(block), 212) << "the receive went on";
+        EXPECT_TRUE(testsupport::readFile(QDir(logDir).filePath(QStringLiteral("Comm.err"))).contains("0x000000A0"));
+        for (const QString &guid : heads + QStringList{cut})
+            EXPECT_FALSE(SharedMemory::exists(guid)) << guid.toStdString();
+        EXPECT_FALSE(QFile::exists(SharedMemoryIndex::ownIndexPath())) << "a record of the session was left";
     }
 }
 

@@ -131,6 +131,7 @@ TEST_P(LinkSession, ConnectAdmitsThePanelKeepsTheLinkAliveAndSaysGoodbye)
     modGlobals::Disconnect(false, 0);
     ASSERT_TRUE(waitFor([] { return !sessionState().queueWindow; }, 5000));
     EXPECT_EQ(hostEvents().last(), QStringLiteral("3:USERDISCONNECTING"));
+    EXPECT_EQ(hostEvents().filter(QRegularExpression(QStringLiteral("^3:"))).size(), 1);
     EXPECT_FALSE(transport->Connected());
     EXPECT_TRUE(waitFor([this] { return sim->goodbyeReceived(); }, 2000));
     EXPECT_EQ(sessionState().LastErrorNumber, 0);
@@ -182,6 +183,46 @@ TEST_F(LinkDialogTest, AProbeThatKeepsTimingOutAlternatesTheCipherAndGivesUp)
     EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 0);
 }
 
+// An attempt that fails tells the host once, "FAILURE", whether the link was up when it failed (the
+// goodbye closes it) or never came up: never "USERDISCONNECTING" first, as a host would take that
+// for the operator ending a good session.
+TEST_F(LinkDialogTest, AFailedAttemptEndsWithOneFailure)
+{
+    struct Case
+    {
+        const char *what;
+        QStringList faults;
+        quint16 dataLock;
+        std::int32_t error;
+    };
+    for (const Case &c : {Case{"refused passcode", {QStringLiteral("refuse@passcode*0")}, 0x1234, ErrorCode::PasscodeFailed},
+                          Case{"data lock of nobody", {}, 0x7777, ErrorCode::DataLockMismatch},
+                          Case{"silent panel", {QStringLiteral("silence@null*0")}, 0x1234, ErrorCode::NoCompleteAnswer}}) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        settings->responseTimeout = QStringLiteral("2"); // 200 ms per answer here
+        sessionState().config.numOfNaks = 1;
+        m_link = Link::Clear;
+        settings->linkKey.clear();
+        settings->linkKeyMode = 1;
+        sessionState().EncryptionEnabled = false;
+        panelsim::PanelConfig config = panel(panelsim::LinkMode::Network);
+        config.dataLock = c.dataLock;
+        startPanel(config, c.faults);
+        settings->remoteHost = QStringLiteral("127.0.0.1");
+        settings->panelPort = QString::number(sim->udpPort());
+        openSession();
+        Script script;
+        connectOverLink(script);
+        script.then(QStringLiteral("attempt over"), [] { return !sessionState().queueWindow; }, hide());
+        EXPECT_EQ(display(script), frmCommInterface::ResultNotConnected);
+        EXPECT_EQ(sessionState().LastErrorNumber, c.error);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(hostEvents().filter(QRegularExpression(QStringLiteral("^3:"))).join(QLatin1Char(',')).toStdString(), "3:FAILURE");
+    }
+}
+
 TEST_F(LinkDialogTest, CancelEndsTheAnswerWaitOfASilentPanel)
 {
     settings->responseTimeout = QStringLiteral("60"); // 6 s a wait at this scale: only Cancel ends it sooner
@@ -196,6 +237,7 @@ TEST_F(LinkDialogTest, CancelEndsTheAnswerWaitOfASilentPanel)
     EXPECT_EQ(display(script, 4000), frmCommInterface::ResultNotConnected);
     EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 1);
     EXPECT_EQ(hostEvents().last(), QStringLiteral("3:ABORTED"));
+    EXPECT_EQ(hostEvents().filter(QRegularExpression(QStringLiteral("^3:"))).size(), 1);
 }
 
 // A panel that asks for a call-back on the enhanced link rings on the serial line ("net-ring",

@@ -515,9 +515,10 @@ TEST_F(QueueTest, ConsoleShowsTheListsWhenDebugIsOn)
 }
 
 // Another process cuts records short while the queue has them open: the work-queue head (open for
-// the whole session) and a queued message (open through the registry). Each is a damaged record,
-// reported; nothing faults on the missing pages.
-TEST_F(QueueTest, RecordsCutShortByAnotherProcessAreReportedNotFatal)
+// the whole session) and a queued message (open through the registry). Each is a damaged record:
+// nothing faults on the missing pages, and the session ends at once (its link is down here: no
+// goodbye) with the error kept, instead of freezing with a queue that can send nothing.
+TEST_F(QueueTest, RecordsCutShortByAnotherProcessEndTheSession)
 {
     queue->setWorkerEnabled(false);
     const QString first = add(QStringLiteral("Request CRC"), 5);
@@ -542,15 +543,18 @@ TEST_F(QueueTest, RecordsCutShortByAnotherProcessAreReportedNotFatal)
     struct stat st {};
     ASSERT_EQ(::stat(("/dev/shm" + SharedMemory::objectName(first)).constData(), &st), 0);
     EXPECT_EQ(st.st_size, 0) << "a damaged record is never grown back";
-
-    // The queue server meets the damaged head at its next tick: reported, and the worker stops.
-    queue->setWorkerEnabled(true);
-    ASSERT_TRUE(waitFor([&] { return errorFile().contains(QStringLiteral("WorkerTimer()")); }));
-    ASSERT_TRUE(waitFor([&] { return !queue->WorkerEnabled(); }));
-    EXPECT_TRUE(transport->sent.isEmpty());
     EXPECT_EQ(queue->Add(client()->szGUID(), owner->szGUID(), QStringLiteral("frmOwner"), QString(),
                          QStringLiteral("Request Panel Status"), 5, false, kOne),
               ErrorCode::BadRecord);
+
+    // Once the finders are done, the session ends: link closed, queue window gone, error kept.
+    queue->setWorkerEnabled(true);
+    ASSERT_TRUE(waitFor([&] { return !queue || queue->isUnloading(); }));
+    EXPECT_TRUE(transport->sent.isEmpty());
+    EXPECT_EQ(transport->disconnects, 1);
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::BadRecord);
+    EXPECT_TRUE(errorFile().contains(QStringLiteral("Add()")));
+    EXPECT_FALSE(SharedMemory::exists(first));
 }
 
 // Two records whose links point at each other: every walk stops at the first repeat. Adding

@@ -91,7 +91,7 @@ private:
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    quarvobus::ServerApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quarvo-server"));
     QApplication::setQuitOnLastWindowClosed(false);
     ScriptedOperator standIn;

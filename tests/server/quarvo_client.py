@@ -7,7 +7,7 @@ objects while one of the client's calls is still waiting for its reply.
 
 Run on a private session bus whose service folder starts the server, e.g.
     dbus-run-session --config-file=BUS.conf -- quarvo_client.py receive --sim build/sim/quarvo-panelsim
-Checks: introspect, receive, unattended, kill, long, shutdown, host. Each exits 0 when it held, 1 otherwise.
+Checks: introspect, receive, unattended, kill, long, shutdown, host, leave, bare. Each exits 0 when it held, 1 otherwise.
 """
 import argparse
 import json
@@ -52,13 +52,19 @@ def plain(value):
     return value
 
 
+def no_gate():
+    pass
+
+
 class Callback(dbus.service.Object):
     def __init__(self, conn, path):
         super().__init__(conn, path)
         self.events = []
+        self.gate = no_gate
 
     @dbus.service.method(HOST + '.Callback', in_signature='ivas')
     def ZelCommEvent(self, code, data, source):
+        self.gate()
         self.events.append((int(code), plain(data), [str(s) for s in source]))
 
     def names(self):
@@ -78,9 +84,11 @@ class Settings(dbus.service.Object):
             'Passcode': PASSCODE, 'PanelPort': str(port), 'ExpectedPanelStatus': 0,
         }
         self.lock = (True, 0x1234, 0, 'Python installer', 1)
+        self.gate = no_gate
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature='ss', out_signature='v')
     def Get(self, interface, name):
+        self.gate()
         return self.values[str(name)]
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature='ssv')
@@ -93,10 +101,12 @@ class Settings(dbus.service.Object):
 
     @dbus.service.method(HOST + '.Settings', in_signature='i', out_signature='biisi')
     def DataLock(self, position):
+        self.gate()
         return self.lock if position == 1 else (False, 0, 0, '', 0)
 
     @dbus.service.method(HOST + '.Settings', in_signature='s', out_signature='biisi')
     def DataLockByKey(self, key):
+        self.gate()
         return self.lock if key == 'PRIMARY' else (False, 0, 0, '', 0)
 
 
@@ -163,6 +173,16 @@ class Client:
         self.settings = Settings(self.conn, '/host/settings', port)
         self.pif = Pif(self.conn, '/host/pif')
         self.server = self.conn.get_object(SERVICE, OBJECT, introspect=False)
+        self.leave_at_next_call = False
+        self.left = False
+        self.callback.gate = self.settings.gate = self._gate
+
+    def _gate(self):
+        """Leaves the bus, unanswered, at the server's first call into the client once asked to."""
+        if self.leave_at_next_call and not self.left:
+            self.left = True
+            self.conn.close()
+            raise dbus.DBusException('the client has left')
 
     def start(self, method, *args):
         """Sends a call; returns a box that fills with ('reply', value) or ('error', exception)."""
@@ -461,6 +481,75 @@ def check_shutdown(args, c):
     c.expect(process_gone(pid, 20), 'the server ends after its client left')
 
 
+def check_leave(args, c):
+    """A client that leaves the bus right after DoUnattended replied, at the server's next call into it
+    (which therefore never gets its answer): the server ends the session as a forced shutdown does
+    (goodbye to the panel, records freed) and then ends by itself."""
+    watcher = Client()
+    for mask in (0, 1, 16, 32):
+        panel = Panel(args.sim, os.path.join(args.work, 'leave-%d-trace.json' % mask))
+        try:
+            client = Client(panel.port, conn=dbus.bus.BusConnection(os.environ['DBUS_SESSION_BUS_ADDRESS']))
+            client.hand_over()
+            pid = watcher.server_pid()
+            box = []
+            seen = set()
+
+            def replied(result, box=box, client=client, seen=seen, pid=pid):
+                box.append(result)
+                seen.update(segments_of(pid))  # the session's records, while it runs
+                client.leave_at_next_call = True
+
+            client.server.DoUnattended(mask, dbus_interface=ZELCOMM, timeout=FOREVER, reply_handler=replied,
+                                       error_handler=lambda e, box=box: box.append(e))
+            run_until(lambda: client.left, 60)
+            c.expect(box == [0] and client.left, 'mask %d: DoUnattended replied 0 (%s), then the client left' % (mask, box))
+            run_until(lambda: panel.count('Panel Goodbye') >= 1, 20)
+            c.expect(panel.count('Panel Goodbye') == 1, 'mask %d: the panel got one goodbye (%d)' % (mask, panel.count('Panel Goodbye')))
+            c.expect(process_gone(pid, 30), 'mask %d: the server ends after its client left' % mask)
+            # A server that died leaves its list of records behind.
+            left = [n for n in seen | segments_of(pid) if os.path.exists('/dev/shm/' + n.lstrip('/'))]
+            c.expect(seen and not left and not os.path.exists('/dev/shm/quarvo-segments.%d' % pid),
+                     'mask %d: the server ended in order, no record left under /dev/shm (%s)' % (mask, left))
+        finally:
+            panel.stop()
+    watcher.conn.close()
+
+
+def check_bare(args, c):
+    """Operations without the host's objects: an error number at once, never success, a silent
+    "UNKNOWN" or a call that never replies."""
+    client = Client()
+    # No session and no objects: the history window has nothing to read from and nobody to show it to.
+    box = client.start('HistoryStartup')
+    run_until(lambda: box, 20)
+    c.expect(len(box) == 1 and box[0][0] == 'reply' and box[0][1] != 0,
+             'HistoryStartup without a session replies an error at once: %s' % box)
+    pid = client.server_pid()
+    result = client.call('DoUnattended', 16)
+    c.expect(result != 0, 'DoUnattended(16) without host objects returns an error (%s)' % result)
+
+    def ends():
+        # The session's end reaches the host as the session's windows close, after the reply.
+        run_until(lambda: 3 in [code for code, _, _ in client.callback.events], 10)
+        run_until(lambda: False, 0.3)  # and nothing more comes
+        return [d for code, d, _ in client.callback.events if code == 3]
+
+    client.call('SetCallBack', dbus.ObjectPath('/host/callback'))
+    result = client.call('DoUnattended', 16)
+    told = ends()
+    c.expect(result != 0 and told == ['FAILURE'], 'with only a callback: an error (%s) and one "FAILURE": %s' % (result, told))
+    del client.callback.events[:]
+    client.call('SetSettings', dbus.ObjectPath('/nowhere/settings'))
+    result = client.call('DoUnattended', 16)
+    told = ends()
+    c.expect(result != 0 and told == ['FAILURE'],
+             'with settings at a path that does not exist: an error (%s) and one "FAILURE": %s' % (result, told))
+    c.expect(client.server_pid() == pid, 'the same server served every call')
+    client.conn.close()
+    c.expect(process_gone(pid, 20), 'the server ends after its client left')
+
+
 def check_host(args, c):
     """quarvo-host unattended --jobs receive, in process and through the server: the same data file."""
     panel = Panel(args.sim, os.path.join(args.work, 'host-trace.json'))
@@ -508,7 +597,8 @@ def check_host(args, c):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('check', choices=['introspect', 'receive', 'unattended', 'kill', 'long', 'shutdown', 'host', 'kill-victim'])
+    parser.add_argument('check', choices=['introspect', 'receive', 'unattended', 'kill', 'long', 'shutdown', 'host', 'leave', 'bare',
+                                           'kill-victim'])
     parser.add_argument('--sim', help='the panel simulator program')
     parser.add_argument('--xml', help='the interface XML of the repository')
     parser.add_argument('--host', help='the quarvo-host program (host)')
@@ -522,7 +612,8 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     c = Checks()
     checks = {'introspect': check_introspect, 'receive': check_receive, 'kill': check_kill, 'long': check_long,
-              'shutdown': check_shutdown, 'host': check_host, 'unattended': check_unattended}
+              'shutdown': check_shutdown, 'host': check_host, 'unattended': check_unattended,
+              'leave': check_leave, 'bare': check_bare}
     checks[args.check](args, c)
     return 1 if c.failures else 0
 
