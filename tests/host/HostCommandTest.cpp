@@ -488,7 +488,8 @@ TEST_F(HostCommandTest, SigtermAndSigintEndTheRunWith128PlusTheSignal)
         for (const int signo : {SIGTERM, SIGINT}) {
             SCOPED_TRACE(std::string(c.phase) + " signal " + std::to_string(signo));
             ASSERT_NO_FATAL_FAILURE(startPanel(c.panel));
-            const QString settings = writeSettings();
+            // A silent panel keeps the session connecting for seconds: the signal comes meanwhile.
+            const QString settings = writeSettings({{QStringLiteral("ResponseTimeout"), 30}});
             QProcess process;
             process.setProcessEnvironment(env);
             process.setChildProcessModifier(childSetUp);
