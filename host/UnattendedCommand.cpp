@@ -58,7 +58,8 @@ int runUnattended(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Runs jobs on a panel without an operator, over the network link of the settings file, and\n"
-        "ends with the session's result: SUCCESS (exit 0), FAILURE (1), ABORTED (3), UNKNOWN (4).\n"
+        "ends with the session's result: SUCCESS (exit 0), FAILURE (1), ABORTED (3), UNKNOWN (4); after\n"
+        "SIGTERM or SIGINT (the panel still gets its goodbye) 128 + the signal's number.\n"
         "Host events go to standard output as JSON lines; progress and the final message to standard\n"
         "error.\n\n"
         "Jobs (--jobs, comma-separated): clock (set the panel clock from this computer's, shifted by\n"
