@@ -184,10 +184,11 @@ int runUnattended(const QStringList &arguments)
     if (session.events().writeFailed())
         lost << QStringLiteral("the host events could not all be written");
     if (!lost.isEmpty()) {
-        status = hostexit::Failure;
         // What was not kept is the news; a summary of what was received would claim otherwise.
-        message = ending == QLatin1String("SUCCESS") ? lost.join(QStringLiteral("; "))
-                                                     : (message.isEmpty() ? QString() : message + QStringLiteral("; ")) + lost.join(QStringLiteral("; "));
+        if (status == hostexit::Success)
+            message.clear();
+        status = hostexit::Failure;
+        message += (message.isEmpty() ? QString() : QStringLiteral("; ")) + lost.join(QStringLiteral("; "));
     }
     // The line starts with the run's outcome: a session that ended SUCCESS in a run that failed
     // (a job unfinished, data not kept) is a FAILURE, and says how the session itself ended.
