@@ -8,6 +8,7 @@
 #include "link/modToolbox.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
@@ -27,6 +28,25 @@ void fail(const char *what, const char *file, int line)
     std::abort();
 }
 
+namespace {
+
+QString &privateFolder()
+{
+    static QString path;
+    return path;
+}
+
+} // namespace
+
+QString scratchFile(const char *name, const QByteArray &bytes)
+{
+    const QString path = privateFolder() + QLatin1Char('/') + QString::fromLatin1(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        fail("the scratch file cannot be written", __FILE__, __LINE__);
+    return path;
+}
+
 void init()
 {
     static bool done = false;
@@ -39,6 +59,7 @@ void init()
     static QCoreApplication app(argc, argv);
     // Files the component might write go to a private folder that goes with the process.
     static QTemporaryDir folder;
+    privateFolder() = folder.path();
     qputenv("QUARVO_LOG_DIR", folder.path().toLocal8Bit());
     qputenv("QUARVO_SETTINGS_DIR", folder.path().toLocal8Bit());
     CipherLib::initialize();

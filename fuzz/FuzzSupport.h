@@ -55,6 +55,9 @@ private:
     std::size_t m_at = 0;
 };
 
+// A file of `name` in the process's private folder (removed with the process), holding `bytes`.
+QString scratchFile(const char *name, const QByteArray &bytes);
+
 // The link key the targets and their seed corpora use.
 QString linkKey();
 

@@ -3,6 +3,9 @@
 // kept in fuzz/corpus/<target>/.
 #include "FuzzSupport.h"
 
+#include "FileHostSettings.h"
+#include "PanelDataStore.h"
+
 #include "link/modChecksums.h"
 #include "link/modEncryption.h"
 #include "link/modModem.h"
@@ -13,6 +16,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 
 #include <cstdio>
 
@@ -264,6 +268,38 @@ void stringHelpers()
     seed("string_helpers", "text-to-memory", QByteArray(1, 5) + i16(20) + i16(76) + withChunk("{00000000-0000-0000-0000-000000000000}"));
 }
 
+// Panel data files as quarvo-host writes them: empty items of a 75-byte and a 78-byte panel, one with
+// data in some items, and one whose last byte no longer matches its CRC.
+void panelDataFile()
+{
+    seed("panel_data_file", "empty-type-1", PanelDataStore(1).toBytes());
+    seed("panel_data_file", "empty-type-50", PanelDataStore(50).toBytes());
+    PanelDataStore filled(1);
+    filled.setBytes(3, 0, QByteArray::fromHex("123456"), nullptr);
+    filled.setBytes(5, 16, QByteArray::fromHex("a55ac3"), nullptr);
+    filled.setBytes(18, 0, QByteArray(4, '\x7f'), nullptr);
+    const QByteArray bytes = filled.toBytes();
+    seed("panel_data_file", "items-filled", bytes);
+    QByteArray damaged = bytes;
+    damaged[damaged.size() - 1] = static_cast<char>(damaged.at(damaged.size() - 1) ^ 1);
+    seed("panel_data_file", "crc-damaged", damaged);
+}
+
+// Settings files: the defaults written out, the README's example, and one of every kind of value.
+void settingsFile()
+{
+    seed("settings_file", "defaults", QJsonDocument(FileHostSettings().toJson()).toJson());
+    seed("settings_file", "readme-example",
+         R"({ "AccountName": "1234", "RemoteHost": "127.0.0.1", "PanelPort": 3001, "Passcode": "123456",
+  "DataLocks": [ { "Value": 4660, "Name": "Office", "Number": 1, "Key": "PRIMARY" } ] })");
+    seed("settings_file", "every-kind",
+         R"({"LinkType": "enhanced-direct", "LinkKey": "Quarvo-fuzz-link-key-32-chars-ok", "LinkKeyMode": 0,
+  "PanelPort": "3002", "ResponseTimeout": "0x0A", "TimeOffsetHours": -3, "PanelType": 50, "Parity": "E",
+  "HostDataMode": false, "DataFile": "site.qpd", "RemoteHost": "panel-7.example.org",
+  "DataLocks": [{"Value": -1, "DataLockType": 2, "Name": "Night", "Number": 2}, {"Value": 65535, "Key": "PRIMARY"}]})");
+    seed("settings_file", "unknown-key", R"({"RemoteHost": "127.0.0.1:3001", "Pascode": "[31m"})");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -287,5 +323,7 @@ int main(int argc, char **argv)
     panelDate();
     recordReader();
     stringHelpers();
+    panelDataFile();
+    settingsFile();
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "HostSession.h"
+#include "Printable.h"
 
 #include <QRegularExpression>
 
@@ -13,7 +14,8 @@ bool displayAvailable()
 
 void complain(const QString &text)
 {
-    std::fprintf(stderr, "quarvo-host: %s\n", qPrintable(text));
+    // One line, whatever a file or an argument put into the text.
+    std::fprintf(stderr, "quarvo-host: %s\n", qPrintable(printable(text, -1)));
     std::fflush(stderr);
 }
 

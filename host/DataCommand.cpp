@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "HostSession.h"
 #include "PanelDataStore.h"
+#include "Printable.h"
 
 #include "link/modToolbox.h"
 
@@ -34,7 +35,7 @@ std::optional<int> itemNumber(const QString &text)
 {
     const std::optional<int> n = number(text);
     if (!n || *n < 0 || *n >= PanelDataStore::ItemCount) {
-        complain(QStringLiteral("data: \"%1\" is no item number (0 to %2)").arg(text).arg(PanelDataStore::ItemCount - 1));
+        complain(QStringLiteral("data: \"%1\" is no item number (0 to %2)").arg(printable(text)).arg(PanelDataStore::ItemCount - 1));
         return std::nullopt;
     }
     return n;
@@ -96,14 +97,14 @@ int set(const QStringList &args, int panelType)
     if (!item)
         return hostexit::Usage;
     if (!offset) {
-        complain(QStringLiteral("data set: \"%1\" is no byte offset").arg(args.at(2)));
+        complain(QStringLiteral("data set: \"%1\" is no byte offset").arg(printable(args.at(2))));
         return hostexit::Usage;
     }
     QString hex = args.at(3);
     hex.remove(QRegularExpression(QStringLiteral("[\\s:]")));
     static const QRegularExpression hexDigits(QStringLiteral("^([0-9A-Fa-f]{2})+$"));
     if (!hexDigits.match(hex).hasMatch()) {
-        complain(QStringLiteral("data set: \"%1\" is not bytes in hex (two digits a byte, e.g. 0a1b2c)").arg(args.at(3)));
+        complain(QStringLiteral("data set: \"%1\" is not bytes in hex (two digits a byte, e.g. 0a1b2c)").arg(printable(args.at(3))));
         return hostexit::Usage;
     }
     QString why;
@@ -187,6 +188,6 @@ int runData(const QStringList &arguments)
         }
         return set(args, *type);
     }
-    complain(QStringLiteral("data: unknown action \"%1\" (show, set or diff)").arg(what));
+    complain(QStringLiteral("data: unknown action \"%1\" (show, set or diff)").arg(printable(what)));
     return hostexit::Usage;
 }

@@ -1,5 +1,8 @@
 #include "FileHostSettings.h"
 
+#include "HostFiles.h"
+#include "Printable.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,6 +10,7 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <optional>
 
 const QStringList &FileHostSettings::linkTypes()
 {
@@ -17,14 +21,11 @@ const QStringList &FileHostSettings::linkTypes()
 
 bool FileHostSettings::load(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QByteArray bytes;
+    if (!hostfiles::readBounded(path, MaxFileBytes, &bytes, error))
         return false;
-    }
     QJsonParseError parse{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parse);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parse);
     if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
         if (error)
             *error = parse.error != QJsonParseError::NoError
@@ -54,6 +55,18 @@ bool FileHostSettings::save(const QString &path) const
 
 namespace {
 
+// A JSON number that is a whole number a qint64 holds; none for a fraction, an infinity or a
+// number beyond that range (whose conversion would be undefined).
+std::optional<qint64> wholeNumber(const QJsonValue &v)
+{
+    if (!v.isDouble())
+        return std::nullopt;
+    const double d = v.toDouble();
+    if (!std::isfinite(d) || d != std::floor(d) || d < -9.0e18 || d > 9.0e18)
+        return std::nullopt;
+    return static_cast<qint64>(d);
+}
+
 // Reads the keys of one JSON object into fields, stopping at the first problem.
 class Reader
 {
@@ -72,8 +85,8 @@ public:
         QString t;
         if (v.isString())
             t = v.toString();
-        else if (v.isDouble() && v.toDouble() == std::floor(v.toDouble()))
-            t = QString::number(static_cast<qint64>(v.toDouble()));
+        else if (const std::optional<qint64> n = wholeNumber(v))
+            t = QString::number(*n);
         else
             return fail(key, QStringLiteral("must be a text"));
         if (maxLength >= 0 && t.size() > maxLength)
@@ -87,8 +100,9 @@ public:
         const QJsonValue v = value(key);
         if (v.isUndefined())
             return;
-        bool ok = v.isDouble() && v.toDouble() == std::floor(v.toDouble());
-        qint64 n = ok ? static_cast<qint64>(v.toDouble()) : 0;
+        const std::optional<qint64> whole = wholeNumber(v);
+        bool ok = whole.has_value();
+        qint64 n = whole.value_or(0);
         if (!ok && v.isString()) {
             const QString t = v.toString().trimmed();
             n = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLongLong(&ok, 16) : t.toLongLong(&ok);
@@ -116,12 +130,13 @@ public:
             m_error = QStringLiteral("\"%1%2\" %3").arg(m_prefix, QLatin1String(key), why);
     }
 
-    // Keys of the object that were never asked for.
+    // Keys of the object that were never asked for; the message shows the key cut short and with
+    // its control characters escaped, as a file from anywhere may hold anything there.
     void rejectOthers(const QStringList &known)
     {
         for (const QString &key : m_json.keys())
             if (!known.contains(key) && m_error.isEmpty())
-                m_error = QStringLiteral("unknown key \"%1%2\"").arg(m_prefix, key);
+                m_error = QStringLiteral("unknown key \"%1%2\"").arg(m_prefix, printable(key));
     }
 
 private:
@@ -140,6 +155,25 @@ const QStringList kKeys{
     QStringLiteral("ComPort"), QStringLiteral("InitString"), QStringLiteral("PanelPhone"), QStringLiteral("VoicePhone"),
     QStringLiteral("Passcode"), QStringLiteral("PanelPort"), QStringLiteral("ExpectedPanelStatus"),
     QStringLiteral("DataLocks"), QStringLiteral("LinkType"), QStringLiteral("DataFile")};
+
+// Why `host` cannot be RemoteHost, or nothing. The network link takes an IPv4 address or a host
+// name; a port written after it (as "127.0.0.1:3001") belongs in PanelPort.
+std::optional<QString> remoteHostProblem(const QString &host)
+{
+    const QString text = host.trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    static const QRegularExpression withPort(QStringLiteral("^([^:]+):(\\d{1,5})$"));
+    if (const QRegularExpressionMatch m = withPort.match(text); m.hasMatch())
+        return QStringLiteral("must be the address or host name alone: the port belongs in PanelPort (\"RemoteHost\": \"%1\", "
+                              "\"PanelPort\": %2)")
+            .arg(printable(m.captured(1)), m.captured(2));
+    static const QRegularExpression name(
+        QStringLiteral("^[A-Za-z0-9_]([A-Za-z0-9_-]{0,61}[A-Za-z0-9_])?(\\.[A-Za-z0-9_]([A-Za-z0-9_-]{0,61}[A-Za-z0-9_])?)*\\.?$"));
+    if (text.size() > 253 || !name.match(text).hasMatch())
+        return QStringLiteral("must be an IPv4 address or a host name (letters, digits, '-', '.'), not \"%1\"").arg(printable(text));
+    return std::nullopt;
+}
 
 bool knownPanelType(qint32 type)
 {
@@ -182,6 +216,10 @@ bool FileHostSettings::fromJson(const QJsonObject &j, QString *error)
     r.text("DataFile", next.m_dataFile);
     if (r.ok() && !next.m_linkKey.isEmpty() && next.m_linkKey.size() != 32)
         r.fail("LinkKey", QStringLiteral("must be 32 characters (or empty for a link without encryption)"));
+    if (r.ok()) {
+        if (const std::optional<QString> problem = remoteHostProblem(next.m_remoteHost))
+            r.fail("RemoteHost", *problem);
+    }
     if (r.ok() && !knownPanelType(next.m_panelType))
         r.fail("PanelType", QStringLiteral("must be a panel type with a known item layout: 1-6, 37-39 or 49-51"));
     if (r.ok() && !QStringLiteral("NEOMS").contains(next.m_parity))

@@ -19,9 +19,13 @@ public:
     // The link types of "LinkType", in the order of the connection dialog's list.
     static const QStringList &linkTypes();
 
+    // No settings file is larger: a longer input is not read at all.
+    static constexpr qint64 MaxFileBytes = 1024 * 1024;
+
     FileHostSettings() = default;
-    // Loads `path`; false (with `error` set) when it cannot be read, is not a JSON object, or a key
-    // is unknown or has a bad value. The settings are unchanged then.
+    // Loads `path`; false (with `error` set) when it cannot be read, is not a regular file of at
+    // most MaxFileBytes bytes, is not a JSON object, or a key is unknown or has a bad value. The
+    // settings are unchanged then.
     bool load(const QString &path, QString *error = nullptr);
     bool save(const QString &path) const;
     QJsonObject toJson() const;

@@ -1,6 +1,7 @@
 #include "HostSession.h"
 
 #include "HostFiles.h"
+#include "Printable.h"
 #include "RemoteComponent.h"
 
 #include "component/SessionSignals.h"
@@ -29,6 +30,9 @@ namespace {
 
 // Out of process, the signal (SIGTERM, SIGINT) that ended the host's wait; 0 before.
 int g_hostSignal = 0;
+// In process, the signal whose forced end of the session is under way (the component says goodbye
+// to the panel and removes the records; the wait goes on until the session is over); 0 before.
+int g_sessionSignal = 0;
 
 QString readableError(std::int32_t number)
 {
@@ -42,6 +46,8 @@ QString readableError(std::int32_t number)
     case ErrorCode::Aborted: return QStringLiteral("the panel refused a write, or the session was aborted");
     case ErrorCode::SendRefused: return QStringLiteral("a request could not be sent, or the panel refused it");
     case ErrorCode::BadChecksum: return QStringLiteral("the panel's answers were damaged");
+    case ErrorCode::PermissionDenied:
+        return QStringLiteral("a file at a fixed name (the transfer file tempdat.000 or a log) is a symbolic link or not a plain file");
     default: return QString();
     }
 }
@@ -94,7 +100,7 @@ std::optional<std::int32_t> jobMaskFor(const QString &words, QString *error, QSt
                 for (const auto &job : kJobs)
                     known << job.first;
                 *error = word.isEmpty() ? QStringLiteral("--jobs has an empty word")
-                                        : QStringLiteral("--jobs: unknown job \"%1\" (jobs: %2)").arg(word, known.join(QStringLiteral(", ")));
+                                        : QStringLiteral("--jobs: unknown job \"%1\" (jobs: %2)").arg(printable(word), known.join(QStringLiteral(", ")));
             }
             return std::nullopt;
         }
@@ -131,8 +137,12 @@ bool HostSession::prepare(const HostOptions &options, QString *error)
                          qPrintable(options.settingsPath));
     }
     m_data = std::make_shared<PanelDataStore>(m_settings->PanelType());
-    const QString dataPath = dataFileFor(options.dataPath, options.settingsPath, *m_settings);
-    if (QFileInfo::exists(dataPath)) {
+    // The data file the user named: through a link of the user's own to its target (as an editor
+    // writes), never through one of another user.
+    QString dataPath;
+    if (!hostfiles::resolveOwnLinks(dataFileFor(options.dataPath, options.settingsPath, *m_settings), &dataPath, error))
+        return false;
+    if (QFileInfo(dataPath).exists() || QFileInfo(dataPath).isSymLink()) {
         if (!m_data->load(dataPath, error))
             return false;
         if (m_data->panelType() != m_settings->PanelType()) {
@@ -187,7 +197,17 @@ bool HostSession::attach(QString *error)
         }
     } else {
         m_component = std::make_unique<clsCommunication>();
+        // The component ends the session itself on the signal (its bridge is connected first); the
+        // host only notes it, so that its exit status says the signal even when the session's end
+        // is seen before the component has reported it complete.
+        if (SignalBridge *bridge = SignalBridge::install())
+            QObject::connect(bridge, &SignalBridge::received, bridge, [](int signo) {
+                if (g_sessionSignal == 0)
+                    g_sessionSignal = signo;
+            });
     }
+    if (sessionState().errorReporter)
+        m_errorFileSize = QFileInfo(sessionState().errorReporter->errorFilePath()).size();
     std::shared_ptr<HostCallback> callback = m_events;
     m_component->SetCallBack(callback);
     m_component->setSettings(m_settings);
@@ -209,7 +229,7 @@ bool HostSession::sessionOver() const
 
 bool HostSession::waitForEnd(int seconds)
 {
-    const auto over = [this] { return sessionOver() || terminationStatus() != 0; };
+    const auto over = [this] { return sessionOver() || SessionSignals::terminationSignal() != 0 || g_hostSignal != 0; };
     // Real seconds: the limit is the operator's, not a protocol wait.
     QElapsedTimer clock;
     clock.start();
@@ -253,7 +273,9 @@ bool HostSession::waitForEnd(int seconds)
 
 int HostSession::terminationStatus()
 {
-    const int signo = SessionSignals::terminationSignal() != 0 ? SessionSignals::terminationSignal() : g_hostSignal;
+    int signo = SessionSignals::terminationSignal();
+    if (signo == 0)
+        signo = g_hostSignal != 0 ? g_hostSignal : g_sessionSignal;
     return signo != 0 ? 128 + signo : 0;
 }
 
@@ -284,9 +306,11 @@ QString HostSession::failureReason() const
         const QString number = QStringLiteral("0x%1").arg(static_cast<quint32>(state.LastErrorNumber), 8, 16, QLatin1Char('0'));
         text = readable.isEmpty() ? QStringLiteral("error %1").arg(number) : QStringLiteral("%1 (%2)").arg(readable, number);
     }
+    // Comm.err only when this session wrote to it: a pointer to an empty or old file helps nobody.
     if (state.errorReporter) {
         const QString log = state.errorReporter->errorFilePath();
-        text += (text.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("details in ") + log;
+        if (QFileInfo(log).size() > m_errorFileSize)
+            text += (text.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("details in ") + log;
     }
     return text;
 }

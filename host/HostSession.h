@@ -71,7 +71,8 @@ public:
     // have reported. Past `seconds` (0: no limit) the session is shut down as the host's own abort;
     // false then. A termination signal ends the wait too (terminationStatus() then says so).
     bool waitForEnd(int seconds);
-    // 128 + the signal that ended the session, or 0.
+    // 128 + the signal (SIGTERM, SIGINT) that ended the session, or 0; the signal counts from the
+    // moment it arrived, so the status does not depend on which of the session's ends is seen first.
     static int terminationStatus();
 
     // The exit status for how the session ended ("SUCCESS", ... or "USERDISCONNECTING").
@@ -87,6 +88,7 @@ private:
     std::shared_ptr<HostEventLog> m_events;
     std::unique_ptr<IZelComm> m_component;
     RemoteComponent *m_remote = nullptr; // m_component when out of process
+    qint64 m_errorFileSize = 0;          // the size of Comm.err when the session began
     bool m_outOfProcess = false;
     QFile m_stdout;
     QFile m_eventFile;

@@ -5,7 +5,6 @@
 #include "link/modChecksums.h"
 #include "link/modToolbox.h"
 
-#include <QFile>
 #include <QtEndian>
 
 #include <cstdio>
@@ -60,6 +59,23 @@ PanelDataStore::PanelDataStore(qint32 panelType)
 bool PanelDataStore::knownPanelType(qint32 panelType)
 {
     return modToolbox::itemGeometry(1, panelType).has_value();
+}
+
+qint64 PanelDataStore::maxFileBytes()
+{
+    static const qint64 largest = [] {
+        qint64 most = 0;
+        for (qint32 type = 0; type <= 0xFFFF; ++type) {
+            if (!knownPanelType(type))
+                continue;
+            qint64 bytes = 0;
+            for (int item = 0; item < ItemCount; ++item)
+                bytes += geometry(item, type).bytes;
+            most = qMax(most, bytes);
+        }
+        return HeaderSize + ItemCount * EntrySize + most;
+    }();
+    return largest;
 }
 
 QByteArray PanelDataStore::toBytes() const
@@ -133,14 +149,12 @@ bool PanelDataStore::fromBytes(const QByteArray &bytes, QString *error)
 
 bool PanelDataStore::load(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QString file;
+    QByteArray bytes;
+    if (!hostfiles::resolveOwnLinks(path, &file, error) || !hostfiles::readBounded(file, maxFileBytes(), &bytes, error))
         return false;
-    }
     QString why;
-    if (!fromBytes(file.readAll(), &why)) {
+    if (!fromBytes(bytes, &why)) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, why);
         return false;
@@ -150,7 +164,7 @@ bool PanelDataStore::load(const QString &path, QString *error)
 
 bool PanelDataStore::save(const QString &path, QString *error) const
 {
-    return hostfiles::writeAtomically(path, toBytes(), error);
+    return hostfiles::writeAtomically(path, toBytes(), error, hostfiles::Links::FollowOwn);
 }
 
 quint16 PanelDataStore::itemCrc(int item) const
@@ -232,9 +246,11 @@ void PanelDataStore::takeTransferFile(const QString &path)
     m_transferFiles << path;
     const QByteArray bytes = toBytes();
     QString why;
-    bool ok = hostfiles::writeAtomically(path, bytes, &why);
+    // The transfer file has a fixed name in a folder the component chose: a link there was not made
+    // by the user's choice, and is refused.
+    bool ok = hostfiles::writeAtomically(path, bytes, &why, hostfiles::Links::Refuse);
     if (ok && !m_dataFile.isEmpty())
-        ok = hostfiles::writeAtomically(m_dataFile, bytes, &why);
+        ok = hostfiles::writeAtomically(m_dataFile, bytes, &why, hostfiles::Links::FollowOwn);
     if (!ok) {
         m_saveFailed = true;
         m_saveError = why;

@@ -41,11 +41,16 @@ public:
 
     // Whether the item map knows the block lengths of this panel type.
     static bool knownPanelType(qint32 panelType);
+    // The size of the largest sound file (the panel type with the most bytes): no file is read past it.
+    static qint64 maxFileBytes();
 
     // The file's bytes, and back. fromBytes replaces the store's panel type and items only when the
     // whole file is sound; otherwise it leaves the store as it was and says why.
     QByteArray toBytes() const;
     bool fromBytes(const QByteArray &bytes, QString *error);
+    // The file the user named: a symbolic link of this user is followed (as an editor follows it),
+    // one of another user is refused; anything but a regular file, or a file larger than
+    // maxFileBytes(), is refused unread.
     bool load(const QString &path, QString *error);
     bool save(const QString &path, QString *error) const;
 
@@ -68,7 +73,8 @@ public:
     bool saveFailed() const { return m_saveFailed; }
     QString saveError() const { return m_saveError; }
 
-    // HostPif.
+    // HostPif. takeTransferFile writes the transfer file (never through a symbolic link planted at its
+    // fixed name), then the data file.
     std::shared_ptr<HostPifItem> Item(const QString &key) const override;
     qint32 locate(qint16 item, qint32 startRecord) const override;
     void read(QByteArray &buffer, qint32 location) const override;

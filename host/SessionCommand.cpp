@@ -160,12 +160,16 @@ int runSession(const QStringList &arguments)
     const QString ending = session.events().ending();
     int status = ending.isEmpty() ? hostexit::Unknown : HostSession::statusFor(ending);
     QString message = status == hostexit::Success ? QString() : session.failureReason();
+    QString headline = ending.isEmpty() ? QStringLiteral("without a result (UNKNOWN)") : ending;
     if (session.data().saveFailed()) {
+        // A normal end in which the received data were lost is a failure, and the line says so first.
+        if (status == hostexit::Success)
+            headline = QStringLiteral("%1 but FAILED").arg(headline);
         status = hostexit::Failure;
-        message += QStringLiteral("; the received data were not saved: ") + session.data().saveError();
+        message += (message.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("the received data were not saved: ")
+                   + session.data().saveError();
     }
-    complain(QStringLiteral("session ended %1%2").arg(ending.isEmpty() ? QStringLiteral("without a result (UNKNOWN)") : ending,
-                                                      message.isEmpty() ? QString() : QStringLiteral(": ") + message));
+    complain(QStringLiteral("session ended %1%2").arg(headline, message.isEmpty() ? QString() : QStringLiteral(": ") + message));
     session.close();
     return status;
 }

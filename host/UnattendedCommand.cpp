@@ -2,6 +2,7 @@
 // process ends with the session's result.
 #include "Commands.h"
 #include "HostSession.h"
+#include "Printable.h"
 #include "ProgressReport.h"
 
 #include "component/IZelComm.h"
@@ -57,7 +58,8 @@ int runUnattended(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Runs jobs on a panel without an operator, over the network link of the settings file, and\n"
-        "ends with the session's result: SUCCESS (exit 0), FAILURE (1), ABORTED (3), UNKNOWN (4).\n"
+        "ends with the session's result: SUCCESS (exit 0), FAILURE (1), ABORTED (3), UNKNOWN (4); after\n"
+        "SIGTERM or SIGINT (the panel still gets its goodbye) 128 + the signal's number.\n"
         "Host events go to standard output as JSON lines; progress and the final message to standard\n"
         "error.\n\n"
         "Jobs (--jobs, comma-separated): clock (set the panel clock from this computer's, shifted by\n"
@@ -77,7 +79,7 @@ int runUnattended(const QStringList &arguments)
     if (const std::optional<int> done = parseCommandLine(parser, QStringLiteral("unattended"), arguments))
         return *done;
     if (!parser.positionalArguments().isEmpty()) {
-        complain(QStringLiteral("unattended: unexpected argument \"%1\" (see quarvo-host unattended --help)").arg(parser.positionalArguments().first()));
+        complain(QStringLiteral("unattended: unexpected argument \"%1\" (see quarvo-host unattended --help)").arg(printable(parser.positionalArguments().first())));
         return hostexit::Usage;
     }
     if (!parser.isSet(common.settings)) {
@@ -158,32 +160,44 @@ int runUnattended(const QStringList &arguments)
     QString message;
     if (started != 0) {
         status = hostexit::Failure;
-        message = QStringLiteral("the session could not start (error 0x%1); %2")
-                      .arg(static_cast<quint32>(started), 8, 16, QLatin1Char('0'))
-                      .arg(session.failureReason());
+        message = QStringLiteral("the session could not start (error 0x%1)")
+                      .arg(static_cast<quint32>(started), 8, 16, QLatin1Char('0'));
+        if (const QString reason = session.failureReason(); !reason.isEmpty())
+            message += QStringLiteral("; ") + reason;
     } else if (status == hostexit::Success) {
         QStringList unfinished;
         message = summaryOf(mask, session, unfinished);
         if (!unfinished.isEmpty()) {
             status = hostexit::Failure;
-            message = QStringLiteral("the session ended SUCCESS but %1 did not finish; %2")
-                          .arg(unfinished.join(QStringLiteral(" and ")), session.failureReason());
+            message = QStringLiteral("%1 did not finish").arg(unfinished.join(QStringLiteral(" and ")));
+            if (const QString reason = session.failureReason(); !reason.isEmpty())
+                message += QStringLiteral("; ") + reason;
         }
     } else {
         message = session.failureReason();
         if (!inTime)
-            message = QStringLiteral("no end within %1 s; ").arg(timeout) + message;
+            message = QStringLiteral("no end within %1 s").arg(timeout) + (message.isEmpty() ? QString() : QStringLiteral("; ") + message);
     }
-    if (session.data().saveFailed()) {
+    QStringList lost;
+    if (session.data().saveFailed())
+        lost << QStringLiteral("the received data were not saved: ") + session.data().saveError();
+    if (session.events().writeFailed())
+        lost << QStringLiteral("the host events could not all be written");
+    if (!lost.isEmpty()) {
+        // What was not kept is the news; a summary of what was received would claim otherwise.
+        if (status == hostexit::Success)
+            message.clear();
         status = hostexit::Failure;
-        message += QStringLiteral("; the received data were not saved: ") + session.data().saveError();
+        message += (message.isEmpty() ? QString() : QStringLiteral("; ")) + lost.join(QStringLiteral("; "));
     }
-    if (session.events().writeFailed()) {
-        status = hostexit::Failure;
-        message += QStringLiteral("; the host events could not all be written");
+    // The line starts with the run's outcome: a session that ended SUCCESS in a run that failed
+    // (a job unfinished, data not kept) is a FAILURE, and says how the session itself ended.
+    QString headline = ending.isEmpty() ? QStringLiteral("no result (UNKNOWN)") : ending;
+    if (ending == QLatin1String("SUCCESS") && status != hostexit::Success) {
+        headline = QStringLiteral("FAILURE");
+        message += QStringLiteral(" (the session with the panel ended SUCCESS)");
     }
-    complain(QStringLiteral("%1%2").arg(ending.isEmpty() ? QStringLiteral("no result (UNKNOWN)") : ending,
-                                        message.isEmpty() ? QString() : QStringLiteral(": ") + message));
+    complain(QStringLiteral("%1%2").arg(headline, message.isEmpty() ? QString() : QStringLiteral(": ") + message));
     session.close();
     return status;
 }

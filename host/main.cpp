@@ -3,6 +3,7 @@
 // (unattended); data works on panel data files; demo runs an unattended job against the simulator.
 #include "Commands.h"
 #include "HostSession.h"
+#include "Printable.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -86,7 +87,7 @@ int main(int argc, char **argv)
                                        QStringLiteral("demo")};
     if (!kCommands.contains(command)) {
         std::fprintf(stderr, "quarvo-host: unknown command \"%s\" (commands: session, unattended, data, demo; see --help)\n",
-                     qPrintable(command));
+                     qPrintable(printable(command)));
         return hostexit::Usage;
     }
 

@@ -343,11 +343,22 @@ void frmWorkInProgress::Form_Unload()
         const std::shared_ptr<IControlType> transport = state.currentTransport;
         // A session that is ending takes no report and no further request.
         const bool sessionGoesOn = queue && !queue->isUnloading() && transport && !transport->AbortPending();
+        bool transferRefused = false;
 
         if (sessionGoesOn && m_finished && m_direction != Aborted) {
             const std::shared_ptr<HostPif> pif = state.hostPif;
-            if (m_direction == Receive) {
-                const QString path = Paths::transferFile(state.config.tamselDataPath);
+            const QString path = Paths::transferFile(state.config.tamselDataPath);
+            if (m_direction == Receive && !Paths::plainFileOrMissing(path)) {
+                // The transfer file has a fixed name: a symbolic link (or a FIFO, a device...) found
+                // there was planted, and a host that wrote the panel's data to that name would
+                // carry them wherever it points. The receive fails instead and the session ends as
+                // after a failed answer.
+                transferRefused = true;
+                state.LastErrorNumber = ErrorCode::PermissionDenied;
+                const QString why = QStringLiteral("%1 is not a plain file; the received data were not handed over").arg(path);
+                modGlobals::DebugPrint(why);
+                errors::report(ErrorCode::PermissionDenied, kForm, QStringLiteral("Form_Unload()"), why);
+            } else if (m_direction == Receive) {
                 if (pif)
                     pif->takeTransferFile(path);
                 if (state.UnattendedFlag || isActiveWindow())
@@ -375,7 +386,9 @@ void frmWorkInProgress::Form_Unload()
             return;
         if (m_exclusive && !m_exclusiveLeft)
             leaveExclusiveMode();
-        if (const std::shared_ptr<HostSettings> settings = state.hostSettings) {
+        if (transferRefused)
+            modGlobals::Disconnect(false, 5);
+        else if (const std::shared_ptr<HostSettings> settings = state.hostSettings) {
             if (!settings->HostDataMode())
                 modGlobals::Disconnect(false, 5);
             else if (m_direction != Receive)

@@ -112,6 +112,19 @@ QString transferFile(const QString &dataFolder)
     return inFolder(dataFolder, QStringLiteral("tempdat.000"));
 }
 
+bool plainFileOrMissing(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode);
+#else
+    const QFileInfo info(path);
+    return !info.exists() || (info.isFile() && !info.isSymLink());
+#endif
+}
+
 bool openPrivate(QFile &file, const QString &path, bool truncate, bool *refused)
 {
     file.close();

@@ -36,6 +36,11 @@ QString inFolder(const QString &folder, const QString &name);
 // (the second "TamselPath" copy).
 QString transferFile(const QString &dataFolder);
 
+// Whether `path` can take a file of its own without anything being written through it: nothing is
+// there yet, or a regular file. A symbolic link (never followed here), a FIFO, a device or a folder
+// is not.
+bool plainFileOrMissing(const QString &path);
+
 // Opens `path` for appending, readable and writable by the owner only (mode 0600). A new file is
 // created exclusively; `truncate` replaces an existing file by a new one. The path is never
 // followed through a symbolic link, and only a plain file with a single name is written: anything

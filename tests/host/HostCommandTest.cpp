@@ -29,7 +29,16 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__has_feature)
+#define kAddressSanitizer __has_feature(address_sanitizer)
+#else
+#define kAddressSanitizer 0
+#endif
 
 namespace {
 
@@ -126,7 +135,7 @@ protected:
     }
 
     // A settings file for the panel, mode 0600, with `changes` over the usual keys.
-    QString writeSettings(const QJsonObject &changes = {})
+    QString writeSettings(const QJsonObject &changes = {}, const QString &name = QStringLiteral("settings.json"))
     {
         QJsonObject json{{QStringLiteral("AccountName"), QStringLiteral("5150")},
                          {QStringLiteral("RemoteHost"), QStringLiteral("127.0.0.1")},
@@ -138,7 +147,7 @@ protected:
                                                  {QStringLiteral("Number"), 1}, {QStringLiteral("Key"), QStringLiteral("PRIMARY")}}}}};
         for (auto it = changes.begin(); it != changes.end(); ++it)
             json.insert(it.key(), it.value());
-        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        const QString path = dir.filePath(name);
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QJsonDocument(json).toJson());
@@ -150,7 +159,27 @@ protected:
     {
         QProcess process;
         process.setProcessEnvironment(environment ? *environment : env);
+        process.setChildProcessModifier(childSetUp);
         process.start(kHost, arguments);
+        return finish(process, arguments);
+    }
+
+    // In the child before quarvo-host starts: SIGTERM and SIGINT as a terminal gives them (a test
+    // runner started in the background may have left SIGINT ignored), and, outside sanitizer builds
+    // (whose shadow memory needs the address space), memory capped at 4 GB: a host that swallowed an
+    // endless input would fail there instead of filling the machine.
+    static void childSetUp()
+    {
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
+#if !defined(__SANITIZE_ADDRESS__) && !kAddressSanitizer
+        const rlimit cap{rlim_t(4) << 30, rlim_t(4) << 30};
+        ::setrlimit(RLIMIT_AS, &cap);
+#endif
+    }
+
+    HostRun finish(QProcess &process, const QStringList &arguments)
+    {
         HostRun run;
         if (!process.waitForStarted(10000) || !process.waitForFinished(120000)) {
             process.kill();
@@ -329,6 +358,202 @@ TEST_F(HostCommandTest, BadInputAndNoDisplayEndWithAUsageErrorThatSaysWhy)
                 << str(run.out);
         }
     }
+}
+
+// Inputs that never end (a device, a FIFO nobody writes to) as any file quarvo-host reads: refused at
+// once with exit 2 and one line that names the file, never read.
+TEST_F(HostCommandTest, InputsThatNeverEndAreRefusedAtOnceNamingTheFile)
+{
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    port = 3001; // no panel: nothing may get as far as asking one
+    const QString settings = writeSettings();
+    const QString sound = dir.filePath(QStringLiteral("sound.qpd"));
+    ASSERT_TRUE(PanelDataStore().save(sound, nullptr));
+    for (const QString &input : {QStringLiteral("/dev/zero"), QStringLiteral("/dev/urandom"), fifo}) {
+        const QString withDataFile = writeSettings({{QStringLiteral("DataFile"), input}}, QStringLiteral("datafile.json"));
+        struct Case
+        {
+            const char *as;
+            QStringList arguments;
+        };
+        const Case cases[] = {
+            {"data show", {QStringLiteral("data"), QStringLiteral("show"), input}},
+            {"data diff", {QStringLiteral("data"), QStringLiteral("diff"), sound, input}},
+            {"--settings", {QStringLiteral("unattended"), QStringLiteral("--settings"), input, QStringLiteral("--jobs"), QStringLiteral("none")}},
+            {"--data",
+             {QStringLiteral("unattended"), QStringLiteral("--settings"), settings, QStringLiteral("--data"), input, QStringLiteral("--jobs"),
+              QStringLiteral("none")}},
+            {"DataFile", {QStringLiteral("unattended"), QStringLiteral("--settings"), withDataFile, QStringLiteral("--jobs"), QStringLiteral("none")}},
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(str(input + QStringLiteral(" as ") + QString::fromLatin1(c.as)));
+            const HostRun run = host(c.arguments);
+            EXPECT_EQ(run.exitCode, 2) << str(run.err);
+            const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            ASSERT_EQ(lines.size(), 1) << str(run.err);
+            EXPECT_TRUE(lines.first().contains(input + QStringLiteral(": a ")) && lines.first().contains(QLatin1String("not a regular file")))
+                << str(run.err);
+        }
+    }
+}
+
+// A symbolic link planted at the transfer file's fixed name: the receive fails, the panel still
+// gets its goodbye, and neither the link's target nor the data file is written.
+TEST_F(HostCommandTest, ALinkAtTheTransferFileFailsTheReceiveAndWritesNothingThrough)
+{
+    ASSERT_NO_FATAL_FAILURE(startPanel());
+    const QString settings = writeSettings();
+    const QString tamsel = dir.filePath(QStringLiteral("xdg-data/Tamsel"));
+    ASSERT_TRUE(QDir().mkpath(tamsel));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("outside"))));
+    const QString victim = dir.filePath(QStringLiteral("outside/victim"));
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("precious\n");
+    file.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(victim).constData(), 0644), 0);
+    const QString transfer = QDir(tamsel).filePath(QStringLiteral("tempdat.000"));
+    const QString created = dir.filePath(QStringLiteral("outside/created"));
+    for (const QString &target : {victim, created}) {
+        SCOPED_TRACE(str(target));
+        QFile::remove(transfer);
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(transfer).constData()), 0);
+        const int before = int(requests().size());
+        const HostRun run = host({QStringLiteral("unattended"), QStringLiteral("--settings"), settings, QStringLiteral("--jobs"),
+                                  QStringLiteral("receive")});
+        EXPECT_EQ(run.exitCode, 1) << str(run.err);
+        EXPECT_EQ(run.endings(), "FAILURE");
+        EXPECT_TRUE(run.err.contains(QLatin1String("tempdat.000"))) << str(run.err);
+        EXPECT_EQ(count(requests().mid(before), QStringLiteral("Panel Goodbye")), 1);
+        EXPECT_TRUE(QFileInfo(transfer).isSymLink());
+    }
+    EXPECT_EQ(testsupport::readFile(victim), QByteArray("precious\n"));
+    EXPECT_EQ(modeOf(victim), 0644u);
+    EXPECT_FALSE(QFileInfo::exists(created));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("5150.qpd"))));
+}
+
+// The data file the user named, behind a link: one's own link is followed to its target (the link
+// stays); another user's link is refused before the panel is asked anything.
+TEST_F(HostCommandTest, ADataFileLinkIsFollowedWhenItIsTheUsersOwnAndRefusedOtherwise)
+{
+    ASSERT_NO_FATAL_FAILURE(startPanel());
+    const QString settings = writeSettings();
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("kept"))));
+    const QString target = dir.filePath(QStringLiteral("kept/site-5150.qpd"));
+    const QString link = dir.filePath(QStringLiteral("5150.qpd"));
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+
+    const HostRun own = host({QStringLiteral("unattended"), QStringLiteral("--settings"), settings, QStringLiteral("--jobs"),
+                              QStringLiteral("receive")});
+    ASSERT_EQ(own.exitCode, 0) << str(own.err);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(modeOf(target), 0600u);
+    PanelDataStore store;
+    QString why;
+    ASSERT_TRUE(store.load(target, &why)) << str(why);
+    EXPECT_EQ(store.item(5), seedItem(5));
+
+    if (::lchown(QFile::encodeName(link).constData(), 65534, 65534) != 0)
+        GTEST_SKIP() << "giving the link to another user needs root";
+    const QByteArray kept = testsupport::readFile(target);
+    const int before = int(requests().size());
+    for (const char *jobs : {"receive", "send"}) {
+        SCOPED_TRACE(jobs);
+        const HostRun foreign = host({QStringLiteral("unattended"), QStringLiteral("--settings"), settings, QStringLiteral("--jobs"),
+                                      QString::fromLatin1(jobs)});
+        EXPECT_EQ(foreign.exitCode, 2) << str(foreign.err);
+        EXPECT_TRUE(foreign.err.contains(QLatin1String("symbolic link of another user"))) << str(foreign.err);
+    }
+    EXPECT_EQ(int(requests().size()), before);
+    EXPECT_EQ(testsupport::readFile(target), kept);
+}
+
+// SIGTERM and SIGINT end the run with 128 + the signal, whether the session is still connecting or
+// already moving data; a connected panel gets its goodbye and no message record is left.
+TEST_F(HostCommandTest, SigtermAndSigintEndTheRunWith128PlusTheSignal)
+{
+    struct Case
+    {
+        const char *phase;
+        QStringList panel;
+        const char *waitFor; // in the panel's requests
+    };
+    const Case phases[] = {
+        {"connecting", {QStringLiteral("--fault"), QStringLiteral("silence*0")}, ""},
+        {"receiving", {}, "Request Item Block"},
+    };
+    for (const Case &c : phases) {
+        for (const int signo : {SIGTERM, SIGINT}) {
+            SCOPED_TRACE(std::string(c.phase) + " signal " + std::to_string(signo));
+            ASSERT_NO_FATAL_FAILURE(startPanel(c.panel));
+            // A silent panel keeps the session connecting for seconds: the signal comes meanwhile.
+            const QString settings = writeSettings({{QStringLiteral("ResponseTimeout"), 30}});
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.setChildProcessModifier(childSetUp);
+            const QStringList arguments{QStringLiteral("unattended"), QStringLiteral("--settings"), settings, QStringLiteral("--jobs"),
+                                        QStringLiteral("history-all,receive")};
+            process.start(kHost, arguments);
+            ASSERT_TRUE(process.waitForStarted(10000));
+            const qint64 pid = process.processId();
+            // The session is under way once the panel has been asked what the phase asks.
+            QElapsedTimer clock;
+            clock.start();
+            while (process.state() == QProcess::Running && clock.elapsed() < 60000
+                   && count(requests(), QString::fromLatin1(c.waitFor)) == 0)
+                process.waitForFinished(50);
+            ASSERT_EQ(process.state(), QProcess::Running) << "the session ended before the signal";
+            ::kill(pid_t(pid), signo);
+            const HostRun run = finish(process, arguments);
+            EXPECT_EQ(run.exitCode, 128 + signo) << str(run.err);
+            EXPECT_TRUE(run.err.contains(QStringLiteral("ended by signal %1").arg(signo))) << str(run.err);
+            if (c.panel.isEmpty())
+                EXPECT_EQ(count(requests(), QStringLiteral("Panel Goodbye")), 1);
+            EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/dev/shm/quarvo-segments.%1").arg(pid)));
+            stopPanel();
+            QFile::remove(tracePath());
+        }
+    }
+}
+
+// The messages of a careless settings file and of a receive whose data could not be kept.
+TEST_F(HostCommandTest, MessagesSayWhatToMendAndNeverCallALossASuccess)
+{
+    // An unknown key of 800,000 characters with terminal escape codes: cut, escaped, one line.
+    const QString longKey = QStringLiteral("\x1b]0;pwned\x07\x1b[2J") + QString(800000, QLatin1Char('K'));
+    const QString careless = writeSettings({{longKey, 1}}, QStringLiteral("careless.json"));
+    const HostRun unknown = host({QStringLiteral("unattended"), QStringLiteral("--settings"), careless, QStringLiteral("--jobs"),
+                                  QStringLiteral("none")});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(unknown.err.contains(QLatin1String("unknown key \"\\x1b]0;pwned\\x07\\x1b[2J"))) << str(unknown.err.left(300));
+    EXPECT_FALSE(unknown.err.contains(QChar(0x1b)));
+    EXPECT_LT(unknown.err.size(), 400);
+
+    // A port written into RemoteHost: said before any panel is tried.
+    const QString withPort = writeSettings({{QStringLiteral("RemoteHost"), QStringLiteral("127.0.0.1:47501")}}, QStringLiteral("port.json"));
+    const HostRun port = host({QStringLiteral("unattended"), QStringLiteral("--settings"), withPort, QStringLiteral("--jobs"),
+                               QStringLiteral("none")});
+    EXPECT_EQ(port.exitCode, 2);
+    EXPECT_TRUE(port.err.contains(QLatin1String("port belongs in PanelPort"))) << str(port.err);
+
+    // Received data that cannot be saved (the data file's folder is a file): the run is a failure
+    // and its last line says so first, with the reason.
+    ASSERT_NO_FATAL_FAILURE(startPanel());
+    const QString settings = writeSettings();
+    QFile blocker(dir.filePath(QStringLiteral("blocker")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const HostRun lost = host({QStringLiteral("unattended"), QStringLiteral("--settings"), settings, QStringLiteral("--data"),
+                               dir.filePath(QStringLiteral("blocker/5150.qpd")), QStringLiteral("--jobs"), QStringLiteral("receive")});
+    EXPECT_EQ(lost.exitCode, 1) << str(lost.err);
+    const QStringList lines = lost.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines)
+        EXPECT_FALSE(line.startsWith(QLatin1String("quarvo-host: SUCCESS"))) << str(line);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.last().startsWith(QLatin1String("quarvo-host: FAILURE: the received data were not saved:"))) << str(lines.last());
+    EXPECT_TRUE(lines.last().contains(QLatin1String("blocker"))) << str(lines.last());
 }
 
 // The session command as an operator uses it (in this process, the panel simulator beside it): the

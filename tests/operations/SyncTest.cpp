@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -21,6 +23,8 @@
 #include <QtTest/QTest>
 
 #include <set>
+
+#include <unistd.h>
 
 #ifdef QUARVO_HAVE_SIM
 
@@ -329,6 +333,30 @@ TEST_F(SyncTest, ATransferCutOffHandsTheHostNothing)
     EXPECT_TRUE(callback->withCode(10).empty());
     EXPECT_TRUE(pif->endReports.isEmpty());
     EXPECT_FALSE(callback->withCode(3).empty());
+}
+
+// A symbolic link planted at the transfer file's fixed name: the host is not handed the name, the
+// receive reports nothing as done, and the session ends with the panel's goodbye.
+TEST_F(SyncTest, ALinkAtTheTransferFileFailsTheReceiveAndEndsTheSession)
+{
+    connectWith({13});
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(transferFile()).absolutePath()));
+    const QString elsewhere = QDir(testsupport::privateRoot()).filePath(QStringLiteral("elsewhere"));
+    ASSERT_EQ(::symlink(QFile::encodeName(elsewhere).constData(), QFile::encodeName(transferFile()).constData()), 0);
+    frmPanelSyncro *window = checkShowsTheWindow();
+    ASSERT_TRUE(window);
+    window->optRecvPanel->setChecked(true);
+    QTest::mouseClick(window->cmdOK, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 15000));
+    QFile::remove(transferFile());
+    EXPECT_EQ(blocks(kRequestBlock), blocksOf({13}));
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::PermissionDenied);
+    EXPECT_FALSE(callback->tags().contains(QStringLiteral("RECV_END")));
+    EXPECT_TRUE(callback->withCode(10).empty());
+    EXPECT_TRUE(pif->endReports.isEmpty());
+    EXPECT_FALSE(callback->withCode(3).empty());
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Panel Goodbye")), 1);
+    EXPECT_FALSE(QFileInfo::exists(elsewhere));
 }
 
 // A CRC answer without its FF FF E0 marker: the operator is told and nothing is compared; an
