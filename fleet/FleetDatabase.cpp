@@ -86,6 +86,12 @@ QVariant orNull(const std::optional<int> &v)
     return v ? QVariant(*v) : QVariant(QMetaType(QMetaType::Int));
 }
 
+// A text for a NOT NULL column: Qt binds a null QString as NULL.
+QString nn(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 QString describe(const QSqlQuery &q)
 {
     return q.lastError().text();
@@ -321,7 +327,7 @@ bool FleetDatabase::importSites(const std::vector<Site> &sites, int *added, int 
     for (const Site &s : sites) {
         QSqlQuery find(m_db);
         find.prepare(QStringLiteral("SELECT id FROM sites WHERE account = ?"));
-        find.addBindValue(s.account);
+        find.addBindValue(nn(s.account));
         if (!run(find, error)) {
             m_db.rollback();
             return false;
@@ -333,17 +339,17 @@ bool FleetDatabase::importSites(const std::vector<Site> &sites, int *added, int 
                                          "updated = ? WHERE account = ?")
                         : QStringLiteral("INSERT INTO sites (name, address, port, passcode, link_key, data_locks, panel_type, "
                                          "time_zone, jobs, updated, account, imported) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        q.addBindValue(s.name);
-        q.addBindValue(s.address);
+        q.addBindValue(nn(s.name));
+        q.addBindValue(nn(s.address));
         q.addBindValue(s.port);
-        q.addBindValue(s.passcode);
-        q.addBindValue(s.linkKey);
+        q.addBindValue(nn(s.passcode));
+        q.addBindValue(nn(s.linkKey));
         q.addBindValue(QString::fromUtf8(QJsonDocument(s.dataLocks).toJson(QJsonDocument::Compact)));
         q.addBindValue(s.panelType);
-        q.addBindValue(s.timeZone);
-        q.addBindValue(s.jobs);
+        q.addBindValue(nn(s.timeZone));
+        q.addBindValue(nn(s.jobs));
         q.addBindValue(now);
-        q.addBindValue(s.account);
+        q.addBindValue(nn(s.account));
         if (!known)
             q.addBindValue(now);
         if (!run(q, error)) {
@@ -393,12 +399,12 @@ qint64 FleetDatabase::beginRun(const RunRecord &r, QString *error)
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("INSERT INTO runs (site_id, batch, jobs, started, result, attempt, runner) VALUES (?, ?, ?, ?, ?, ?, ?)"));
     q.addBindValue(r.siteId);
-    q.addBindValue(r.batch);
-    q.addBindValue(r.jobs);
+    q.addBindValue(nn(r.batch));
+    q.addBindValue(nn(r.jobs));
     q.addBindValue(stamp(r.started));
     q.addBindValue(QStringLiteral("running"));
     q.addBindValue(r.attempt);
-    q.addBindValue(r.runner);
+    q.addBindValue(nn(r.runner));
     if (!run(q, error))
         return 0;
     return q.lastInsertId().toLongLong();
@@ -427,7 +433,7 @@ bool FleetDatabase::finishRun(const RunRecord &r, const std::vector<EventRow> &e
         q.addBindValue(r.result);
         q.addBindValue(r.exitStatus ? QVariant(*r.exitStatus) : QVariant(QMetaType(QMetaType::Int)));
         q.addBindValue(r.errorNumber ? QVariant(*r.errorNumber) : QVariant(QMetaType(QMetaType::LongLong)));
-        q.addBindValue(r.errorText);
+        q.addBindValue(nn(r.errorText));
         q.addBindValue(r.id);
         if (!run(q, &why))
             return fail(why);
@@ -442,7 +448,7 @@ bool FleetDatabase::finishRun(const RunRecord &r, const std::vector<EventRow> &e
             q.addBindValue(e.time);
             q.addBindValue(e.code);
             q.addBindValue(e.tag.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(e.tag));
-            q.addBindValue(e.data);
+            q.addBindValue(nn(e.data));
             if (!run(q, &why))
                 return fail(why);
         }
@@ -455,16 +461,16 @@ bool FleetDatabase::finishRun(const RunRecord &r, const std::vector<EventRow> &e
         for (const HistoryRow &h : history) {
             q.addBindValue(r.siteId);
             q.addBindValue(r.id);
-            q.addBindValue(h.fingerprint);
+            q.addBindValue(nn(h.fingerprint));
             q.addBindValue(h.valid ? 1 : 0);
-            q.addBindValue(h.event);
+            q.addBindValue(nn(h.event));
             q.addBindValue(h.modifier.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(h.modifier));
             q.addBindValue(orNull(h.year));
             q.addBindValue(orNull(h.month));
             q.addBindValue(orNull(h.day));
             q.addBindValue(orNull(h.hour));
             q.addBindValue(orNull(h.minute));
-            q.addBindValue(h.readAt);
+            q.addBindValue(nn(h.readAt));
             if (!run(q, &why))
                 return fail(why);
             if (q.numRowsAffected() > 0)
@@ -515,7 +521,7 @@ bool FleetDatabase::finishRun(const RunRecord &r, const std::vector<EventRow> &e
         QSqlQuery q(m_db);
         q.prepare(QStringLiteral("UPDATE sites SET needs_attention = ?, attention_reason = ? WHERE id = ?"));
         q.addBindValue(*needsAttention ? 1 : 0);
-        q.addBindValue(*needsAttention ? r.errorText : QString());
+        q.addBindValue(*needsAttention ? nn(r.errorText) : QStringLiteral(""));
         q.addBindValue(r.siteId);
         if (!run(q, &why))
             return fail(why);

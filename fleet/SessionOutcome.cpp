@@ -14,7 +14,7 @@ std::optional<qint64> errorNumberIn(const QString &line)
     const QRegularExpressionMatch m = number.match(line);
     if (!m.hasMatch())
         return std::nullopt;
-    return static_cast<qint64>(static_cast<qint32>(m.captured(1).toUInt(nullptr, 16)));
+    return static_cast<qint64>(m.captured(1).toUInt(nullptr, 16));
 }
 
 Outcome classify(const ChildEnd &end)
@@ -66,7 +66,7 @@ Outcome classify(const ChildEnd &end)
     o.result = QStringLiteral("failed");
     o.kind = Kind::Retry;
     if (o.errorNumber) {
-        switch (static_cast<std::int32_t>(*o.errorNumber)) {
+        switch (static_cast<std::int32_t>(static_cast<quint32>(*o.errorNumber))) {
         case ErrorCode::PasscodeFailed:
         case ErrorCode::DataLockMismatch:
         case ErrorCode::PanelStatusMismatch:

@@ -39,7 +39,7 @@ struct Outcome
 
 Outcome classify(const ChildEnd &end);
 
-// The error number (0x8004....) a final line names, if any.
+// The error number (0x8004....) a final line names, if any, as an unsigned 32-bit value.
 std::optional<qint64> errorNumberIn(const QString &line);
 
 // The host events of a run from the JSON lines quarvo-host wrote with --events; the bytes of
