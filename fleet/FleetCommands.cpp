@@ -218,7 +218,7 @@ int fleetRun(const QStringList &arguments)
         {QStringLiteral("sites"), QStringLiteral("Only sites whose account or name matches one of these wildcard patterns (comma-separated)."),
          QStringLiteral("patterns")},
         {QStringLiteral("parallel"),
-         QStringLiteral("Sessions at once (default on this machine: %1; 16 per processor core, as far as memory allows).").arg(machine),
+         QStringLiteral("Sessions at once (default on this machine: %1; 64 per processor core, as far as memory allows).").arg(machine),
          QStringLiteral("n")},
         {QStringLiteral("due"), QStringLiteral("Only sites without a success in the last --due-hours and not marked as needing attention.")},
         {QStringLiteral("due-hours"), QStringLiteral("With --due: hours after which a site is due again (default 20)."), QStringLiteral("hours")},

@@ -86,7 +86,7 @@ int defaultParallel()
                     byMemory = std::max(1L, kb / (24 * 1024));
             }
     }
-    return static_cast<int>(std::clamp(std::min(16 * cores, byMemory), 1L, 128L));
+    return static_cast<int>(std::clamp(std::min(64 * cores, byMemory), 1L, 256L));
 }
 
 FleetRunner::FleetRunner(FleetDatabase &db, RunnerOptions options, QObject *parent)
@@ -399,7 +399,10 @@ void FleetRunner::childEnded(Child *child, int exitCode, QProcess::ExitStatus st
         o.result = QStringLiteral("failed");
         o.errorText = QStringLiteral("database: ") + why;
     }
-    owned.reset(); // removes the private folder with the settings file
+    // The process object is the sender of this call: it (and the private folder with the settings
+    // file) goes once the event loop is back.
+    m_ended.push_back(std::move(owned));
+    QTimer::singleShot(0, this, [this] { m_ended.clear(); });
     settle(index, o, stored);
     pump();
 }

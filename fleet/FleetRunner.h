@@ -102,6 +102,7 @@ private:
     std::deque<size_t> m_ready;
     std::vector<std::pair<qint64, size_t>> m_waiting; // due time (monotonic ms), site
     std::vector<std::unique_ptr<Child>> m_children;
+    std::vector<std::unique_ptr<Child>> m_ended; // deleted from the event loop, after their last signal
     size_t m_finishedSites = 0;
     bool m_stopping = false;
     bool m_started = false;
@@ -110,7 +111,9 @@ private:
     QTimer m_retryTimer;
 };
 
-// How many sessions at once when --parallel is not given: sessions mostly wait for their panel
-// (a nightly session uses about 0.1 s of CPU over 5 s), so 16 per core keeps the cores busy without
-// queuing, bounded by memory (about 24 MB per child, shared libraries counted once) and by 128.
+// How many sessions at once when --parallel is not given. Sessions mostly wait for their panel: a
+// nightly session uses about 0.06 s of CPU over 5 s, a full receive about 0.5-1.3 s over 2 minutes.
+// 64 per core keeps both kinds at roughly three quarters of the cores or less (128 nightly sessions
+// on two cores: 1.5 cores), and lets one wave of full receives reach 3,000 an hour. Bounded by
+// memory (24 MB per child, a generous margin over the 4-6 MB of PSS measured) and by 256.
 int defaultParallel();

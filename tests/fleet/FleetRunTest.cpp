@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QProcess>
@@ -18,6 +19,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <tuple>
 
 namespace {
 
@@ -98,6 +100,8 @@ protected:
     Site addPanel(const QString &account, bool encrypted = false, const QString &passcode = QStringLiteral("123456"), int port = 0)
     {
         panelsim::PanelConfig config;
+        if (!panelPasscode.isEmpty())
+            config.passcode = panelPasscode;
         config.mode = panelsim::LinkMode::Network;
         config.seed = static_cast<quint32>(account.toInt());
         config.linkKey = encrypted ? kLinkKey : QString();
@@ -144,8 +148,21 @@ protected:
         return runner.reports();
     }
 
+    // Runs quarvo-fleet with `arguments` (and --db); its exit status, standard output and error.
+    std::tuple<int, QString, QString> fleet(QStringList arguments)
+    {
+        QProcess process;
+        arguments << QStringLiteral("--db") << db.location();
+        process.start(kFleet, arguments);
+        EXPECT_TRUE(process.waitForStarted(10000));
+        EXPECT_TRUE(waitWhile([&] { return process.state() != QProcess::NotRunning; }, 120000));
+        return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+                QString::fromLocal8Bit(process.readAllStandardError())};
+    }
+
     QTemporaryDir dir;
     FleetDatabase db;
+    QString panelPasscode;
     std::vector<std::unique_ptr<panelsim::PanelSimulator>> panels;
 };
 
@@ -328,6 +345,83 @@ TEST_F(FleetRunTest, SigtermEndsEverySessionWithAGoodbyeAndKeepsFinishedResults)
         }
     EXPECT_EQ(aborted + finished, 3);
     EXPECT_GE(aborted, 1);
+}
+
+TEST_F(FleetRunTest, TheCommandsKeepSecretsOutAndABadImportTakesNothing)
+{
+    panelPasscode = QStringLiteral("730956");
+    const QString key = QStringLiteral("f00dfeedcafe5eedf00dfeedcafe5eed");
+    Site good = addPanel(QStringLiteral("7001"), false, panelPasscode);
+    Site silent = addPanel(QStringLiteral("7002"), false, panelPasscode);
+    panels.back()->stop();
+    silent.linkKey = key;
+    const QString csv = dir.filePath(QStringLiteral("sites.csv"));
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("account,name,address,port,passcode,link_key,data_locks\n"
+                              "7001,Good,127.0.0.1,%1,%2,,4660\n7002,Silent,127.0.0.1,%3,%2,%4,4660\n")
+                   .arg(good.port)
+                   .arg(panelPasscode)
+                   .arg(silent.port)
+                   .arg(key)
+                   .toUtf8());
+    file.close();
+    // A bad row: nothing of the file is taken, and the message names the row and the field.
+    QFile bad(dir.filePath(QStringLiteral("bad.csv")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("account,address,port,passcode\n8001,127.0.0.1,3001,123456\n8002,127.0.0.1,3001,1234567\n");
+    bad.close();
+    const auto [badStatus, badOut, badErr] = fleet({QStringLiteral("import"), bad.fileName()});
+    EXPECT_EQ(badStatus, 2);
+    EXPECT_TRUE(badErr.contains(QStringLiteral("line 3, field \"passcode\""))) << badErr.toStdString();
+    EXPECT_TRUE(db.sites().empty());
+
+    ASSERT_EQ(std::get<0>(fleet({QStringLiteral("import"), csv})), 0);
+    const auto [runStatus, runOut, runErr] =
+        fleet({QStringLiteral("run"), QStringLiteral("--jobs"), QStringLiteral("clock,receive"), QStringLiteral("--attempts"), QStringLiteral("2"),
+               QStringLiteral("--backoff"), QStringLiteral("0.1"), QStringLiteral("--response-timeout"), QStringLiteral("1"),
+               QStringLiteral("--host"), kHost});
+    EXPECT_EQ(runStatus, 1) << runErr.toStdString();
+    EXPECT_TRUE(runOut.contains(QStringLiteral("1 of 2 site(s) succeeded"))) << runOut.toStdString();
+    const auto [statusStatus, statusOut, statusErr] = fleet({QStringLiteral("status")});
+    EXPECT_EQ(statusStatus, 0);
+    EXPECT_TRUE(statusOut.contains(QStringLiteral("did not answer"))) << statusOut.toStdString();
+    const auto csvOut = std::get<1>(fleet({QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("csv")}));
+    const auto jsonOut = std::get<1>(fleet({QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("json")}));
+    const auto history = std::get<1>(fleet({QStringLiteral("history"), QStringLiteral("7001")}));
+    const auto snapshots = std::get<1>(fleet({QStringLiteral("snapshots"), QStringLiteral("7001")}));
+    for (const QString &text : {runOut, runErr, statusOut, statusErr, csvOut, jsonOut, history, snapshots}) {
+        EXPECT_FALSE(text.contains(panelPasscode)) << text.toStdString();
+        EXPECT_FALSE(text.contains(key)) << text.toStdString();
+    }
+    // The session logs neither.
+    QDirIterator logs(dir.filePath(QStringLiteral("logs")), QDir::Files, QDirIterator::Subdirectories);
+    while (logs.hasNext()) {
+        QFile log(logs.next());
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        EXPECT_FALSE(text.contains(panelPasscode.toUtf8()) || text.contains(key.toUtf8())) << log.fileName().toStdString();
+    }
+    // Only when asked, and then the export imports again.
+    const auto secret = std::get<1>(fleet({QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--with-secrets")}));
+    EXPECT_TRUE(secret.contains(panelPasscode) && secret.contains(key));
+    QFile again(dir.filePath(QStringLiteral("again.jsonl")));
+    ASSERT_TRUE(again.open(QIODevice::WriteOnly));
+    again.write(secret.toUtf8());
+    again.close();
+    const auto [reStatus, reOut, reErr] = fleet({QStringLiteral("import"), again.fileName()});
+    EXPECT_EQ(reStatus, 0) << reErr.toStdString();
+    EXPECT_TRUE(reOut.contains(QStringLiteral("0 site(s) added, 2 updated"))) << reOut.toStdString();
+    EXPECT_EQ(db.site(QStringLiteral("7002"))->linkKey, key);
+    // The exported snapshot is a data file quarvo-host reads.
+    const QString exported = dir.filePath(QStringLiteral("7001.qpd"));
+    ASSERT_EQ(std::get<0>(fleet({QStringLiteral("snapshots"), QStringLiteral("7001"), QStringLiteral("--export"), QStringLiteral("0"),
+                                 QStringLiteral("--output"), exported})),
+              0);
+    QProcess diff;
+    diff.start(kHost, {QStringLiteral("data"), QStringLiteral("diff"), exported, exported});
+    ASSERT_TRUE(diff.waitForFinished(30000));
+    EXPECT_EQ(diff.exitCode(), 0) << diff.readAllStandardError().toStdString();
 }
 
 } // namespace
