@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
@@ -148,6 +149,13 @@ int main(int argc, char **argv)
     if (!bench::usePrivateFolders(folder))
         return 1;
     qputenv("TMPDIR", QFile::encodeName(folder.path()));
+    // The sessions' private folders go to a memory file system, as under a user's runtime folder.
+    std::unique_ptr<QTemporaryDir> runtime;
+    if (QFileInfo(QStringLiteral("/dev/shm")).isDir()) {
+        runtime = std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/bench-fleet-XXXXXX"));
+        if (runtime->isValid())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
+    }
     qputenv("QUARVO_FLEET_HOST", QUARVO_HOST_PROGRAM);
 
     const auto prepare = [&](const QString &name, int count, bool withSnapshots,

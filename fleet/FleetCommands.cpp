@@ -235,6 +235,10 @@ int fleetRun(const QStringList &arguments)
          QStringLiteral("program")},
         {QStringLiteral("log-dir"), QStringLiteral("Session logs, one folder per account (default: logs/ beside the database)."),
          QStringLiteral("folder")},
+        {QStringLiteral("work-dir"),
+         QStringLiteral("Where each session's private folder (its settings, with the secrets) is made and removed (default: "
+                        "XDG_RUNTIME_DIR, a memory file system, else TMPDIR)."),
+         QStringLiteral("folder")},
     };
     if (const auto done = parse(parser, QStringLiteral("run"),
                                 QStringLiteral("Runs jobs on the chosen sites, each session in its own `quarvo-host unattended`\n"
@@ -300,6 +304,18 @@ int fleetRun(const QStringList &arguments)
     QString why;
     if (!hostfiles::ensureFolder(run.logFolder, &why)) {
         complain(QStringLiteral("run: ") + why);
+        return fleetexit::Usage;
+    }
+    run.workFolder = parser.value(QStringLiteral("work-dir"));
+    if (run.workFolder.isEmpty()) {
+        // The runtime folder lives in memory and is the user's alone: the secrets never reach a disk,
+        // and making and removing thousands of small folders costs little there.
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable())
+            run.workFolder = runtime;
+    }
+    if (!run.workFolder.isEmpty() && !QFileInfo(run.workFolder).isDir()) {
+        complain(QStringLiteral("run: --work-dir %1 is not a folder").arg(run.workFolder));
         return fleetexit::Usage;
     }
     run.runnerName = QStringLiteral("%1:%2").arg(QSysInfo::machineHostName()).arg(QCoreApplication::applicationPid());

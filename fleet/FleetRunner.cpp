@@ -250,7 +250,8 @@ void FleetRunner::launch(size_t index)
     child->index = index;
     child->jobs = report.jobs;
     child->mask = *mask;
-    child->folder = std::make_unique<QTemporaryDir>(QDir(QDir::tempPath()).filePath(QStringLiteral("quarvo-fleet-XXXXXX")));
+    const QString work = m_options.workFolder.isEmpty() ? QDir::tempPath() : m_options.workFolder;
+    child->folder = std::make_unique<QTemporaryDir>(QDir(work).filePath(QStringLiteral("quarvo-fleet-XXXXXX")));
     if (!child->folder->isValid())
         return refuseWithoutChild(index, report.jobs, QStringLiteral("no private temporary folder: %1").arg(child->folder->errorString()));
     ::chmod(QFile::encodeName(child->folder->path()).constData(), 0700);

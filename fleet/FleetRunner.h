@@ -33,6 +33,7 @@ struct RunnerOptions
     int keepSnapshots = 10;
     int fromSnapshot = -1;         // a send restores this snapshot version (0: the newest); -1: none
     QString logFolder;             // the children's session logs, one folder per account
+    QString workFolder;            // where the private session folders go (empty: TMPDIR)
     QString batch;
     QString runnerName;
 

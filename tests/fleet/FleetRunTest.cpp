@@ -85,6 +85,7 @@ protected:
         // private folders go under this test's folder.
         qputenv("QUARVO_TIME_SCALE", "0.1");
         qputenv("TMPDIR", QFile::encodeName(dir.path()));
+        qunsetenv("XDG_RUNTIME_DIR");
         QString why;
         ASSERT_TRUE(db.open(dir.filePath(QStringLiteral("fleet.db")), &why)) << why.toStdString();
     }
