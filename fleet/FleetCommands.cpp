@@ -322,6 +322,20 @@ int fleetRun(const QStringList &arguments)
     run.batch = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")) + QLatin1Char('-')
                 + QString::number(QCoreApplication::applicationPid());
 
+    // Runs a runner on this computer left "running" when it was killed outright are over: their
+    // process is gone.
+    for (const QString &other : db.runnersWithRunning()) {
+        const QString host = other.section(QLatin1Char(':'), 0, -2);
+        const QString pid = other.section(QLatin1Char(':'), -1);
+        if (host == QSysInfo::machineHostName() && !QFileInfo::exists(QStringLiteral("/proc/") + pid)) {
+            const int abandoned = db.abandonRunning(other);
+            if (abandoned)
+                complain(QStringLiteral("%1 run(s) of an earlier runner (%2) that ended without finishing them are marked aborted")
+                             .arg(abandoned)
+                             .arg(other));
+        }
+    }
+
     const QStringList patterns = patternsOf(parser.value(QStringLiteral("sites")));
     std::vector<Site> chosen;
     if (parser.isSet(QStringLiteral("due"))) {

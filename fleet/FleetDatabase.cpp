@@ -541,6 +541,16 @@ int FleetDatabase::abandonRunning(const QString &runner)
     return q.exec() ? q.numRowsAffected() : 0;
 }
 
+QStringList FleetDatabase::runnersWithRunning() const
+{
+    QSqlQuery q(m_db);
+    QStringList out;
+    if (q.exec(QStringLiteral("SELECT DISTINCT runner FROM runs WHERE result = 'running'")))
+        while (q.next())
+            out << q.value(0).toString();
+    return out;
+}
+
 std::vector<SiteStatus> FleetDatabase::status(const QStringList &patterns) const
 {
     std::vector<SiteStatus> out;

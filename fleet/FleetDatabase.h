@@ -119,6 +119,8 @@ public:
                    QString *error);
     // Runs left "running" by a runner that ended without finishing them become "aborted".
     int abandonRunning(const QString &runner);
+    // The runners that have runs still marked "running".
+    QStringList runnersWithRunning() const;
 
     std::vector<SiteStatus> status(const QStringList &patterns = {}) const;
     std::vector<RunRecord> runs(qint64 siteId, int limit) const;
