@@ -139,7 +139,7 @@ void FleetRunner::stop(int graceMs)
     // Sites that have not started, or wait for another attempt, keep what they have: nothing, or
     // the failed attempts already recorded.
     for (size_t index : m_ready)
-        m_reports[index].result = m_attempt[index] == 0 ? QStringLiteral("not run") : m_reports[index].result;
+        m_reports[index].result = m_attempt[index] == 0 ? QStringLiteral("not run") : QStringLiteral("failed");
     m_ready.clear();
     for (const auto &[due, index] : m_waiting) {
         Q_UNUSED(due);
