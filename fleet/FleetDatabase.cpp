@@ -333,25 +333,37 @@ bool FleetDatabase::importSites(const std::vector<Site> &sites, int *added, int 
             return false;
         }
         const bool known = find.next();
+        const QVariantList values{nn(s.name), nn(s.address), s.port, nn(s.passcode), nn(s.linkKey),
+                                  QString::fromUtf8(QJsonDocument(s.dataLocks).toJson(QJsonDocument::Compact)), s.panelType,
+                                  nn(s.timeZone), nn(s.jobs)};
+        static const QStringList columns{QStringLiteral("name"),       QStringLiteral("address"),    QStringLiteral("port"),
+                                         QStringLiteral("passcode"),   QStringLiteral("link_key"),   QStringLiteral("data_locks"),
+                                         QStringLiteral("panel_type"), QStringLiteral("time_zone"), QStringLiteral("jobs")};
         QSqlQuery q(m_db);
-        q.prepare(known ? QStringLiteral("UPDATE sites SET name = ?, address = ?, port = ?, passcode = ?, link_key = ?, data_locks = ?, "
-                                         "panel_type = ?, time_zone = ?, jobs = ?, needs_attention = 0, attention_reason = '', "
-                                         "updated = ? WHERE account = ?")
-                        : QStringLiteral("INSERT INTO sites (name, address, port, passcode, link_key, data_locks, panel_type, "
-                                         "time_zone, jobs, updated, account, imported) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        q.addBindValue(nn(s.name));
-        q.addBindValue(nn(s.address));
-        q.addBindValue(s.port);
-        q.addBindValue(nn(s.passcode));
-        q.addBindValue(nn(s.linkKey));
-        q.addBindValue(QString::fromUtf8(QJsonDocument(s.dataLocks).toJson(QJsonDocument::Compact)));
-        q.addBindValue(s.panelType);
-        q.addBindValue(nn(s.timeZone));
-        q.addBindValue(nn(s.jobs));
-        q.addBindValue(now);
-        q.addBindValue(nn(s.account));
-        if (!known)
+        if (known) {
+            // Only what the file gave: a column left out keeps its stored value.
+            QStringList sets;
+            QVariantList bound;
+            for (int c = 0; c < columns.size(); ++c)
+                if (s.givenFields.isEmpty() || s.givenFields.contains(columns[c])) {
+                    sets << columns[c] + QStringLiteral(" = ?");
+                    bound << values[c];
+                }
+            q.prepare(QStringLiteral("UPDATE sites SET %1needs_attention = 0, attention_reason = '', updated = ? WHERE account = ?")
+                          .arg(sets.isEmpty() ? QString() : sets.join(QStringLiteral(", ")) + QStringLiteral(", ")));
+            for (const QVariant &v : bound)
+                q.addBindValue(v);
             q.addBindValue(now);
+            q.addBindValue(s.account);
+        } else {
+            q.prepare(QStringLiteral("INSERT INTO sites (%1, updated, account, imported) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                          .arg(columns.join(QStringLiteral(", "))));
+            for (const QVariant &v : values)
+                q.addBindValue(v);
+            q.addBindValue(now);
+            q.addBindValue(s.account);
+            q.addBindValue(now);
+        }
         if (!run(q, error)) {
             m_db.rollback();
             *error = QStringLiteral("site %1: %2").arg(s.account, *error);

@@ -24,6 +24,10 @@ struct Site
     bool needsAttention = false;
     QString attentionReason;
 
+    // The import fields the row gave (all when empty). An update by import changes only these, so
+    // a file without, say, the passcode column leaves the stored passcodes alone.
+    QStringList givenFields;
+
     // The settings file a quarvo-host child reads for this site (it holds the secrets).
     QJsonObject hostSettings(int responseTimeoutSeconds = 0) const;
 };

@@ -253,6 +253,9 @@ bool parseJsonLines(const QList<QByteArray> &lines, std::vector<Site> *sites, Pr
             }
         }
         Site site;
+        site.givenFields = row.keys();
+        if (object.value(QStringLiteral("data_locks")).isArray() && !site.givenFields.contains(QStringLiteral("data_locks")))
+            site.givenFields << QStringLiteral("data_locks");
         if (!siteFrom(row, &object, &site, &problem->field, &problem->why) || !firstOf(site, problem, seen))
             return false;
         sites->push_back(site);
@@ -309,6 +312,7 @@ bool parseCsv(const QList<QByteArray> &lines, std::vector<Site> *sites, Problem 
         for (int c = 0; c < header.size(); ++c)
             row.insert(header.at(c), fields.at(c));
         Site site;
+        site.givenFields = header;
         if (!siteFrom(row, nullptr, &site, &problem->field, &problem->why) || !firstOf(site, problem, seen))
             return false;
         sites->push_back(site);

@@ -183,6 +183,16 @@ TEST_F(FleetDatabaseTest, ImportUpdatesByAccountAndClearsAttention)
     EXPECT_EQ(now.passcode, QStringLiteral("654321"));
     EXPECT_FALSE(now.needsAttention);
     EXPECT_EQ(db.sites({QStringLiteral("100?")}).size(), 2u);
+
+    // A file without the secret columns (an export without --with-secrets) keeps the stored ones.
+    std::vector<Site> plain;
+    siteimport::Problem problem;
+    ASSERT_TRUE(siteimport::parse("account,name,address,port\n1001,Renamed,127.0.0.2,3002\n", &plain, &problem)) << problem.text().toStdString();
+    ASSERT_TRUE(db.importSites(plain, &added, &updated, &why)) << why.toStdString();
+    const Site renamed = *db.site(QStringLiteral("1001"));
+    EXPECT_EQ(renamed.name, QStringLiteral("Renamed"));
+    EXPECT_EQ(renamed.port, 3002);
+    EXPECT_EQ(renamed.passcode, QStringLiteral("654321"));
     EXPECT_EQ(db.sites({QStringLiteral("1002")}).size(), 1u);
 }
 
