@@ -132,8 +132,13 @@ void FleetRunner::start(const std::vector<Site> &sites)
 
 void FleetRunner::stop(int graceMs)
 {
-    if (m_stopping)
+    if (m_stopping) {
+        // Asked again: the grace shrinks to what is asked now.
+        for (const auto &child : m_children)
+            if (!child->killTimer.isActive() || child->killTimer.remainingTime() > graceMs)
+                child->killTimer.start(graceMs);
         return;
+    }
     m_stopping = true;
     m_retryTimer.stop();
     // Sites that have not started, or wait for another attempt, keep what they have: nothing, or

@@ -64,7 +64,7 @@ public:
     void start(const std::vector<Site> &sites);
     // Ends the run: no new session starts, every running child gets SIGTERM (quarvo-host then says
     // goodbye to its panel) and, after `graceMs`, SIGKILL. Their runs are recorded as aborted
-    // unless they had already finished.
+    // unless they had already finished. Called again, the grace becomes the shorter one.
     void stop(int graceMs = 30000);
 
     bool isFinished() const { return m_finishedSites == m_reports.size() && m_children.empty(); }
