@@ -1,4 +1,5 @@
 #include "FileHostSettings.h"
+#include "PanelTimeZone.h"
 
 #include "HostFiles.h"
 #include "Printable.h"
@@ -154,7 +155,7 @@ const QStringList kKeys{
     QStringLiteral("PostDialString"), QStringLiteral("ResetCmd"), QStringLiteral("PanelName"), QStringLiteral("BaudRate"),
     QStringLiteral("ComPort"), QStringLiteral("InitString"), QStringLiteral("PanelPhone"), QStringLiteral("VoicePhone"),
     QStringLiteral("Passcode"), QStringLiteral("PanelPort"), QStringLiteral("ExpectedPanelStatus"),
-    QStringLiteral("DataLocks"), QStringLiteral("LinkType"), QStringLiteral("DataFile")};
+    QStringLiteral("DataLocks"), QStringLiteral("LinkType"), QStringLiteral("DataFile"), QStringLiteral("TimeZone")};
 
 // Why `host` cannot be RemoteHost, or nothing. The network link takes an IPv4 address or a host
 // name; a port written after it (as "127.0.0.1:3001") belongs in PanelPort.
@@ -214,6 +215,11 @@ bool FileHostSettings::fromJson(const QJsonObject &j, QString *error)
     r.number("ExpectedPanelStatus", next.m_expectedPanelStatus, 0, 255);
     r.text("LinkType", next.m_linkType);
     r.text("DataFile", next.m_dataFile);
+    r.text("TimeZone", next.m_timeZone);
+    if (r.ok() && j.contains(QLatin1String("TimeZone")) && j.contains(QLatin1String("TimeOffsetHours")) && !next.m_timeZone.isEmpty())
+        r.fail("TimeZone", QStringLiteral("and \"TimeOffsetHours\" exclude each other: the zone decides the hours"));
+    if (r.ok() && !next.m_timeZone.isEmpty() && !paneltime::knownZone(next.m_timeZone))
+        r.fail("TimeZone", QStringLiteral("must be a time zone this computer knows (an IANA name such as Europe/Berlin)"));
     if (r.ok() && !next.m_linkKey.isEmpty() && next.m_linkKey.size() != 32)
         r.fail("LinkKey", QStringLiteral("must be 32 characters (or empty for a link without encryption)"));
     if (r.ok()) {
@@ -296,7 +302,10 @@ QJsonObject FileHostSettings::toJson() const
     j.insert(QStringLiteral("RemoteHost"), m_remoteHost);
     j.insert(QStringLiteral("HostDataMode"), m_hostDataMode);
     j.insert(QStringLiteral("ResponseTimeout"), m_responseTimeout);
-    j.insert(QStringLiteral("TimeOffsetHours"), m_timeOffsetHours);
+    if (m_timeZone.isEmpty())
+        j.insert(QStringLiteral("TimeOffsetHours"), m_timeOffsetHours);
+    else
+        j.insert(QStringLiteral("TimeZone"), m_timeZone);
     j.insert(QStringLiteral("PanelType"), m_panelType);
     j.insert(QStringLiteral("DataBits"), m_dataBits);
     j.insert(QStringLiteral("Parity"), m_parity);
@@ -328,6 +337,18 @@ QJsonObject FileHostSettings::toJson() const
     if (!m_dataFile.isEmpty())
         j.insert(QStringLiteral("DataFile"), m_dataFile);
     return j;
+}
+
+bool FileHostSettings::applyTimeZone(const QDateTime &moment, QString *error)
+{
+    m_zoneOffsetHours = 0;
+    if (m_timeZone.isEmpty())
+        return true;
+    const std::optional<int> hours = paneltime::hoursFor(m_timeZone, moment, error);
+    if (!hours)
+        return false;
+    m_zoneOffsetHours = static_cast<qint16>(*hours);
+    return true;
 }
 
 std::shared_ptr<HostDataLockEntry> FileHostSettings::dataLock(int position) const

@@ -7,6 +7,7 @@
 
 #include "core/HostObjects.h"
 
+#include <QDateTime>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,11 @@ public:
     int linkTypeIndex() const { return static_cast<int>(linkTypes().indexOf(m_linkType)); }
     // "DataFile": the panel data file as written in the settings (empty: not given).
     QString dataFile() const { return m_dataFile; }
+    // "TimeZone": the panel's IANA time zone (empty: not given; TimeOffsetHours stands then).
+    QString timeZone() const { return m_timeZone; }
+    // Turns TimeZone into the whole hours TimeOffsetHours() returns, for `moment`. False (with the
+    // reason, and TimeOffsetHours() then 0) when the zone's difference is not whole hours then.
+    bool applyTimeZone(const QDateTime &moment, QString *error = nullptr);
 
     QString AccountName() const override { return m_accountName; }
     QString LinkKey() const override { return m_linkKey; }
@@ -46,7 +52,7 @@ public:
     bool HostDataMode() const override { return m_hostDataMode; }
     void setHostDataMode(bool remote) override { m_hostDataMode = remote; }
     QString ResponseTimeout() const override { return m_responseTimeout; }
-    qint16 TimeOffsetHours() const override { return m_timeOffsetHours; }
+    qint16 TimeOffsetHours() const override { return m_timeZone.isEmpty() ? m_timeOffsetHours : m_zoneOffsetHours; }
     qint32 PanelType() const override { return m_panelType; }
     int dataLockCount() const override { return static_cast<int>(m_dataLocks.size()); }
     std::shared_ptr<HostDataLockEntry> dataLock(int position) const override;
@@ -93,4 +99,6 @@ private:
     qint16 m_expectedPanelStatus = 0;
     QString m_linkType = QStringLiteral("network");
     QString m_dataFile;
+    QString m_timeZone;
+    qint16 m_zoneOffsetHours = 0;
 };

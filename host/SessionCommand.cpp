@@ -4,6 +4,7 @@
 // clock, another synchronisation and the end of the session.
 #include "Commands.h"
 #include "HostSession.h"
+#include "PanelTimeZone.h"
 #include "ProgressReport.h"
 
 #include "component/IZelComm.h"
@@ -112,6 +113,11 @@ int runSession(const QStringList &arguments)
     if (!session.prepare(options, &why)) {
         complain(why);
         return hostexit::Usage;
+    }
+    if (!session.settings().timeZone().isEmpty()) {
+        const std::optional<QDateTime> moment = paneltime::offsetMoment(&why);
+        if (!moment || !session.settings().applyTimeZone(*moment, &why))
+            complain(QStringLiteral("warning: %1; the panel clock window uses this computer's time").arg(why));
     }
     if (!session.attach(&why)) {
         complain(QStringLiteral("session: ") + why);

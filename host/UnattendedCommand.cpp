@@ -2,6 +2,7 @@
 // process ends with the session's result.
 #include "Commands.h"
 #include "HostSession.h"
+#include "PanelTimeZone.h"
 #include "Printable.h"
 #include "ProgressReport.h"
 
@@ -63,8 +64,9 @@ int runUnattended(const QStringList &arguments)
         "Host events go to standard output as JSON lines; progress and the final message to standard\n"
         "error.\n\n"
         "Jobs (--jobs, comma-separated): clock (set the panel clock from this computer's, shifted by\n"
-        "TimeOffsetHours), history-current (events since the panel's pointer) with set-pointer (move\n"
-        "the pointer afterwards), or history-all; receive (the panel's differing items into the data\n"
+        "TimeOffsetHours, or to the local time of the settings' TimeZone), history-current (events\n"
+        "since the panel's pointer) with set-pointer (move the pointer afterwards), or history-all;\n"
+        "receive (the panel's differing items into the data\n"
         "file) or send (the data file's differing items to the panel, which resets at goodbye);\n"
         "none. Example: --jobs clock,history-current,set-pointer,receive"));
     const SessionOptions common(QStringLiteral("Run the session in quarvo-server on the D-Bus session bus (started by the bus "
@@ -124,6 +126,18 @@ int runUnattended(const QStringList &arguments)
     if (!session.prepare(options, &why)) {
         complain(why);
         return hostexit::Usage;
+    }
+    // A panel in a time zone of its own gets that zone's time: the whole hours between the zone and
+    // this computer's local time at this moment. A zone that differs by a fraction of an hour cannot
+    // be written, and the clock job is then refused before anything is sent.
+    if (!session.settings().timeZone().isEmpty()) {
+        const std::optional<QDateTime> moment = paneltime::offsetMoment(&why);
+        if (!moment || !session.settings().applyTimeZone(*moment, &why)) {
+            if (mask & 1) {
+                complain(QStringLiteral("unattended: ") + why);
+                return hostexit::Usage;
+            }
+        }
     }
     const FileHostSettings &settings = session.settings();
     if (settings.linkType() != QLatin1String("network")) {

@@ -16,6 +16,8 @@ packages=(
   # the Debian package (make package) and its check: manual pages from --help, dpkg-shlibdeps,
   # lintian, and man to render the pages
   help2man dpkg-dev lintian man-db
+  # quarvo-fleet: its database through Qt SQL (SQLite driver; the Qt SQL headers come with qt6-base-dev)
+  libqt6sql6-sqlite
 )
 
 missing=()

@@ -358,6 +358,16 @@ TEST_F(HostCommandTest, BadInputAndNoDisplayEndWithAUsageErrorThatSaysWhy)
                 << str(run.out);
         }
     }
+    // Half an hour off this computer's UTC: the clock cannot be written, and nothing is sent.
+    QProcessEnvironment utc = env;
+    utc.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    const HostRun india = host({QStringLiteral("unattended"), QStringLiteral("--settings"),
+                                writeSettings({{QStringLiteral("TimeZone"), QStringLiteral("Asia/Kolkata")}, {QStringLiteral("PanelPort"), 9}}),
+                                QStringLiteral("--jobs"),
+                                QStringLiteral("clock")},
+                               &utc);
+    EXPECT_EQ(india.exitCode, 2);
+    EXPECT_TRUE(india.err.contains(QStringLiteral("TimeZone \"Asia/Kolkata\" is UTC+05:30"))) << str(india.err);
 }
 
 // Inputs that never end (a device, a FIFO nobody writes to) as any file quarvo-host reads: refused at

@@ -136,7 +136,9 @@ TEST(FileHostSettings, AMistakeNamesItsKeyAndChangesNothing)
                           Case{R"({"AccountName": "../etc/x"})", "\"AccountName\""},
                           Case{R"({"LinkType": "carrier-pigeon"})", "\"LinkType\""},
                           Case{R"({"DataLocks": [{"Value": 70000}]})", "\"DataLocks[0].Value\""},
-                          Case{R"({"DataLocks": [{"Value": 1, "Colour": 2}]})", "unknown key \"DataLocks[0].Colour\""}}) {
+                          Case{R"({"DataLocks": [{"Value": 1, "Colour": 2}]})", "unknown key \"DataLocks[0].Colour\""},
+                          Case{R"({"TimeZone": "Mars/Olympus_Mons"})", "\"TimeZone\""},
+                          Case{R"({"TimeZone": "Europe/Berlin", "TimeOffsetHours": 1})", "\"TimeZone\" and \"TimeOffsetHours\""}}) {
         SCOPED_TRACE(c.json);
         FileHostSettings settings;
         const QJsonObject before = settings.toJson();

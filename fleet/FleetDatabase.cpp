@@ -1,0 +1,681 @@
+#include "FleetDatabase.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QUuid>
+#include <QVariant>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// What differs between the kinds of database the fleet can use. Only SQLite is built in; another
+// kind adds its record here and its driver name in open().
+struct Dialect
+{
+    const char *autoId;   // an integer key the database numbers itself
+    const char *blob;     // bytes
+    const char *bigint;   // 64-bit integers (run ids, error numbers)
+};
+
+const Dialect kSqlite{"INTEGER PRIMARY KEY AUTOINCREMENT", "BLOB", "INTEGER"};
+
+// The migrations, one list of statements per schema version; migration N brings version N-1 to N.
+// A released migration is never changed: a new schema is a new entry.
+QList<QStringList> migrations(const Dialect &d)
+{
+    const QString id = QLatin1String(d.autoId);
+    const QString blob = QLatin1String(d.blob);
+    const QString big = QLatin1String(d.bigint);
+    return {
+        // Version 1.
+        {QStringLiteral("CREATE TABLE sites (id %1, account TEXT NOT NULL UNIQUE, name TEXT NOT NULL DEFAULT '', "
+                        "address TEXT NOT NULL, port INTEGER NOT NULL, passcode TEXT NOT NULL DEFAULT '', "
+                        "link_key TEXT NOT NULL DEFAULT '', data_locks TEXT NOT NULL DEFAULT '[]', "
+                        "panel_type INTEGER NOT NULL DEFAULT 1, time_zone TEXT NOT NULL DEFAULT '', jobs TEXT NOT NULL DEFAULT '', "
+                        "needs_attention INTEGER NOT NULL DEFAULT 0, attention_reason TEXT NOT NULL DEFAULT '', "
+                        "imported TEXT NOT NULL, updated TEXT NOT NULL)")
+             .arg(id),
+         QStringLiteral("CREATE TABLE runs (id %1, site_id %2 NOT NULL REFERENCES sites(id) ON DELETE CASCADE, "
+                        "batch TEXT NOT NULL, jobs TEXT NOT NULL, started TEXT NOT NULL, ended TEXT, result TEXT NOT NULL, "
+                        "exit_status INTEGER, error_number %2, error_text TEXT NOT NULL DEFAULT '', attempt INTEGER NOT NULL, "
+                        "runner TEXT NOT NULL)")
+             .arg(id, big),
+         QStringLiteral("CREATE INDEX runs_by_site ON runs (site_id, id)"),
+         QStringLiteral("CREATE INDEX runs_by_result ON runs (result)"),
+         QStringLiteral("CREATE TABLE run_events (run_id %1 NOT NULL REFERENCES runs(id) ON DELETE CASCADE, seq INTEGER NOT NULL, "
+                        "time TEXT, code INTEGER NOT NULL, tag TEXT, data TEXT, PRIMARY KEY (run_id, seq))")
+             .arg(big),
+         QStringLiteral("CREATE TABLE history (id %1, site_id %2 NOT NULL REFERENCES sites(id) ON DELETE CASCADE, "
+                        "run_id %2 REFERENCES runs(id) ON DELETE SET NULL, fingerprint TEXT NOT NULL, valid INTEGER NOT NULL, "
+                        "event TEXT NOT NULL, modifier TEXT, year INTEGER, month INTEGER, day INTEGER, hour INTEGER, "
+                        "minute INTEGER, read_at TEXT NOT NULL, UNIQUE (site_id, fingerprint))")
+             .arg(id, big),
+         QStringLiteral("CREATE TABLE snapshots (id %1, site_id %2 NOT NULL REFERENCES sites(id) ON DELETE CASCADE, "
+                        "version INTEGER NOT NULL, run_id %2 REFERENCES runs(id) ON DELETE SET NULL, taken TEXT NOT NULL, "
+                        "sha256 TEXT NOT NULL, size INTEGER NOT NULL, data %3 NOT NULL, UNIQUE (site_id, version))")
+             .arg(id, big, blob)},
+    };
+}
+
+QString stamp(const QDateTime &t)
+{
+    return t.isValid() ? t.toUTC().toString(Qt::ISODateWithMs) : QString();
+}
+
+QDateTime fromStamp(const QVariant &v)
+{
+    return v.isNull() ? QDateTime() : QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
+}
+
+QVariant orNull(const std::optional<int> &v)
+{
+    return v ? QVariant(*v) : QVariant(QMetaType(QMetaType::Int));
+}
+
+// A text for a NOT NULL column: Qt binds a null QString as NULL.
+QString nn(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+QString describe(const QSqlQuery &q)
+{
+    return q.lastError().text();
+}
+
+bool run(QSqlQuery &q, QString *error)
+{
+    if (q.exec())
+        return true;
+    if (error)
+        *error = describe(q);
+    return false;
+}
+
+// Wildcard patterns (account or name) as one SQL condition with its values.
+QString patternCondition(const QStringList &patterns, QVariantList *values)
+{
+    if (patterns.isEmpty())
+        return QStringLiteral("1=1");
+    QStringList parts;
+    for (const QString &p : patterns) {
+        // GLOB is SQLite's; the patterns are translated to LIKE, which every database has.
+        QString like = p;
+        like.replace(QLatin1String("\\"), QLatin1String("\\\\")).replace(QLatin1String("%"), QLatin1String("\\%"))
+            .replace(QLatin1String("_"), QLatin1String("\\_")).replace(QLatin1Char('*'), QLatin1Char('%'))
+            .replace(QLatin1Char('?'), QLatin1Char('_'));
+        parts << QStringLiteral("(s.account LIKE ? ESCAPE '\\' OR s.name LIKE ? ESCAPE '\\')");
+        *values << like << like;
+    }
+    return QLatin1Char('(') + parts.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+}
+
+const char kSiteColumns[] = "s.id, s.account, s.name, s.address, s.port, s.passcode, s.link_key, s.data_locks, s.panel_type, "
+                            "s.time_zone, s.jobs, s.needs_attention, s.attention_reason";
+
+Site siteFrom(const QSqlQuery &q, int first = 0)
+{
+    Site s;
+    s.id = q.value(first + 0).toLongLong();
+    s.account = q.value(first + 1).toString();
+    s.name = q.value(first + 2).toString();
+    s.address = q.value(first + 3).toString();
+    s.port = q.value(first + 4).toInt();
+    s.passcode = q.value(first + 5).toString();
+    s.linkKey = q.value(first + 6).toString();
+    s.dataLocks = QJsonDocument::fromJson(q.value(first + 7).toString().toUtf8()).array();
+    s.panelType = q.value(first + 8).toInt();
+    s.timeZone = q.value(first + 9).toString();
+    s.jobs = q.value(first + 10).toString();
+    s.needsAttention = q.value(first + 11).toInt() != 0;
+    s.attentionReason = q.value(first + 12).toString();
+    return s;
+}
+
+const char kRunColumns[] = "r.id, r.site_id, r.batch, r.jobs, r.started, r.ended, r.result, r.exit_status, r.error_number, "
+                           "r.error_text, r.attempt, r.runner";
+
+RunRecord runFrom(const QSqlQuery &q)
+{
+    RunRecord r;
+    r.id = q.value(0).toLongLong();
+    r.siteId = q.value(1).toLongLong();
+    r.batch = q.value(2).toString();
+    r.jobs = q.value(3).toString();
+    r.started = fromStamp(q.value(4));
+    r.ended = fromStamp(q.value(5));
+    r.result = q.value(6).toString();
+    if (!q.value(7).isNull())
+        r.exitStatus = q.value(7).toInt();
+    if (!q.value(8).isNull())
+        r.errorNumber = q.value(8).toLongLong();
+    r.errorText = q.value(9).toString();
+    r.attempt = q.value(10).toInt();
+    r.runner = q.value(11).toString();
+    return r;
+}
+
+// Creates the database file owner-only before the driver opens it, so it is never readable by
+// others, not even for a moment; an existing file is made owner-only.
+bool prepareFile(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (!info.absoluteDir().exists()) {
+        if (!QDir().mkpath(info.absolutePath())) {
+            *error = QStringLiteral("cannot make the folder %1").arg(info.absolutePath());
+            return false;
+        }
+        ::chmod(QFile::encodeName(info.absolutePath()).constData(), 0700);
+    }
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+FleetDatabase::FleetDatabase() : m_connection(QStringLiteral("fleet-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+
+FleetDatabase::~FleetDatabase()
+{
+    if (m_db.isValid()) {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+}
+
+QString FleetDatabase::defaultLocation()
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty())
+        base = QDir::home().filePath(QStringLiteral(".local/share"));
+    return QDir(base).filePath(QStringLiteral("quarvo-fleet/fleet.db"));
+}
+
+bool FleetDatabase::open(const QString &location, QString *error)
+{
+    QString path = location;
+    if (path.startsWith(QLatin1String("sqlite:")))
+        path = path.mid(7);
+    static const QRegularExpression url(QStringLiteral("^[a-z][a-z0-9+]*://"));
+    if (url.match(path).hasMatch()) {
+        *error = QStringLiteral("--db %1: this build keeps its database in SQLite only (give a file path)").arg(location);
+        return false;
+    }
+    if (path.isEmpty()) {
+        *error = QStringLiteral("--db needs a file path");
+        return false;
+    }
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+        *error = QStringLiteral("the Qt SQLite driver is missing (Debian package libqt6sql6-sqlite)");
+        return false;
+    }
+    if (!prepareFile(path, error))
+        return false;
+    m_location = QFileInfo(path).absoluteFilePath();
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    m_db.setDatabaseName(m_location);
+    // Readers (status, history) wait for a writer instead of failing at once.
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
+    if (!m_db.open()) {
+        *error = QStringLiteral("cannot open the database %1: %2").arg(m_location, m_db.lastError().text());
+        return false;
+    }
+    QString why;
+    // Write-ahead logging lets `status` read while a run writes; foreign keys keep rows of a site together.
+    if (!exec(QStringLiteral("PRAGMA journal_mode=WAL"), &why) || !exec(QStringLiteral("PRAGMA foreign_keys=ON"), &why)
+        || !exec(QStringLiteral("PRAGMA synchronous=NORMAL"), &why)) {
+        *error = QStringLiteral("%1: %2 (is it a fleet database?)").arg(m_location, why);
+        return false;
+    }
+    if (!migrate(&why)) {
+        *error = QStringLiteral("%1: %2").arg(m_location, why);
+        return false;
+    }
+    return true;
+}
+
+bool FleetDatabase::isOpen() const
+{
+    return m_db.isValid() && m_db.isOpen();
+}
+
+bool FleetDatabase::exec(const QString &sql, QString *error)
+{
+    QSqlQuery q(m_db);
+    if (q.exec(sql))
+        return true;
+    if (error)
+        *error = q.lastError().text();
+    return false;
+}
+
+int FleetDatabase::schemaVersion() const
+{
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) || !q.next())
+        return 0;
+    return q.value(0).toInt();
+}
+
+bool FleetDatabase::migrate(QString *error)
+{
+    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL, applied TEXT NOT NULL)"), error))
+        return false;
+    const int current = schemaVersion();
+    const QList<QStringList> steps = migrations(kSqlite);
+    if (current > steps.size()) {
+        *error = QStringLiteral("the database has schema version %1, newer than this quarvo-fleet knows (%2): use a newer "
+                                "quarvo-fleet")
+                     .arg(current)
+                     .arg(steps.size());
+        return false;
+    }
+    for (int version = current + 1; version <= steps.size(); ++version) {
+        if (!m_db.transaction()) {
+            *error = m_db.lastError().text();
+            return false;
+        }
+        for (const QString &sql : steps.at(version - 1)) {
+            if (!exec(sql, error)) {
+                m_db.rollback();
+                *error = QStringLiteral("migration to schema version %1 failed: %2").arg(version).arg(*error);
+                return false;
+            }
+        }
+        QSqlQuery q(m_db);
+        q.prepare(QStringLiteral("INSERT INTO schema_version (version, applied) VALUES (?, ?)"));
+        q.addBindValue(version);
+        q.addBindValue(stamp(QDateTime::currentDateTimeUtc()));
+        if (!run(q, error) || !m_db.commit()) {
+            m_db.rollback();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FleetDatabase::importSites(const std::vector<Site> &sites, int *added, int *updated, QString *error)
+{
+    *added = *updated = 0;
+    if (!m_db.transaction()) {
+        *error = m_db.lastError().text();
+        return false;
+    }
+    const QString now = stamp(QDateTime::currentDateTimeUtc());
+    for (const Site &s : sites) {
+        QSqlQuery find(m_db);
+        find.prepare(QStringLiteral("SELECT id FROM sites WHERE account = ?"));
+        find.addBindValue(nn(s.account));
+        if (!run(find, error)) {
+            m_db.rollback();
+            return false;
+        }
+        const bool known = find.next();
+        const QVariantList values{nn(s.name), nn(s.address), s.port, nn(s.passcode), nn(s.linkKey),
+                                  QString::fromUtf8(QJsonDocument(s.dataLocks).toJson(QJsonDocument::Compact)), s.panelType,
+                                  nn(s.timeZone), nn(s.jobs)};
+        static const QStringList columns{QStringLiteral("name"),       QStringLiteral("address"),    QStringLiteral("port"),
+                                         QStringLiteral("passcode"),   QStringLiteral("link_key"),   QStringLiteral("data_locks"),
+                                         QStringLiteral("panel_type"), QStringLiteral("time_zone"), QStringLiteral("jobs")};
+        QSqlQuery q(m_db);
+        if (known) {
+            // Only what the file gave: a column left out keeps its stored value.
+            QStringList sets;
+            QVariantList bound;
+            for (int c = 0; c < columns.size(); ++c)
+                if (s.givenFields.isEmpty() || s.givenFields.contains(columns[c])) {
+                    sets << columns[c] + QStringLiteral(" = ?");
+                    bound << values[c];
+                }
+            q.prepare(QStringLiteral("UPDATE sites SET %1needs_attention = 0, attention_reason = '', updated = ? WHERE account = ?")
+                          .arg(sets.isEmpty() ? QString() : sets.join(QStringLiteral(", ")) + QStringLiteral(", ")));
+            for (const QVariant &v : bound)
+                q.addBindValue(v);
+            q.addBindValue(now);
+            q.addBindValue(s.account);
+        } else {
+            q.prepare(QStringLiteral("INSERT INTO sites (%1, updated, account, imported) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                          .arg(columns.join(QStringLiteral(", "))));
+            for (const QVariant &v : values)
+                q.addBindValue(v);
+            q.addBindValue(now);
+            q.addBindValue(s.account);
+            q.addBindValue(now);
+        }
+        if (!run(q, error)) {
+            m_db.rollback();
+            *error = QStringLiteral("site %1: %2").arg(s.account, *error);
+            return false;
+        }
+        ++(known ? *updated : *added);
+    }
+    if (!m_db.commit()) {
+        *error = m_db.lastError().text();
+        m_db.rollback();
+        *added = *updated = 0;
+        return false;
+    }
+    return true;
+}
+
+std::vector<Site> FleetDatabase::sites(const QStringList &patterns) const
+{
+    QVariantList values;
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT %1 FROM sites s WHERE %2 ORDER BY s.account")
+                  .arg(QLatin1String(kSiteColumns), patternCondition(patterns, &values)));
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    std::vector<Site> out;
+    if (!q.exec())
+        return out;
+    while (q.next())
+        out.push_back(siteFrom(q));
+    return out;
+}
+
+std::optional<Site> FleetDatabase::site(const QString &account) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT %1 FROM sites s WHERE s.account = ?").arg(QLatin1String(kSiteColumns)));
+    q.addBindValue(account);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return siteFrom(q);
+}
+
+qint64 FleetDatabase::beginRun(const RunRecord &r, QString *error)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT INTO runs (site_id, batch, jobs, started, result, attempt, runner) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    q.addBindValue(r.siteId);
+    q.addBindValue(nn(r.batch));
+    q.addBindValue(nn(r.jobs));
+    q.addBindValue(stamp(r.started));
+    q.addBindValue(QStringLiteral("running"));
+    q.addBindValue(r.attempt);
+    q.addBindValue(nn(r.runner));
+    if (!run(q, error))
+        return 0;
+    return q.lastInsertId().toLongLong();
+}
+
+bool FleetDatabase::finishRun(const RunRecord &r, const std::vector<EventRow> &events, const std::vector<HistoryRow> &history,
+                              const std::optional<QByteArray> &snapshot, int keep, std::optional<bool> needsAttention, FinishResult *result,
+                              QString *error)
+{
+    *result = FinishResult();
+    if (!m_db.transaction()) {
+        *error = m_db.lastError().text();
+        return false;
+    }
+    const auto fail = [&](const QString &why) {
+        m_db.rollback();
+        *error = why;
+        *result = FinishResult();
+        return false;
+    };
+    QString why;
+    {
+        QSqlQuery q(m_db);
+        q.prepare(QStringLiteral("UPDATE runs SET ended = ?, result = ?, exit_status = ?, error_number = ?, error_text = ? WHERE id = ?"));
+        q.addBindValue(stamp(r.ended));
+        q.addBindValue(r.result);
+        q.addBindValue(r.exitStatus ? QVariant(*r.exitStatus) : QVariant(QMetaType(QMetaType::Int)));
+        q.addBindValue(r.errorNumber ? QVariant(*r.errorNumber) : QVariant(QMetaType(QMetaType::LongLong)));
+        q.addBindValue(nn(r.errorText));
+        q.addBindValue(r.id);
+        if (!run(q, &why))
+            return fail(why);
+    }
+    if (!events.empty()) {
+        QSqlQuery q(m_db);
+        q.prepare(QStringLiteral("INSERT INTO run_events (run_id, seq, time, code, tag, data) VALUES (?, ?, ?, ?, ?, ?)"));
+        int seq = 0;
+        for (const EventRow &e : events) {
+            q.addBindValue(r.id);
+            q.addBindValue(++seq);
+            q.addBindValue(e.time);
+            q.addBindValue(e.code);
+            q.addBindValue(e.tag.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(e.tag));
+            q.addBindValue(nn(e.data));
+            if (!run(q, &why))
+                return fail(why);
+        }
+    }
+    if (!history.empty()) {
+        // A record read before (the same fingerprint) is passed over: reading a range twice stores it once.
+        QSqlQuery q(m_db);
+        q.prepare(QStringLiteral("INSERT INTO history (site_id, run_id, fingerprint, valid, event, modifier, year, month, day, hour, "
+                                 "minute, read_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (site_id, fingerprint) DO NOTHING"));
+        for (const HistoryRow &h : history) {
+            q.addBindValue(r.siteId);
+            q.addBindValue(r.id);
+            q.addBindValue(nn(h.fingerprint));
+            q.addBindValue(h.valid ? 1 : 0);
+            q.addBindValue(nn(h.event));
+            q.addBindValue(h.modifier.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(h.modifier));
+            q.addBindValue(orNull(h.year));
+            q.addBindValue(orNull(h.month));
+            q.addBindValue(orNull(h.day));
+            q.addBindValue(orNull(h.hour));
+            q.addBindValue(orNull(h.minute));
+            q.addBindValue(nn(h.readAt));
+            if (!run(q, &why))
+                return fail(why);
+            if (q.numRowsAffected() > 0)
+                ++result->historyAdded;
+            else
+                ++result->historyKnown;
+        }
+    }
+    if (snapshot) {
+        const QString sha = QString::fromLatin1(QCryptographicHash::hash(*snapshot, QCryptographicHash::Sha256).toHex());
+        QSqlQuery newest(m_db);
+        newest.prepare(QStringLiteral("SELECT version, sha256 FROM snapshots WHERE site_id = ? ORDER BY version DESC LIMIT 1"));
+        newest.addBindValue(r.siteId);
+        if (!run(newest, &why))
+            return fail(why);
+        int version = 0;
+        QString newestSha;
+        if (newest.next()) {
+            version = newest.value(0).toInt();
+            newestSha = newest.value(1).toString();
+        }
+        if (newestSha == sha) {
+            result->snapshotUnchanged = true;
+        } else {
+            QSqlQuery q(m_db);
+            q.prepare(QStringLiteral("INSERT INTO snapshots (site_id, version, run_id, taken, sha256, size, data) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+            q.addBindValue(r.siteId);
+            q.addBindValue(version + 1);
+            q.addBindValue(r.id);
+            q.addBindValue(stamp(r.ended));
+            q.addBindValue(sha);
+            q.addBindValue(static_cast<qint64>(snapshot->size()));
+            q.addBindValue(*snapshot);
+            if (!run(q, &why))
+                return fail(why);
+            result->snapshotVersion = version + 1;
+            if (keep > 0) {
+                QSqlQuery prune(m_db);
+                prune.prepare(QStringLiteral("DELETE FROM snapshots WHERE site_id = ? AND version <= ?"));
+                prune.addBindValue(r.siteId);
+                prune.addBindValue(version + 1 - keep);
+                if (!run(prune, &why))
+                    return fail(why);
+            }
+        }
+    }
+    if (needsAttention) {
+        QSqlQuery q(m_db);
+        q.prepare(QStringLiteral("UPDATE sites SET needs_attention = ?, attention_reason = ? WHERE id = ?"));
+        q.addBindValue(*needsAttention ? 1 : 0);
+        q.addBindValue(*needsAttention ? nn(r.errorText) : QStringLiteral(""));
+        q.addBindValue(r.siteId);
+        if (!run(q, &why))
+            return fail(why);
+    }
+    if (!m_db.commit())
+        return fail(m_db.lastError().text());
+    return true;
+}
+
+int FleetDatabase::abandonRunning(const QString &runner)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE runs SET result = 'aborted', ended = ?, error_text = 'the runner ended before this session did' "
+                             "WHERE result = 'running' AND runner = ?"));
+    q.addBindValue(stamp(QDateTime::currentDateTimeUtc()));
+    q.addBindValue(runner);
+    return q.exec() ? q.numRowsAffected() : 0;
+}
+
+QStringList FleetDatabase::runnersWithRunning() const
+{
+    QSqlQuery q(m_db);
+    QStringList out;
+    if (q.exec(QStringLiteral("SELECT DISTINCT runner FROM runs WHERE result = 'running'")))
+        while (q.next())
+            out << q.value(0).toString();
+    return out;
+}
+
+std::vector<SiteStatus> FleetDatabase::status(const QStringList &patterns) const
+{
+    std::vector<SiteStatus> out;
+    for (const Site &s : sites(patterns)) {
+        SiteStatus st;
+        st.site = s;
+        const std::vector<RunRecord> last = runs(s.id, 1);
+        if (!last.empty())
+            st.lastRun = last.front();
+        QSqlQuery q(m_db);
+        q.prepare(QStringLiteral("SELECT (SELECT MAX(ended) FROM runs WHERE site_id = ? AND result = 'success'), "
+                                 "(SELECT error_text FROM runs WHERE site_id = ? AND result NOT IN ('success', 'running') "
+                                 "ORDER BY id DESC LIMIT 1), (SELECT COUNT(*) FROM snapshots WHERE site_id = ?), "
+                                 "(SELECT COUNT(*) FROM history WHERE site_id = ?)"));
+        for (int i = 0; i < 4; ++i)
+            q.addBindValue(s.id);
+        if (q.exec() && q.next()) {
+            if (!q.value(0).isNull())
+                st.lastSuccess = fromStamp(q.value(0));
+            st.lastError = q.value(1).toString();
+            st.snapshots = q.value(2).toInt();
+            st.historyRows = q.value(3).toInt();
+        }
+        out.push_back(st);
+    }
+    return out;
+}
+
+std::vector<RunRecord> FleetDatabase::runs(qint64 siteId, int limit) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT %1 FROM runs r WHERE r.site_id = ? ORDER BY r.id DESC LIMIT ?").arg(QLatin1String(kRunColumns)));
+    q.addBindValue(siteId);
+    q.addBindValue(limit);
+    std::vector<RunRecord> out;
+    if (!q.exec())
+        return out;
+    while (q.next())
+        out.push_back(runFrom(q));
+    return out;
+}
+
+std::vector<HistoryRow> FleetDatabase::history(qint64 siteId, int limit) const
+{
+    // The newest `limit` rows, oldest first.
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT fingerprint, valid, event, modifier, year, month, day, hour, minute, read_at, run_id FROM "
+                             "(SELECT * FROM history WHERE site_id = ? ORDER BY id DESC LIMIT ?) h ORDER BY id"));
+    q.addBindValue(siteId);
+    q.addBindValue(limit > 0 ? limit : std::numeric_limits<int>::max());
+    std::vector<HistoryRow> out;
+    if (!q.exec())
+        return out;
+    const auto opt = [&](int i) { return q.value(i).isNull() ? std::optional<int>() : std::optional<int>(q.value(i).toInt()); };
+    while (q.next()) {
+        HistoryRow h;
+        h.fingerprint = q.value(0).toString();
+        h.valid = q.value(1).toInt() != 0;
+        h.event = q.value(2).toString();
+        h.modifier = q.value(3).toString();
+        h.year = opt(4);
+        h.month = opt(5);
+        h.day = opt(6);
+        h.hour = opt(7);
+        h.minute = opt(8);
+        h.readAt = q.value(9).toString();
+        h.runId = q.value(10).toLongLong();
+        out.push_back(h);
+    }
+    return out;
+}
+
+std::vector<EventRow> FleetDatabase::runEvents(qint64 runId) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT time, code, tag, data FROM run_events WHERE run_id = ? ORDER BY seq"));
+    q.addBindValue(runId);
+    std::vector<EventRow> out;
+    if (!q.exec())
+        return out;
+    while (q.next())
+        out.push_back(EventRow{q.value(0).toString(), q.value(1).toInt(), q.value(2).toString(), q.value(3).toString()});
+    return out;
+}
+
+std::vector<SnapshotInfo> FleetDatabase::snapshots(qint64 siteId) const
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT version, taken, sha256, size, run_id FROM snapshots WHERE site_id = ? ORDER BY version DESC"));
+    q.addBindValue(siteId);
+    std::vector<SnapshotInfo> out;
+    if (!q.exec())
+        return out;
+    while (q.next())
+        out.push_back(SnapshotInfo{q.value(0).toInt(), fromStamp(q.value(1)), q.value(2).toString(), q.value(3).toLongLong(),
+                                   q.value(4).toLongLong()});
+    return out;
+}
+
+std::optional<QByteArray> FleetDatabase::snapshotData(qint64 siteId, int version, int *actualVersion) const
+{
+    QSqlQuery q(m_db);
+    if (version > 0) {
+        q.prepare(QStringLiteral("SELECT data, version FROM snapshots WHERE site_id = ? AND version = ?"));
+        q.addBindValue(siteId);
+        q.addBindValue(version);
+    } else {
+        q.prepare(QStringLiteral("SELECT data, version FROM snapshots WHERE site_id = ? ORDER BY version DESC LIMIT 1"));
+        q.addBindValue(siteId);
+    }
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    if (actualVersion)
+        *actualVersion = q.value(1).toInt();
+    return q.value(0).toByteArray();
+}

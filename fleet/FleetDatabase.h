@@ -1,0 +1,143 @@
+// The fleet's one record: sites, runs, the host events of every run, the decoded history, and
+// versioned snapshots of each panel's programming, in a database reached through Qt SQL. Every SQL
+// text of the fleet lives in FleetDatabase.cpp, beside the schema and its migrations (a version
+// table; migration 1 makes the first schema), and what differs between database kinds is kept in
+// one dialect record there. SQLite is the embedded default: one file, mode 0600 (it holds the
+// passcodes and link keys).
+#pragma once
+
+#include "Site.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+struct RunRecord
+{
+    qint64 id = 0;
+    qint64 siteId = 0;
+    QString account;
+    QString batch;   // the `run` invocation it belongs to
+    QString jobs;
+    QDateTime started;
+    QDateTime ended;
+    QString result;  // running, success, failed, refused, aborted
+    std::optional<int> exitStatus;
+    std::optional<qint64> errorNumber;
+    QString errorText;
+    int attempt = 1;
+    QString runner;  // host name and process id of the runner that ran it
+};
+
+struct EventRow
+{
+    QString time;
+    int code = 0;
+    QString tag;
+    QString data; // the notification's value as JSON text
+};
+
+struct HistoryRow
+{
+    QString fingerprint; // unique per site: the same event read twice is stored once
+    bool valid = false;
+    QString event;       // main slot, hex
+    QString modifier;    // modifier slot, hex, or empty
+    std::optional<int> year, month, day, hour, minute;
+    QString readAt;
+    qint64 runId = 0;
+};
+
+struct SnapshotInfo
+{
+    int version = 0;
+    QDateTime taken;
+    QString sha256;
+    qint64 size = 0;
+    qint64 runId = 0;
+};
+
+struct SiteStatus
+{
+    Site site;
+    std::optional<RunRecord> lastRun;
+    std::optional<QDateTime> lastSuccess;
+    QString lastError; // the text of the newest run that did not succeed
+    int snapshots = 0;
+    int historyRows = 0;
+};
+
+// What finishing a run stored.
+struct FinishResult
+{
+    int historyAdded = 0;
+    int historyKnown = 0;              // rows already stored from an earlier read
+    std::optional<int> snapshotVersion; // a new snapshot was stored
+    bool snapshotUnchanged = false;     // a receive completed and the programming was the same
+};
+
+class FleetDatabase
+{
+public:
+    static constexpr int SchemaVersion = 1;
+
+    FleetDatabase();
+    ~FleetDatabase();
+    FleetDatabase(const FleetDatabase &) = delete;
+    FleetDatabase &operator=(const FleetDatabase &) = delete;
+
+    // ~/.local/share/quarvo-fleet/fleet.db (the user's data folder).
+    static QString defaultLocation();
+
+    // Opens (creating it, mode 0600, in a folder of mode 0700 when that is made here) and brings the
+    // schema to SchemaVersion. `location` is a file path or sqlite:PATH. False with the reason.
+    bool open(const QString &location, QString *error);
+    bool isOpen() const;
+    QString location() const { return m_location; }
+    int schemaVersion() const;
+
+    // Adds new sites and updates known ones (by account), all or none; clears a site's attention
+    // mark when it is updated (its passcode or data lock may have been put right).
+    bool importSites(const std::vector<Site> &sites, int *added, int *updated, QString *error);
+    // Sites whose account or name matches one of the wildcard patterns (all when none), by account.
+    std::vector<Site> sites(const QStringList &patterns = {}) const;
+    std::optional<Site> site(const QString &account) const;
+
+    // A run row for an attempt that starts now (result "running").
+    qint64 beginRun(const RunRecord &run, QString *error);
+    // Finishes a run in one transaction: the run's result, its events, its history rows (those
+    // already stored are skipped), a snapshot when `snapshot` differs from the newest one (then only
+    // the newest `keep` are kept), and the site's attention mark when `needsAttention` is given (a
+    // refusal sets it, a success clears it, a failure worth retrying leaves it).
+    bool finishRun(const RunRecord &run, const std::vector<EventRow> &events, const std::vector<HistoryRow> &history,
+                   const std::optional<QByteArray> &snapshot, int keep, std::optional<bool> needsAttention, FinishResult *result,
+                   QString *error);
+    // Runs left "running" by a runner that ended without finishing them become "aborted".
+    int abandonRunning(const QString &runner);
+    // The runners that have runs still marked "running".
+    QStringList runnersWithRunning() const;
+
+    std::vector<SiteStatus> status(const QStringList &patterns = {}) const;
+    std::vector<RunRecord> runs(qint64 siteId, int limit) const;
+    std::vector<HistoryRow> history(qint64 siteId, int limit) const;
+    std::vector<EventRow> runEvents(qint64 runId) const;
+    std::vector<SnapshotInfo> snapshots(qint64 siteId) const;
+    // A snapshot's bytes (a panel data file); version 0 is the newest.
+    std::optional<QByteArray> snapshotData(qint64 siteId, int version, int *actualVersion = nullptr) const;
+
+    QString lastError() const { return m_lastError; }
+
+private:
+    bool migrate(QString *error);
+    bool exec(const QString &sql, QString *error);
+
+    QSqlDatabase m_db;
+    QString m_connection;
+    QString m_location;
+    QString m_lastError;
+};
