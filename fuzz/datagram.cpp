@@ -1,7 +1,8 @@
 // The network receive path: one datagram from the panel's address under the session settings the
 // first bytes give, then the checks of an answer. Layout: flags (bit 0 encryption, 1 link key mode
-// 1, 2 sequence numbers, 3 connected, 4 nothing sent yet, 5 answered), the sequence byte sent, the
-// passcode (length byte + text), the datagram.
+// 1, 2 sequence numbers, 3 connected, 4 nothing sent yet, 5 answered, 6 a probe in flight, 7 that
+// probe is the panel test), the sequence byte sent, the passcode (length byte + text), the
+// datagram.
 #include "FuzzSupport.h"
 
 #include "core/ErrorCodes.h"
@@ -22,6 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         session.seqNumOut = -2;
     else if (flags & 32)
         session.seqNumOut = -1;
+    if (flags & 64) {
+        session.probe = (flags & 128) ? QByteArrayLiteral("LOCAL_CONN") : QByteArrayLiteral("LANVesk");
+        session.probeAnswer = (flags & 128) ? QByteArrayLiteral("OK") : QByteArrayLiteral("CONNECT");
+    }
     session.passcode = QString::fromLatin1(input.chunk());
     session.linkKey = fuzzsupport::linkKey();
     const QByteArray raw = input.rest();
@@ -34,6 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(d.plain.size() >= 2);
     FUZZ_CHECK(d.payload.size() == d.plain.size() - 1);
     FUZZ_CHECK(!session.connected || d.sequence == session.seqNumOut);
+    // Before the link is up only the probe's own answer, or a net-ring, gets through, and only the
+    // probe's answer may turn encryption off.
+    if (!session.connected) {
+        if (session.probe.isEmpty()) {
+            FUZZ_CHECK(d.payload.contains("LANVesk") && !d.encryptionOff);
+        } else {
+            FUZZ_CHECK(session.seqNumOut >= 0 && d.sequence == (session.seqNumOut & 0xFF));
+            FUZZ_CHECK(d.payload.contains(session.probeAnswer) && !d.payload.contains("LANVesk"));
+        }
+    }
     // The sequence XOR is its own inverse.
     QByteArray again = d.payload;
     if (session.sequenceNumbers)

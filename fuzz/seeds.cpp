@@ -116,11 +116,13 @@ void datagram()
     for (qsizetype i = 1; i < xored.size(); ++i)
         xored[i] = static_cast<char>(xored.at(i) ^ key);
     const QByteArray header = QByteArray(1, static_cast<char>(seq)) + withChunk(passcode.toLatin1());
-    // flags: 1 encryption, 4 sequence numbers, 8 connected
+    // flags: 1 encryption, 4 sequence numbers, 8 connected, 64 the probe "LANVesk" in flight
     seed("datagram", "clear-connected", QByteArray(1, 8) + header + plain);
     seed("datagram", "clear-sequenced", QByteArray(1, 12) + header + xored);
     seed("datagram", "encrypted-sequenced", QByteArray(1, 13) + header + modEncryption::EncryptData(xored, fuzzsupport::linkKey()));
-    seed("datagram", "probe-answer", QByteArray(1, 16 | 1) + header + modEncryption::EncryptData(QByteArray(1, '\0') + "CONNECT", fuzzsupport::linkKey()));
+    const QByteArray connect = QByteArray(1, static_cast<char>(seq)) + "CONNECT";
+    seed("datagram", "probe-answer", QByteArray(1, 64 | 1) + header + modEncryption::EncryptData(connect, fuzzsupport::linkKey()));
+    seed("datagram", "probe-answer-clear", QByteArray(1, 64 | 1) + header + connect);
     seed("datagram", "net-ring-clear", QByteArray(1, 16) + header + QByteArray(1, '\0') + "LANVesk");
 }
 

@@ -334,7 +334,7 @@ void PanelSimulator::ring(quint16 port)
     wake();
 }
 
-bool PanelSimulator::inject(const QByteArray &bytes)
+bool PanelSimulator::inject(const QByteArray &bytes, quint16 port)
 {
     bool sent = false;
     {
@@ -342,7 +342,8 @@ bool PanelSimulator::inject(const QByteArray &bytes)
         if (!m_running || m_linkDropped || bytes.isEmpty())
             return false;
         if (m_udp.isOpen()) {
-            sent = m_lastPeer.isValid() && m_udp.send(bytes, m_lastPeer);
+            const UdpPeer to = port != 0 ? UdpPeer{0x7F000001u, port} : m_lastPeer;
+            sent = to.isValid() && m_udp.send(bytes, to);
         } else if (m_pty.isOpen()) {
             m_txPending.append(bytes);
             flushTxLocked();

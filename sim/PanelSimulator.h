@@ -90,9 +90,10 @@ public:
     // The link fails now: NO CARRIER on the modem, pty closed on direct lines, silence on UDP.
     void dropLink();
     // Sends `bytes` as they are, unanswered and untraced: on serial links down the line, on the
-    // network link as one datagram from the panel's own port to the last sender (what a spoofer
-    // who knows the panel's address can do). Thread-safe; false when there is nobody to send to.
-    bool inject(const QByteArray &bytes);
+    // network link as one datagram from the panel's own port to the last sender, or to
+    // 127.0.0.1:port when port is given (what a spoofer who knows the panel's address can do, even
+    // before the host has sent anything). Thread-safe; false when there is nobody to send to.
+    bool inject(const QByteArray &bytes, quint16 port = 0);
 
     QList<TraceEntry> trace() const;
 

@@ -497,6 +497,13 @@ std::int32_t SendCmd(clsMessage &message)
                 if (pre == NoFrame)
                     raiseError(ErrorCode::NoValidFrame);
                 requireOpen(link.port);
+                // Before a resend this may be the late answer to an earlier transmission: it is
+                // dropped like the idle frame, and it is no longer owed, so nothing waits for it
+                // once the exchange is done.
+                if (pre == 0 && unanswered > 0 && FrameScanner::Fits(frame, discarded, blockLength)) {
+                    --unanswered;
+                    modGlobals::DebugPrint(QStringLiteral("Late answer dropped: ") + modGlobals::DebugConvert(discarded));
+                }
             }
 
             if (highestIndex <= SingleWriteMaxIndex) {

@@ -24,6 +24,7 @@ namespace {
 const QString kClass = QStringLiteral("clsNetwork");
 const QString kNullCommand = QStringLiteral("Null Command");
 const QString kWaitCommand = QStringLiteral("Wait Command");
+constexpr int kPanelTestPassed = 109; // catalog text a passed panel test ("LOCAL_CONN") answers with
 
 // At most one line per this many real milliseconds about dropped datagrams: a flood of junk must
 // not flood the immediate log as well.
@@ -172,10 +173,17 @@ bool clsNetwork::validates(const clsPanelMsg *command)
     return command && command->Name != kNullCommand && command->Name != kWaitCommand;
 }
 
-clsNetwork::Session clsNetwork::session(bool validate) const
+clsNetwork::Session clsNetwork::session(const clsPanelMsg *command) const
 {
     const SessionState &state = sessionState();
     Session s;
+    if (command && command->Name == kNullCommand) {
+        s.probe = command->OutputData;
+        if (s.probe == InitStr().toLatin1() || s.probe == QByteArrayLiteral("ATA"))
+            s.probeAnswer = QByteArrayLiteral("CONNECT");
+        else if (s.probe == PingStr().toLatin1())
+            s.probeAnswer = modGlobals::GetCatalogString(kPanelTestPassed).toLatin1(); // what the panel test looks for
+    }
     s.encryption = state.EncryptionEnabled;
     s.linkKeyMode = linkKeyMode();
     s.cipherSettled = m_cipherSettled;
@@ -184,7 +192,7 @@ clsNetwork::Session clsNetwork::session(bool validate) const
     s.linkKey = m_linkKey;
     s.connected = m_connected;
     s.seqNumOut = SeqNumOut;
-    s.validate = validate;
+    s.validate = validates(command);
     return s;
 }
 
@@ -193,6 +201,7 @@ clsNetwork::Datagram clsNetwork::DecodeDatagram(const QByteArray &raw, const Ses
     Datagram d;
     const auto drop = [&d](const char *reason) {
         d.dropped = true;
+        d.encryptionOff = false; // a dropped datagram decides nothing
         d.dropReason = QString::fromLatin1(reason);
         return d;
     };
@@ -201,7 +210,8 @@ clsNetwork::Datagram clsNetwork::DecodeDatagram(const QByteArray &raw, const Ses
     bool encryption = session.encryption;
     if (encryption && !modEncryption::isEnvelopeLength(raw.size())) {
         // Only while the link is being probed, and the host lets it choose, may the panel turn out
-        // to talk in the clear; once it has answered, the setting holds.
+        // to talk in the clear (whether it does, the checks below decide); once it has answered,
+        // the setting holds.
         if (session.linkKeyMode != 0 || session.cipherSettled)
             return drop("not an envelope");
         encryption = false;
@@ -219,6 +229,19 @@ clsNetwork::Datagram clsNetwork::DecodeDatagram(const QByteArray &raw, const Ses
         return drop(d.plain.size() < 2 ? "no payload" : "another sequence byte");
     d.sequence = payload.sequence;
     d.payload = payload.bytes;
+    if (!session.connected) {
+        // The link is being set up: only the answer to the probe actually sent, or a net-ring.
+        if (!session.probe.isEmpty()) {
+            if (session.seqNumOut < 0 || d.sequence != (session.seqNumOut & 0xFF))
+                return drop("not the probe's sequence byte");
+            if (!d.payload.contains(session.probeAnswer) || d.payload.contains(InitStr().toLatin1()))
+                return drop("not the answer to the probe");
+        } else {
+            if (!d.payload.contains(InitStr().toLatin1()))
+                return drop("nothing awaited");
+            d.encryptionOff = false; // a net-ring does not choose the cipher: the answer to the next probe does
+        }
+    }
     if (session.validate && session.connected && CheckAnswer(d.payload) == ErrorCode::BadChecksum)
         return drop("not a whole answer frame");
     return d;
@@ -226,6 +249,7 @@ clsNetwork::Datagram clsNetwork::DecodeDatagram(const QByteArray &raw, const Ses
 
 void clsNetwork::noteDropped(const QString &reason, const QByteArray &raw)
 {
+    ++m_dropped;
     const qint64 now = Timing::nowMs();
     if (m_dropLogMs >= 0 && now - m_dropLogMs < kDropLogIntervalMs) {
         ++m_dropsUnlogged;
@@ -263,7 +287,7 @@ void clsNetwork::readDatagrams()
             if (const std::shared_ptr<clsMessage> current = queue->CurrentMessage())
                 command = commandOf(*current);
         }
-        const Datagram decoded = DecodeDatagram(bytes, session(validates(command.get())));
+        const Datagram decoded = DecodeDatagram(bytes, session(command.get()));
         if (decoded.dropped) {
             noteDropped(decoded.dropReason, bytes);
             continue;
@@ -280,7 +304,7 @@ std::int32_t clsNetwork::DataReceived(clsMessage &msg)
         SessionState &state = sessionState();
         const QByteArray raw = msg.dataBytes();
         const std::shared_ptr<clsPanelMsg> command = commandOf(msg);
-        const Datagram datagram = DecodeDatagram(raw, session(validates(command.get())));
+        const Datagram datagram = DecodeDatagram(raw, session(command.get()));
         if (datagram.dropped) {
             noteDropped(datagram.dropReason, raw);
             dropped = true;

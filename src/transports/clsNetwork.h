@@ -8,11 +8,19 @@
 // Only datagrams from RemoteHost:RemotePort are taken, and of those only what can be this
 // exchange's answer: no payload, an impossible length under the cipher, a sequence byte other than
 // the one sent while connected, or (for a framed command on a connected link) a payload that is
-// not a whole frame summing to 0x7F is dropped at the socket and logged, and the wait for the real
-// answer goes on until the queue's answer time-out; such a datagram is never counted as a failed
-// answer. While the link is being probed and the host lets the link choose (LinkKeyMode 0), a
-// datagram that cannot be an envelope switches encryption off; once the panel has answered
-// (Connected was set) the session's mode is settled and such a datagram is dropped instead.
+// not a whole frame summing to 0x7F is dropped at the socket, logged and counted, and the wait for
+// the real answer goes on until the queue's answer time-out; such a datagram is never counted as a
+// failed answer.
+//
+// While the link is not up, anyone who knows the panel's address can send to the host's port, and
+// the panel's sequence byte and cipher are not yet confirmed. So until Connected only two things
+// are taken: the answer to the probe in flight (its sequence byte and its text: "CONNECT" for
+// "LANVesk" and "ATA", the test's pass text for "LOCAL_CONN"), and a net-ring ("LANVesk"). Only
+// such a probe answer may choose the cipher: when the host lets the link choose (LinkKeyMode 0), a
+// probe answered in the clear while encryption is on switches encryption off. Anything else,
+// before the probe is even sent included, is dropped without touching the cipher setting. Once
+// the panel has answered (Connected was set) the setting is settled: a datagram that does not fit
+// it is dropped.
 // The class also recognises the panel's net-ring datagram ("LANVesk" arriving unasked) and offers
 // the panel test (Ping).
 #pragma once
@@ -74,7 +82,7 @@ public:
     {
         bool dropped = false;       // cannot be this exchange's answer: never reaches the owner
         QString dropReason;         // why, for the log
-        bool encryptionOff = false; // probing with LinkKeyMode 0 and no envelope length: the session drops encryption
+        bool encryptionOff = false; // the probe was answered in the clear (LinkKeyMode 0): the session drops encryption
         bool decrypted = false;     // came in the envelope
         bool decoded = false;       // got past the envelope (or needed none)
         QByteArray plain;           // sequence byte and payload, after the envelope
@@ -92,19 +100,26 @@ public:
         bool connected = false;
         std::int16_t seqNumOut = -2;
         bool validate = false;      // a frame is awaited: on a connected link anything else is dropped
+        // Before the link is up: the text of the probe ("Null Command") in flight, empty when none
+        // (then only a net-ring is taken), and what its answer must contain.
+        QByteArray probe;
+        QByteArray probeAnswer;
     };
     static Datagram DecodeDatagram(const QByteArray &raw, const Session &session);
 
     // The UDP socket (the queue window's) and the local port it is bound to (0 when unbound).
     QUdpSocket *CommControl() const { return m_socket.data(); }
     quint16 localPort() const;
+    // Datagrams from the panel's address that were dropped (see above) since the transport was made.
+    int droppedCount() const { return m_dropped; }
 
 protected:
     void netRingChanged(bool value) override;
 
 private:
-    // The session settings DecodeDatagram is given; `validate` when a frame is awaited.
-    Session session(bool validate) const;
+    // The session settings DecodeDatagram is given for an answer to `command` (none: nothing is
+    // in flight).
+    Session session(const clsPanelMsg *command) const;
     // Whether the answer to `command` is checked as a frame.
     static bool validates(const clsPanelMsg *command);
     void onReadyRead();
@@ -120,4 +135,5 @@ private:
     bool m_cipherSettled = false;
     qint64 m_dropLogMs = -1;
     int m_dropsUnlogged = 0;
+    int m_dropped = 0;
 };

@@ -10,6 +10,12 @@
 #include "transports/clsEnhancedDirect.h"
 #include "transports/clsNetwork.h"
 
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 using namespace conntest;
 using testsupport::waitFor;
 
@@ -29,8 +35,8 @@ protected:
     }
 
     // A panel on `link`; on the network keyed or clear, linkKeyMode 0 probing the other cipher
-    // setting, 2 not.
-    void startLinkPanel(Link link, const QStringList &panelFaults = {}, int linkKeyMode = -1)
+    // setting, 2 not; a strict keyed panel ignores clear datagrams.
+    void startLinkPanel(Link link, const QStringList &panelFaults = {}, int linkKeyMode = -1, bool strictPanel = false)
     {
         m_link = link;
         if (link == Link::Enhanced) {
@@ -43,6 +49,7 @@ protected:
             panelsim::PanelConfig config = panel(panelsim::LinkMode::Network);
             if (keyed)
                 config.linkKey = kKey;
+            config.acceptClearWhenEncrypted = !strictPanel;
             startPanel(config, panelFaults);
             settings->remoteHost = QStringLiteral("127.0.0.1");
             settings->panelPort = QString::number(sim->udpPort());
@@ -276,6 +283,70 @@ TEST_F(LinkDialogTest, APanelThatAsksForACallBackIsAnsweredOnItsNetRing)
     EXPECT_TRUE(sessionState().CallbackSession);
     EXPECT_TRUE(callback->tags().contains(QStringLiteral("SET_DATALOCK")));
     EXPECT_TRUE(simSaw(QStringLiteral("Passcode Verification 482907")));
+}
+
+// Forged datagrams from the panel's address and port, sprayed at whatever port the host listens on
+// from the moment its socket exists (20-byte and envelope-sized ones, the first byte sweeping
+// 0-255, about 2,000 a second), while the host lets the link choose its cipher: the probe still
+// goes out encrypted, only the panel's answer is taken, and the panel is admitted.
+TEST_F(LinkDialogTest, ForgedDatagramsDuringSetUpDoNotEndAnEncryptedAttempt)
+{
+    startLinkPanel(Link::Encrypted, {}, 0, true);
+    QList<QByteArray> forged;
+    for (int i = 0; i < 2 * 256; ++i) {
+        QByteArray d = i < 256 ? QByteArray(20, 'x') : QByteArray(34, static_cast<char>(i * 7));
+        d[0] = static_cast<char>(i % 256);
+        forged << d;
+    }
+    // The host's port, followed from the test's thread: each attempt opens its socket afresh.
+    std::atomic<quint16> hostPort{0};
+    QTimer follow;
+    QObject::connect(&follow, &QTimer::timeout, [&] {
+        const auto *network = dynamic_cast<clsNetwork *>(sessionState().currentTransport.get());
+        hostPort = network ? network->localPort() : 0;
+    });
+    follow.start(1);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::thread spoofer([&] {
+        QElapsedTimer clock;
+        clock.start();
+        int due = 0;
+        while (!stop && clock.elapsed() < 60000) {
+            for (; due < clock.elapsed() * 2; ++due)
+                if (const quint16 port = hostPort; port != 0 && sim->inject(forged[due % forged.size()], port))
+                    ++sent;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    struct Joiner
+    {
+        std::atomic<bool> &stop;
+        std::thread &thread;
+        ~Joiner()
+        {
+            stop = true;
+            thread.join();
+        }
+    } joiner{stop, spoofer};
+
+    Script script;
+    script.then(QStringLiteral("forged datagrams arriving"), [&] { return dialog && dialog->isVisible() && sent >= 300; }, [] {});
+    connectOverLink(script);
+    EXPECT_EQ(display(script), frmCommInterface::ResultConnected);
+    EXPECT_EQ(sessionState().LastErrorNumber, 0);
+    const std::shared_ptr<IControlType> transport = sessionState().currentTransport;
+    ASSERT_TRUE(transport);
+    EXPECT_TRUE(transport->Connected());
+    EXPECT_TRUE(sessionState().EncryptionEnabled);
+    const int admitted = sim->commandCount(QStringLiteral("Request Panel Status"));
+    EXPECT_TRUE(waitFor([&] { return sim->commandCount(QStringLiteral("Request Panel Status")) >= admitted + 2; }, 10000));
+    stop = true;
+    EXPECT_EQ(requests().mid(0, 2), (QStringList{QStringLiteral("Null Command"), QStringLiteral("Passcode Verification")}));
+    EXPECT_EQ(encryptedProbes(), QList<bool>(encryptedProbes().size(), true));
+    if (const auto network = std::dynamic_pointer_cast<clsNetwork>(transport)) {
+        EXPECT_GT(network->droppedCount(), 0);
+    }
 }
 
 TEST_F(LinkDialogTest, NetworkTestEchoesTheAddressFourTimes)

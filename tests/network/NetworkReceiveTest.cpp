@@ -71,7 +71,7 @@ TEST_F(NetTest, DatagramsThatCannotBeAnAnswerAreDroppedAtTheSocket)
     EXPECT_EQ(net->SeqNumIn, seq);
 }
 
-TEST_F(NetTest, DataReceivedDropsShortDatagramsAndLinkKeyModeDecidesOnAClearOne)
+TEST_F(NetTest, DataReceivedDropsWhatNoOneAwaitsAndASettledCipherHolds)
 {
     startSession(false, true, 0);
     const QByteArray clear = clearDatagram(0x10, QByteArray("0123456789ABCDEFGHI")); // 20 bytes
@@ -86,9 +86,10 @@ TEST_F(NetTest, DataReceivedDropsShortDatagramsAndLinkKeyModeDecidesOnAClearOne)
     } cases[] = {
         {false, 0, false, QByteArray(), QByteArray(), false},
         {false, 0, false, QByteArray(1, '\x05'), QByteArray(), false},
-        {true, 2, false, clear, QByteArray(), true},                       // dropped
-        {true, 0, false, clear, QByteArray("0123456789ABCDEFGHI"), false}, // probing: switches to the clear
-        {true, 0, true, clear, QByteArray(), true},                        // settled: dropped, still encrypted
+        {true, 2, false, clear, QByteArray(), true},                      // not an envelope
+        {true, 0, false, clear, QByteArray(), true},                      // no probe in flight: nothing chooses the cipher
+        {true, 0, true, clear, QByteArray(), true},                       // settled: dropped, still encrypted
+        {false, 0, true, clear, QByteArray("0123456789ABCDEFGHI"), false}, // a clear link takes it
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.in.toHex().constData());
@@ -109,6 +110,102 @@ TEST_F(NetTest, DataReceivedDropsShortDatagramsAndLinkKeyModeDecidesOnAClearOne)
     EXPECT_TRUE(sessionState().queueWindow);
     EXPECT_EQ(sessionState().LastErrorNumber, 0);
     EXPECT_EQ(net->SeqNumIn, 0x10);
+    EXPECT_EQ(net->droppedCount(), 5);
+}
+
+// Before the link is up only the answer to the probe in flight (its sequence byte, its text) or a
+// net-ring is taken, and only a probe answer chooses the cipher.
+TEST(NetworkDecode, BeforeTheLinkIsUpOnlyTheProbesAnswerOrANetRingIsTaken)
+{
+    clsNetwork::Session probing;
+    probing.encryption = true;
+    probing.linkKeyMode = 0;
+    probing.sequenceNumbers = true;
+    probing.passcode = kPasscode;
+    probing.linkKey = kKey;
+    probing.seqNumOut = 0x21;
+    probing.probe = "LANVesk";
+    probing.probeAnswer = "CONNECT";
+    clsNetwork::Session strict = probing;
+    strict.linkKeyMode = 2;
+    clsNetwork::Session ringing = probing; // a "Wait Command", or nothing, in flight
+    ringing.probe.clear();
+    ringing.probeAnswer.clear();
+    clsNetwork::Session testing = probing;
+    testing.probe = "LOCAL_CONN";
+    testing.probeAnswer = "OK";
+    const auto sealed = [](const QByteArray &datagram) { return modEncryption::EncryptData(datagram, kKey); };
+
+    const struct
+    {
+        const char *what;
+        const clsNetwork::Session &session;
+        QByteArray in;
+        bool taken;
+        bool encryptionOff;
+    } cases[] = {
+        {"encrypted answer", probing, sealed(clearDatagram(0x21, "CONNECT")), true, false},
+        {"clear answer, LinkKeyMode 0", probing, clearDatagram(0x21, "CONNECT"), true, true},
+        {"clear answer, LinkKeyMode 2", strict, clearDatagram(0x21, "CONNECT"), false, false},
+        {"another sequence byte", probing, sealed(clearDatagram(0x22, "CONNECT")), false, false},
+        {"another sequence byte, clear", probing, clearDatagram(0x20, "CONNECT"), false, false},
+        {"a text that says CONNECT", probing, sealed(clearDatagram(0x21, "CONNECTION?")), true, false},
+        {"no text", probing, sealed(clearDatagram(0x21, "NO CARRIER")), false, false},
+        {"a net-ring is no answer", probing, sealed(clearDatagram(0x21, "LANVesk")), false, false},
+        {"a frame is no answer", probing, clearDatagram(0x21, answerFrame(0x14, bytes({0x20}))), false, false},
+        {"panel test passed", testing, sealed(clearDatagram(0x21, "LOCAL_CONN OK")), true, false},
+        {"panel test, another text", testing, sealed(clearDatagram(0x21, "CONNECT")), false, false},
+        {"net-ring awaited", ringing, sealed(clearDatagram(0x99, "LANVesk")), true, false},
+        {"clear net-ring: taken, cipher kept", ringing, clearDatagram(0x99, "LANVesk"), true, false},
+        {"unasked answer", ringing, sealed(clearDatagram(0x21, "CONNECT")), false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const clsNetwork::Datagram d = clsNetwork::DecodeDatagram(c.in, c.session);
+        EXPECT_EQ(!d.dropped, c.taken) << d.dropReason.toStdString();
+        EXPECT_EQ(d.encryptionOff, c.encryptionOff);
+    }
+
+    // Forged datagrams whose first byte sweeps 0-255, 20 bytes or envelope-sized, whoever sends
+    // them: none is taken, none touches the cipher.
+    for (int first = 0; first < 256; ++first) {
+        for (const int size : {20, 34, 50}) {
+            QByteArray forged(size, static_cast<char>(0x5A + size));
+            forged[0] = static_cast<char>(first);
+            for (const clsNetwork::Session *session : {&probing, &ringing, &testing}) {
+                const clsNetwork::Datagram d = clsNetwork::DecodeDatagram(forged, *session);
+                EXPECT_TRUE(d.dropped) << first << " " << size;
+                EXPECT_FALSE(d.encryptionOff) << first << " " << size;
+            }
+        }
+    }
+}
+
+// A panel that really answers the probe in the clear is reached in the clear when the host lets
+// the link choose; what merely comes from its address before that changes nothing.
+TEST_F(NetTest, AClearAnswerToTheProbeSwitchesEncryptionOffAndNothingElseDoes)
+{
+    FakePanel fake;
+    startSession(true, true, fake.port());
+    settings->linkKeyMode = 0;
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    const QByteArray probe = fake.receive();
+    ASSERT_TRUE(modEncryption::isEnvelopeLength(probe.size())) << probe.size();
+    const quint8 seq = static_cast<quint8>(modEncryption::DecryptData(probe, kKey).at(0));
+    const auto other = static_cast<quint8>(seq == 255 ? 1 : seq + 1);
+
+    fake.send(clearDatagram(seq, QByteArray(19, 'x')));          // 20 bytes, the right sequence byte
+    fake.send(clearDatagram(other, "CONNECT"));                  // another sequence byte
+    fake.send(clearDatagram(seq, "LANVesk"));                     // a net-ring
+    fake.send(modEncryption::EncryptData(clearDatagram(other, "CONNECT"), kKey));
+    ASSERT_TRUE(waitFor([&] { return net->droppedCount() == 4; }, 2000));
+    EXPECT_TRUE(owner.answers.isEmpty());
+    EXPECT_TRUE(sessionState().EncryptionEnabled);
+
+    fake.send(clearDatagram(seq, "CONNECT"));
+    ASSERT_TRUE(waitFor([&] { return owner.answers.size() == 1; }, 2000));
+    EXPECT_EQ(owner.answers[0].data, QByteArray("CONNECT"));
+    EXPECT_FALSE(sessionState().EncryptionEnabled);
 }
 
 TEST_F(NetTest, AnswerFramesAreCheckedOnlyWhenValidatingOnAConnectedLink)

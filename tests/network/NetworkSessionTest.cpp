@@ -103,13 +103,27 @@ TEST_F(NetTest, ASequenceNumberWithKeyZeroIsSkipped)
     EXPECT_EQ(frames[0].sequence, 0xAB);
 }
 
-TEST_F(NetTest, AnswersWithAnotherSequenceByteOrFromAnotherPortAreIgnoredOnceConnected)
+TEST_F(NetTest, AnswersWithAnotherSequenceByteOrFromAnotherPortAreIgnored)
 {
-    // Before the link is up a wrong sequence byte is accepted; afterwards it is not, and neither is
-    // an answer from another port: the message times out and goes again.
+    // Before the link is up as after, an answer with another sequence byte is not taken, and
+    // neither is an answer from another port: the probe times out and is sent again, a framed
+    // request times out and goes again.
     faults << QStringLiteral("wrongseq@null") << QStringLiteral("wrongseq@passcode") << QStringLiteral("otherport@status");
-    connectAndAdmit(true);
-    EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 1);
+    ASSERT_NO_FATAL_FAILURE(startPanel(true));
+    ASSERT_NO_FATAL_FAILURE(startSession(true, true, sim->udpPort()));
+    admitOnConnect();
+    const std::function<void(clsMessage &)> admit = owner.onAnswer;
+    owner.onAnswer = [&](clsMessage &msg) {
+        if (msg.Name() == QLatin1String("Null Command") && msg.dataBytes() == "TIMEOUT")
+            modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false);
+        admit(msg);
+    };
+    ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+    ASSERT_TRUE(waitFor([&] { return admitted; }, 8000));
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 2);
+    ASSERT_GE(owner.answers.size(), 2);
+    EXPECT_EQ(owner.answers[0].data, QByteArray("TIMEOUT"));
+    EXPECT_EQ(owner.answers[1].data, QByteArray("CONNECT"));
     EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 2);
     EXPECT_EQ(sim->commandCount(QStringLiteral("Request Panel Status")), 2);
     EXPECT_EQ(owner.count(QStringLiteral("Passcode Verification")), 1);

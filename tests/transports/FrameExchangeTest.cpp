@@ -6,6 +6,7 @@
 #include "PtyPort.h"
 #include "core/ErrorCodes.h"
 #include "link/modModem.h"
+#include "queue/CQueue.h"
 
 #include <QElapsedTimer>
 
@@ -198,6 +199,57 @@ TEST_F(SerialTest, ALateAnswerIsNotPairedWithTheNextRequest)
     EXPECT_EQ(static_cast<std::uint8_t>(owner->answers.at(0).at(2)), 0x14);
     EXPECT_EQ(owner->answers.at(1).size(), 17);
     EXPECT_TRUE(immediateText().contains(QStringLiteral("Late answer dropped: [00][03][14][20]")));
+}
+
+// On the direct line the frame taken in before a resend can be the late answer to the first
+// transmission. It is dropped there and is not owed any more: once the resend is answered nothing
+// waits for it, the heartbeat goes on and the goodbye goes out.
+class LateKeepAliveTest : public SerialTest
+{
+protected:
+    // Times a quarter of the protocol's: the order of the late answer and the idle frames below
+    // holds with a margin of 125 ms either way.
+    LateKeepAliveTest() : SerialTest(0.25) {}
+};
+
+TEST_F(LateKeepAliveTest, ALateAnswerTakenInBeforeTheResendIsNotAwaitedAgain)
+{
+    SessionState &state = sessionState();
+    queue->queueServer()->HeartbeatTimer()->setInterval(2000);
+    // A long gather window: a wait for an answer still owed would hold the line about 16 s here.
+    state.config.timeToGatherBody = 60;
+    // Protocol times: the first keep-alive's answer comes 5.5 s late, after its 5 s wait; the panel
+    // sends its idle frame after 3 s of quiet (at 3 s and 6 s after the keep-alive), so the late
+    // answer is the frame the line takes in before the resend.
+    faults << QStringLiteral("late=5500@keepalive");
+    directLine(3000);
+    queue->setHeartbeatEnabled(true);
+    // When the panel received each keep-alive (real ms on its clock).
+    const auto keepAlives = [this] {
+        QList<qint64> at;
+        for (const panelsim::TraceEntry &e : sim->trace())
+            if (e.direction == QLatin1String("in") && e.decoded.contains(QLatin1String("Request Panel Status")))
+                at << e.elapsedMs;
+        return at;
+    };
+    const auto answeredLate = [this] {
+        for (const panelsim::TraceEntry &e : sim->trace())
+            if (e.direction == QLatin1String("out") && e.note.contains(QLatin1String("late=")))
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(waitFor([&] { return keepAlives().size() >= 4 || state.LastErrorNumber != 0; }, 30000));
+    EXPECT_EQ(state.LastErrorNumber, 0);
+    EXPECT_TRUE(answeredLate());
+    EXPECT_EQ(modExecFunctions::SMPanelGoodbye(0, owner.get(), 0, false), 0);
+    EXPECT_TRUE(waitFor([&] { return sim->goodbyeReceived(); }, 10000));
+
+    // The first keep-alive went out twice; the next followed the resend's answer at the heartbeat's
+    // pace, nowhere near the 16 s a wait for the answer already taken in would hold the line.
+    const QList<qint64> at = keepAlives();
+    ASSERT_GE(at.size(), 4);
+    EXPECT_LT(at[2] - at[1], 6000);
+    EXPECT_EQ(state.LastErrorNumber, 0);
 }
 
 // Only remote links carry callback requests.

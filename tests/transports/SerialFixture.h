@@ -37,7 +37,7 @@ using testsupport::bytes;
 class SerialTest : public testsupport::SimSessionTest
 {
 protected:
-    SerialTest() : SimSessionTest(kScale) {}
+    explicit SerialTest(double scale = kScale) : SimSessionTest(scale) {}
 
     void SetUp() override
     {
