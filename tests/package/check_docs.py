@@ -87,7 +87,9 @@ def readme_tables(readme, command):
         previous = lines[index - 1] if index else ""
         if re.match(r"^\|[\s|:-]+\|$", line) or not previous.startswith("|"):
             continue  # the separator, or the header row
-        rows.append([cell.strip() for cell in line.strip().strip("|").split("|")])
+        # A pipe written "\\|" is text inside a cell, not a cell border.
+        cells = re.split(r"(?<!\\)\|", line.strip().strip("|"))
+        rows.append([cell.replace("\\|", "|").strip() for cell in cells])
     return rows
 
 
