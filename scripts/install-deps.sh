@@ -13,6 +13,9 @@ packages=(
   # quarvo-server and its checks: the session bus (dbus: dbus-daemon, dbus-run-session), gdbus for introspection,
   # and the Python client (python3-dbus, python3-gi with the GLib main loop)
   dbus dbus-daemon libglib2.0-bin python3 python3-dbus python3-gi
+  # the real-display test of quarvo-host session: an X server without a screen, and the Python X
+  # library that finds windows by title, types keys (XTEST) and sends WM_DELETE_WINDOW
+  xvfb python3-xlib
 )
 
 missing=()
