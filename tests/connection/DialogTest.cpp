@@ -212,8 +212,8 @@ TEST_F(DialogTest, BusyStateTurnsCancelIntoAbortAndCancelWhileIdleCloses)
 }
 
 // Enter while idle: on the focused button it presses that button, in a field or the type list it
-// presses Connect (the default); Escape is Cancel. Connect meets an address that fails its check,
-// so it goes no further than the check.
+// presses Connect (the default); Escape is Cancel. Connect meets an address that fails its check
+// (put in behind the typing rules), so it goes no further than the check.
 TEST_F(DialogTest, EnterPressesTheFocusedButtonElseConnect)
 {
     struct Case
@@ -231,6 +231,7 @@ TEST_F(DialogTest, EnterPressesTheFocusedButtonElseConnect)
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.focus) + ", key " + std::to_string(c.key));
         choose(frmCommInterface::TypeNetwork);
+        dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1")); // typed: Connect is enabled
         setHostQuietly(QStringLiteral("10.0.0"));
         dialog->show();
         ASSERT_TRUE(dialog->cmdConnect->isEnabled());

@@ -104,8 +104,6 @@ TEST(ButtonKeys, EnterPressesTheFocusedButtonElseTheDefault)
             }
             testsupport::pressKeyOn(focus, c.key);
             EXPECT_EQ(w.clicks.join(u','), QLatin1String(c.pressed));
-            if (dialog)
-                EXPECT_EQ(static_cast<QDialog *>(w.widget.get())->result(), QDialog::Rejected); // no accept() behind it
         }
     }
 }

@@ -367,6 +367,7 @@ def first_session(x, panel, args, work, files):
     try:
         run_first(x, panel, host, files)
     except Failure:
+        print(f"windows open: {x.titles()}; the screen is in session1-failure.png", file=sys.stderr)
         x.screenshot(os.path.join(work, "session1-failure.png"))
         raise
     finally:
@@ -498,6 +499,7 @@ def second_session(x, panel, args, work, files):
               "the link is told twice (end of the handshake, return of the dialog)")
         nothing_left(host, x.name)
     except Failure:
+        print(f"windows open: {x.titles()}; the screen is in session2-failure.png", file=sys.stderr)
         x.screenshot(os.path.join(work, "session2-failure.png"))
         raise
     finally:
@@ -545,11 +547,6 @@ def main():
         log("passed")
     except Failure as failure:
         print(f"FAILED: {failure}", file=sys.stderr)
-        if x:
-            print(f"windows: {x.titles()}", file=sys.stderr)
-            if shutil.which("xwininfo"):
-                tree = subprocess.run(["xwininfo", "-display", x.name, "-root", "-children"], capture_output=True, text=True, timeout=30)
-                print(tree.stdout + tree.stderr, file=sys.stderr)
         for name in ("session1.err", "session2.err", "panel.out"):
             path = os.path.join(work, name)
             if os.path.exists(path):

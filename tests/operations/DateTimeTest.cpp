@@ -219,8 +219,9 @@ TEST_P(DateTimeKeys, PressTheButtonTheOperatorMeans)
     EXPECT_EQ(sim->commandCount(QStringLiteral("Request Panel Date")) - reads, row.reads ? 1 : 0);
     EXPECT_EQ(setTimes(), row.writes ? QStringList{"2024-03-09 13:05"} : QStringList());
     EXPECT_EQ(panelClock(), row.writes ? QStringLiteral("2024-03-09 13:05") : QStringLiteral("2009-06-30 23:58"));
-    if (row.reads)
+    if (row.reads) {
         EXPECT_FALSE(window->lblCurrentDate->text().isEmpty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, DateTimeKeys, ::testing::ValuesIn(kClockKeys),
