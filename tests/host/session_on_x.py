@@ -308,6 +308,15 @@ class Host:
         with open(self.err_path, encoding="utf-8", errors="replace") as f:
             return f.read()
 
+    def backtrace(self, path):
+        """The host's main-thread stack, for a failure's report (when gdb is there)."""
+        gdb = shutil.which("gdb")
+        if not gdb or self.process.poll() is not None:
+            return
+        with open(path, "w") as out:
+            subprocess.run([gdb, "-p", str(self.process.pid), "-batch", "-ex", "bt 80"], stdout=out,
+                           stderr=subprocess.STDOUT, timeout=120, check=False)
+
     def stop(self):
         if self.process.poll() is None:
             self.process.kill()
@@ -369,6 +378,7 @@ def first_session(x, panel, args, work, files):
     except Failure:
         print(f"windows open: {x.titles()}; the screen is in session1-failure.png", file=sys.stderr)
         x.screenshot(os.path.join(work, "session1-failure.png"))
+        host.backtrace(os.path.join(work, "session1-failure.gdb"))
         raise
     finally:
         host.stop()
@@ -501,6 +511,7 @@ def second_session(x, panel, args, work, files):
     except Failure:
         print(f"windows open: {x.titles()}; the screen is in session2-failure.png", file=sys.stderr)
         x.screenshot(os.path.join(work, "session2-failure.png"))
+        host.backtrace(os.path.join(work, "session2-failure.gdb"))
         raise
     finally:
         host.stop()
