@@ -165,7 +165,7 @@ class XServer:
         return code
 
     def keys(self, window, *names):
-        """Gives `window` the input focus and types each key ("alt+h", "Tab", "Return")."""
+        """Gives `window` the input focus and types each key ("alt+r", "shift+Tab", "Return")."""
         self.display.set_input_focus(window, X.RevertToParent, X.CurrentTime)
         self.display.sync()
         for name in names:
@@ -324,6 +324,28 @@ class Host:
         self.err.close()
 
 
+class SessionWindow:
+    """The host's window while the session runs: History..., Set Panel Clock..., Synchronise... and
+    Disconnect, in that tab order. The focus starts on the first and stays on the one last pressed.
+
+    Its buttons are pressed with Enter on the focused button, which clicks at once. (Alt+letter
+    clicks a moment later, from a timer; a datagram send that lets timers run would then open the
+    modal window inside the send, which is held until that window closes.)"""
+
+    BUTTONS = ["History", "Clock", "Synchronise", "Disconnect"]
+
+    def __init__(self, x):
+        self.x = x
+        self.focus = 0
+
+    def press(self, name):
+        target = self.BUTTONS.index(name)
+        steps = (target - self.focus) % len(self.BUTTONS)
+        keys = ["Tab"] * steps if steps <= 2 else ["shift+Tab"] * (len(self.BUTTONS) - steps)
+        self.x.keys(self.x.wait_window("Quarvo - " + PANEL), *keys, "Return")
+        self.focus = target
+
+
 def read_events(path):
     out = []
     try:
@@ -402,12 +424,13 @@ def run_first(x, panel, host, files):
     x.press("Panel Sync", "alt+r", "space", "Return")
     wait_until("RECV_END", lambda: "RECV_END" in tags(read_events(files["events"])))
     x.wait_gone("Panel Sync")
-    operator = x.wait_window("Quarvo - " + PANEL)
+    x.wait_window("Quarvo - " + PANEL)
+    operator = SessionWindow(x)
     host.note_segments()
 
     # History: the current events (OK is the default button; the focus starts on the range).
     log("History: current events")
-    x.keys(operator, "alt+h")
+    operator.press("History")
     x.press("History Events", "Return")
     wait_until("HISTORY_END", lambda: "HISTORY_END" in tags(read_events(files["events"])))
     x.wait_gone("History Events")
@@ -424,7 +447,7 @@ def run_first(x, panel, host, files):
     clock = "Set Panel Date/Time"
     log("clock: Get Current, then Enter on the focused Cancel")
     dates = panel.answers("Request Panel Date")
-    x.keys(x.wait_window("Quarvo - " + PANEL), "alt+c")
+    operator.press("Clock")
     x.press(clock, "shift+Tab", "Return")
     # The read disables Get Current and Update Panel, which moves the focus on to Cancel; the
     # answer enables them again and the focus stays.
@@ -435,7 +458,7 @@ def run_first(x, panel, host, files):
     check("SET_TIME" not in tags(read_events(files["events"])), "SET_TIME without a write")
 
     log("clock: Enter in the adjustment presses Update Panel")
-    x.keys(x.wait_window("Quarvo - " + PANEL), "alt+c")
+    operator.press("Clock")
     x.press(clock, "Tab", "Tab", "Return")
     wait_until("SET_TIME", lambda: "SET_TIME" in tags(read_events(files["events"])))
     x.wait_gone(clock)
@@ -443,7 +466,7 @@ def run_first(x, panel, host, files):
 
     # The close box of the history window during a long read: the reads stop, the session goes on.
     log("History: all events, the close box during the read")
-    x.keys(x.wait_window("Quarvo - " + PANEL), "alt+h")
+    operator.press("History")
     x.press("History Events", "Down", "Return")
     start = panel.requests("Request Event Log")
     wait_until("a few history reads", lambda: panel.requests("Request Event Log") >= start + 3)
@@ -461,13 +484,13 @@ def run_first(x, panel, host, files):
     # End Session opens with the focus on Reset Panel, then OK, then Cancel: Enter on the focused
     # Cancel keeps the session; Enter on the box presses OK, the default, and ends it.
     log("End Session: Enter on Cancel, then on OK")
-    x.keys(x.wait_window("Quarvo - " + PANEL), "alt+d")
+    operator.press("Disconnect")
     x.press("End Session", "Tab", "Tab", "Return")
     x.wait_gone("End Session")
     keep_alives = panel.requests("Request Panel Status")
     wait_until("a keep-alive after Cancel", lambda: panel.requests("Request Panel Status") > keep_alives)
     check(panel.requests("Panel Goodbye") == 0, "Enter on the focused Cancel ended the session")
-    x.keys(x.wait_window("Quarvo - " + PANEL), "alt+d")
+    operator.press("Disconnect")
     x.press("End Session", "Return")
     status = host.wait()
     output = host.output()
@@ -488,11 +511,11 @@ def second_session(x, panel, args, work, files):
         time.sleep(1.0)
         x.keys(window, "Return")
         # The data file now holds the panel's data: no "Panel Sync" this time.
-        operator = x.wait_window("Quarvo - " + PANEL)
+        x.wait_window("Quarvo - " + PANEL)
         check(x.find("Panel Sync") is None, "the data file received in session 1 still differs")
         host.note_segments()
         log("session 2: SIGTERM during a history read")
-        x.keys(operator, "alt+h")
+        SessionWindow(x).press("History")
         x.press("History Events", "Down", "Return")
         start = panel.requests("Request Event Log")
         wait_until("a few history reads", lambda: panel.requests("Request Event Log") >= start + 3)
