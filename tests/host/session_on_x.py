@@ -274,6 +274,7 @@ class Host:
     """One `quarvo-host session` on the X server; the shared-memory records it maps are noted."""
 
     def __init__(self, program, x, work, name, settings, data, events, history):
+        self.work = work
         self.err_path = os.path.join(work, name + ".err")
         self.err = open(self.err_path, "wb")
         env = dict(os.environ)
@@ -287,13 +288,17 @@ class Host:
             preexec_fn=_end_with_parent)
         self.segments = set()
 
+    def index_path(self):
+        return f"/dev/shm/quarvo-segments.{self.process.pid}"
+
     def note_segments(self):
-        """The shared-memory records the host has mapped right now."""
+        """The shared-memory records the host has made so far, from the index it keeps of them
+        (one "+NAME" line per record made, "-NAME" per record removed)."""
         try:
-            with open(f"/proc/{self.process.pid}/maps") as maps:
-                for line in maps:
-                    if "/dev/shm/" in line:
-                        self.segments.add(line.split("/dev/shm/", 1)[1].split()[0])
+            with open(self.index_path()) as index:
+                for line in index:
+                    if line.startswith("+"):
+                        self.segments.add(line[1:].strip())
         except OSError:
             pass
 
@@ -367,22 +372,24 @@ def check(condition, text):
         raise Failure(text)
 
 
-def nothing_left(host, display_name):
-    """No process that ran on this display but the X server is left, and no record the host mapped."""
+def nothing_left(host, work):
+    """No process started with this run's settings folder is left, and no record the host mapped."""
     check(host.process.poll() is not None, "quarvo-host still runs")
+    check(host.segments, "no shared-memory record of the host was seen while it ran")
     left = [name for name in sorted(host.segments) if os.path.exists("/dev/shm/" + name)]
     check(not left, f"shared-memory records left behind: {left}")
-    own = f"DISPLAY={display_name}".encode() + b"\0"
+    check(not os.path.exists(host.index_path()), f"{host.index_path()} left behind")
+    own = f"QUARVO_SETTINGS_DIR={os.path.join(work, 'store')}".encode() + b"\0"
     stray = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/environ", "rb") as f:
-                if own in f.read() + b"\0":
+                if b"\0" + own in b"\0" + f.read() + b"\0" and int(pid) != os.getpid():
                     with open(f"/proc/{pid}/cmdline", "rb") as c:
                         stray.append(c.read().replace(b"\0", b" ").decode(errors="replace"))
         except OSError:
             continue
-    check(not stray, f"processes left on the display: {stray}")
+    check(not stray, f"processes of the session left: {stray}")
 
 
 def data_items(path):
@@ -498,7 +505,7 @@ def run_first(x, panel, host, files):
     check(panel.requests("Panel Goodbye") == 1, "no goodbye at the end of session 1")
     ends = [e.get("data") for e in read_events(files["events"]) if e.get("code") == 3]
     check(ends == ["USERDISCONNECTING"], f"event 3 of session 1: {ends}")
-    nothing_left(host, x.name)
+    nothing_left(host, host.work)
     log(f"session 1 done: {output.strip().splitlines()[-1] if output.strip() else ''}")
 
 
@@ -530,7 +537,7 @@ def second_session(x, panel, args, work, files):
         check(not [e for e in later if e.get("code") == 3], "an aborted interactive session raised event 3")
         check([e.get("code") for e in later if e.get("code") in (2, 12)] == [2, 2],
               "the link is told twice (end of the handshake, return of the dialog)")
-        nothing_left(host, x.name)
+        nothing_left(host, host.work)
     except Failure:
         print(f"windows open: {x.titles()}; the screen is in session2-failure.png", file=sys.stderr)
         x.screenshot(os.path.join(work, "session2-failure.png"))
