@@ -9,6 +9,7 @@
 
 #include "component/IZelComm.h"
 #include "connection/frmCommInterface.h"
+#include "controls/ButtonKeys.h"
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "operations/frmDateTime.h"
@@ -32,6 +33,7 @@ public:
     {
         setObjectName(QStringLiteral("quarvoHostSession"));
         setWindowTitle(QStringLiteral("Quarvo - %1").arg(panel));
+        ButtonKeys::install(this); // Enter presses the focused button
         auto *layout = new QVBoxLayout(this);
         // Out of process the panel's revision stays with the server (it arrived as "GET_REV").
         const QString revision = session.outOfProcess() ? session.events().panelRevision() : sessionState().panelRevision;

@@ -3,6 +3,7 @@
 // frmCommInterfaceWorkflow.cpp, the handshake in frmCommInterfaceHandshake.cpp.
 #include "connection/frmCommInterface.h"
 
+#include "controls/ButtonKeys.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
@@ -115,6 +116,7 @@ void frmCommInterface::buildWindow()
 {
     setWindowTitle(catalog(150));
     modGlobals::ApplySessionIcon(this);
+    ButtonKeys::install(this);
 
     auto label = [this](const char *name, std::int16_t caption) {
         auto *l = new QLabel(catalog(caption), this);

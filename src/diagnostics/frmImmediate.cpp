@@ -1,5 +1,6 @@
 #include "diagnostics/frmImmediate.h"
 
+#include "controls/ButtonKeys.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "platform/Paths.h"
@@ -31,6 +32,7 @@ frmImmediate::frmImmediate(QWidget *parent)
     : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("Immediate"));
+    ButtonKeys::install(this);
     setObjectName(QStringLiteral("frmImmediate"));
     txtDebug = new QPlainTextEdit(this);
     txtDebug->setObjectName(QStringLiteral("txtDebug"));

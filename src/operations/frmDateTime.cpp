@@ -1,5 +1,6 @@
 #include "operations/frmDateTime.h"
 
+#include "controls/ButtonKeys.h"
 #include "controls/Calendar.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
@@ -100,6 +101,7 @@ void frmDateTime::buildWindow()
 {
     setWindowTitle(catalog(164));
     modGlobals::ApplySessionIcon(this);
+    ButtonKeys::install(this);
 
     auto label = [](QWidget *parent, const char *name, const QString &caption) {
         auto *l = new QLabel(caption, parent);

@@ -1,6 +1,7 @@
 #include "operations/frmHistory.h"
 
 #include "controls/AnimationStrip.h"
+#include "controls/ButtonKeys.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
@@ -106,6 +107,7 @@ void frmHistory::buildWindow()
     setWindowTitle(catalog(269));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     modGlobals::ApplySessionIcon(this);
+    ButtonKeys::install(this);
 
     aniHistory = new AnimationStrip(this);
     aniHistory->setObjectName(QStringLiteral("aniHistory"));

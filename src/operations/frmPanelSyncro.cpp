@@ -1,5 +1,6 @@
 #include "operations/frmPanelSyncro.h"
 
+#include "controls/ButtonKeys.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
@@ -66,6 +67,7 @@ frmPanelSyncro::frmPanelSyncro(QWidget *parent)
     setObjectName(kForm);
     setWindowTitle(catalog(291));
     modGlobals::ApplySessionIcon(this);
+    ButtonKeys::install(this);
 
     txtSyncMessage = new QPlainTextEdit(this);
     txtSyncMessage->setObjectName(QStringLiteral("txtSyncMessage"));

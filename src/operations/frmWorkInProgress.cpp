@@ -1,6 +1,7 @@
 #include "operations/frmWorkInProgress.h"
 
 #include "controls/AnimationStrip.h"
+#include "controls/ButtonKeys.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
@@ -58,6 +59,7 @@ frmWorkInProgress::frmWorkInProgress(QWidget *parent)
 {
     setObjectName(kForm);
     modGlobals::ApplySessionIcon(this);
+    ButtonKeys::install(this);
 
     aniSync = new AnimationStrip(this);
     aniSync->setObjectName(QStringLiteral("aniSync"));

@@ -1,5 +1,6 @@
 #include "queue/frmMsgDetail.h"
 
+#include "controls/ButtonKeys.h"
 #include "core/Errors.h"
 #include "core/modGlobals.h"
 #include "queue/QueueLinks.h"
@@ -22,6 +23,7 @@ frmMsgDetail::frmMsgDetail(QWidget *parent)
 {
     setObjectName(kForm);
     setWindowTitle(QStringLiteral("Message Details"));
+    ButtonKeys::install(this);
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto *grid = new QGridLayout(this);

@@ -1,5 +1,6 @@
 #include "queue/frmMsgQueue.h"
 
+#include "controls/ButtonKeys.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
@@ -101,6 +102,7 @@ frmMsgQueue::frmMsgQueue(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmMsgQueue"));
     setWindowTitle(QStringLiteral("Message Queue Console"));
+    ButtonKeys::install(this);
 
     auto *layout = new QGridLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Queued Messages"), this), 0, 0);

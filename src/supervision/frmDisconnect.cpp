@@ -1,5 +1,6 @@
 #include "supervision/frmDisconnect.h"
 
+#include "controls/ButtonKeys.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/Variant.h"
@@ -40,6 +41,7 @@ void frmDisconnect::buildWindow()
     setWindowTitle(modGlobals::GetCatalogString(257));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     modGlobals::ApplySessionIcon(this);
+    ButtonKeys::install(this);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));

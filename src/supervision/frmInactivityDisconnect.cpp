@@ -1,5 +1,6 @@
 #include "supervision/frmInactivityDisconnect.h"
 
+#include "controls/ButtonKeys.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/Variant.h"
@@ -44,6 +45,7 @@ void frmInactivityDisconnect::buildWindow()
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     modGlobals::ApplySessionIcon(this);
+    ButtonKeys::install(this);
 
     lblMessage = new QLabel(modGlobals::GetCatalogString(279), this);
     lblMessage->setObjectName(QStringLiteral("lblMessage"));

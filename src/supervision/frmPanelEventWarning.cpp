@@ -1,5 +1,6 @@
 #include "supervision/frmPanelEventWarning.h"
 
+#include "controls/ButtonKeys.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
@@ -55,6 +56,7 @@ void frmPanelEventWarning::buildWindow()
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     modGlobals::ApplySessionIcon(this);
+    ButtonKeys::install(this);
 
     fraChoices = new QGroupBox(this);
     fraChoices->setObjectName(QStringLiteral("fraChoices"));

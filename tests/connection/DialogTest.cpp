@@ -211,6 +211,43 @@ TEST_F(DialogTest, BusyStateTurnsCancelIntoAbortAndCancelWhileIdleCloses)
     EXPECT_FALSE(sessionState().guidRegistry->contains(dialog->szGUID()));
 }
 
+// Enter while idle: on the focused button it presses that button, in a field or the type list it
+// presses Connect (the default); Escape is Cancel. Connect meets an address that fails its check
+// (put in behind the typing rules), so it goes no further than the check.
+TEST_F(DialogTest, EnterPressesTheFocusedButtonElseConnect)
+{
+    struct Case
+    {
+        const char *focus;
+        Qt::Key key;
+        const char *pressed;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"cmdConnect", Qt::Key_Return, "cmdConnect", false}, {"txtRemoteHost", Qt::Key_Return, "cmdConnect", false},
+        {"txtPassCode", Qt::Key_Enter, "cmdConnect", false},  {"cmbConnect", Qt::Key_Return, "cmdConnect", false},
+        {"cmdCancel", Qt::Key_Return, "cmdCancel", true},     {"txtPassCode", Qt::Key_Escape, "", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.focus) + ", key " + std::to_string(c.key));
+        choose(frmCommInterface::TypeNetwork);
+        dialog->txtRemoteHost->setText(QStringLiteral("127.0.0.1")); // typed: Connect is enabled
+        setHostQuietly(QStringLiteral("10.0.0"));
+        dialog->show();
+        ASSERT_TRUE(dialog->cmdConnect->isEnabled());
+        QStringList pressed;
+        QList<QMetaObject::Connection> spies;
+        for (QPushButton *b : {dialog->cmdConnect, dialog->cmdCancel, dialog->cmdAnswer})
+            spies << QObject::connect(b, &QPushButton::clicked, [&pressed, b] { pressed << b->objectName(); });
+        testsupport::pressKeyOn(dialog->findChild<QWidget *>(QLatin1String(c.focus)), c.key);
+        for (const QMetaObject::Connection &spy : spies)
+            QObject::disconnect(spy);
+        EXPECT_EQ(pressed.join(u','), QLatin1String(c.pressed));
+        EXPECT_EQ(dialog->isVisible(), !c.closes);
+        EXPECT_EQ(dialog->cmdCancel->text(), modGlobals::GetCatalogString(125)); // no attempt started
+    }
+}
+
 TEST_F(DialogTest, ScreenshotPerConnectionType)
 {
     const QString folder = testsupport::screenshotFolder();

@@ -247,6 +247,29 @@ TEST_F(LinkDialogTest, CancelEndsTheAnswerWaitOfASilentPanel)
     EXPECT_EQ(hostEvents().filter(QRegularExpression(QStringLiteral("^3:"))).size(), 1);
 }
 
+// The same from the keyboard: Enter in the passcode box connects (Connect is the default button);
+// with the focus on Cancel, now Abort, Enter aborts the attempt; idle again, Enter on the focused
+// Cancel closes the dialog and connects nothing.
+TEST_F(LinkDialogTest, EnterConnectsFromThePasscodeAbortsAndClosesOnTheFocusedCancel)
+{
+    settings->responseTimeout = QStringLiteral("60");
+    startLinkPanel(Link::Enhanced, {QStringLiteral("silence@null*0")});
+    Script script;
+    whenShown(script, [this] {
+        dialog->txtPassCode->clear();
+        QTest::keyClicks(dialog->txtPassCode, QStringLiteral("123456"));
+        testsupport::pressKeyOn(dialog->txtPassCode);
+    });
+    script.then(QStringLiteral("probe sent"), [this] { return sim->commandCount(QStringLiteral("Null Command")) == 1; },
+                [this] { testsupport::pressKeyOn(dialog->cmdCancel); });
+    script.then(QStringLiteral("attempt aborted"),
+                [this] { return dialog->cmdCancel->text() == modGlobals::GetCatalogString(125) && dialog->cmdConnect->isEnabled(); },
+                [this] { testsupport::pressKeyOn(dialog->cmdCancel); });
+    EXPECT_EQ(display(script, 4000), frmCommInterface::ResultNotConnected);
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Null Command")), 1);
+    EXPECT_EQ(hostEvents().last(), QStringLiteral("3:ABORTED"));
+}
+
 // A panel that asks for a call-back on the enhanced link rings on the serial line ("net-ring",
 // answered with "ATA"); on the network it rings the dialog's own port. Either call is answered
 // with the fixed answer passcode.

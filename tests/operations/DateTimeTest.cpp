@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 
 #include "core/ErrorCodes.h"
@@ -158,6 +159,110 @@ TEST_F(DateTimeTest, DisplayReadsUpdatesAndReadsBack)
     ASSERT_TRUE(waitFor([&] { return second.cmdOK->isEnabled(); }, 5000));
     EXPECT_EQ(second.lblCurrentDate->text(), converter.BuildDate(3, 9, 24));
     EXPECT_EQ(second.lblCurrentTime->text(), QStringLiteral("10:05"));
+}
+
+// Keys as the operator presses them while the window runs: Enter on the focused button presses
+// that button; with the focus in the adjustment field it presses "Update Panel"; Escape is Cancel.
+// What the panel was asked and whether the window closed show what was pressed.
+struct ClockKey
+{
+    const char *name;
+    QPushButton *frmDateTime::*focus; // nullptr: the adjustment field
+    Qt::Key key;
+    const char *pressed;              // the button clicked, "" for none
+    bool reads;
+    bool writes;
+};
+
+const ClockKey kClockKeys[] = {
+    {"EnterOnGetCurrent", &frmDateTime::cmdGetCurrentDateTimeFromPanel, Qt::Key_Return, "cmdGetCurrentDateTimeFromPanel", true, false},
+    {"EnterOnUpdatePanel", &frmDateTime::cmdOK, Qt::Key_Return, "cmdOK", false, true},
+    {"EnterOnCancel", &frmDateTime::cmdCancel, Qt::Key_Return, "cmdCancel", false, false},
+    {"KeypadEnterOnCancel", &frmDateTime::cmdCancel, Qt::Key_Enter, "cmdCancel", false, false},
+    {"EnterInTheAdjustment", nullptr, Qt::Key_Return, "cmdOK", false, true},
+    {"EscapeInTheAdjustment", nullptr, Qt::Key_Escape, "", false, false},
+};
+
+class DateTimeKeys : public DateTimeTest, public ::testing::WithParamInterface<ClockKey>
+{
+};
+
+TEST_P(DateTimeKeys, PressTheButtonTheOperatorMeans)
+{
+    const ClockKey row = GetParam();
+    connectPanel(at(2009, 6, 30, 23, 58));
+    now = at(2024, 3, 9, 13, 5, 20);
+    window = new frmDateTime();
+    QStringList pressed;
+    for (QPushButton *b : {window->cmdGetCurrentDateTimeFromPanel, window->cmdOK, window->cmdCancel})
+        QObject::connect(b, &QPushButton::clicked, [&pressed, b] { pressed << b->objectName(); });
+    const int reads = sim->commandCount(QStringLiteral("Request Panel Date"));
+    bool keyed = false;
+    QTimer driver;
+    driver.setInterval(10);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (!window || !window->isVisible())
+            return;
+        if (!keyed) {
+            keyed = true;
+            testsupport::pressKeyOn(row.focus ? (*window).*row.focus : static_cast<QWidget *>(window->UpDown1), row.key);
+        } else if (row.reads && sim->commandCount(QStringLiteral("Request Panel Date")) > reads && window->cmdOK->isEnabled()) {
+            window->hide(); // the answer is in: the window would stay open for the operator
+        }
+    });
+    driver.start();
+    QTimer::singleShot(8000, window, [&] { window->hide(); }); // a stuck run ends the test, not the suite
+    EXPECT_EQ(window->Display(), 0);
+    driver.stop();
+
+    EXPECT_EQ(pressed.join(u','), QLatin1String(row.pressed));
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Request Panel Date")) - reads, row.reads ? 1 : 0);
+    EXPECT_EQ(setTimes(), row.writes ? QStringList{"2024-03-09 13:05"} : QStringList());
+    EXPECT_EQ(panelClock(), row.writes ? QStringLiteral("2024-03-09 13:05") : QStringLiteral("2009-06-30 23:58"));
+    if (row.reads) {
+        EXPECT_FALSE(window->lblCurrentDate->text().isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, DateTimeKeys, ::testing::ValuesIn(kClockKeys),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// After "Get Current" the read disables it and the focus moves on to Cancel: Enter there cancels
+// and writes nothing.
+TEST_F(DateTimeTest, EnterAfterGetCurrentCancels)
+{
+    connectPanel(at(2009, 6, 30, 23, 58));
+    now = at(2024, 3, 9, 13, 5, 20);
+    window = new frmDateTime();
+    QStringList pressed;
+    for (QPushButton *b : {window->cmdGetCurrentDateTimeFromPanel, window->cmdOK, window->cmdCancel})
+        QObject::connect(b, &QPushButton::clicked, [&pressed, b] { pressed << b->objectName(); });
+    int step = 0;
+    QWidget *focusAfterRead = nullptr;
+    QTimer driver;
+    driver.setInterval(10);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (!window || !window->isVisible())
+            return;
+        if (step == 0 && QApplication::activeWindow() == window) {
+            step = 1;
+            testsupport::pressKeyOn(window->cmdGetCurrentDateTimeFromPanel);
+        } else if (step == 1 && window->cmdOK->isEnabled()) {
+            step = 2;
+            focusAfterRead = QApplication::focusWidget();
+            QTest::keyClick(focusAfterRead, Qt::Key_Return);
+        }
+    });
+    driver.start();
+    QTimer::singleShot(8000, window, [&] { window->hide(); });
+    EXPECT_EQ(window->Display(), 0);
+    driver.stop();
+
+    EXPECT_EQ(step, 2);
+    EXPECT_EQ(focusAfterRead, window->cmdCancel);
+    EXPECT_EQ(pressed, (QStringList{"cmdGetCurrentDateTimeFromPanel", "cmdCancel"}));
+    EXPECT_TRUE(setTimes().isEmpty());
+    EXPECT_EQ(sim->commandCount(QStringLiteral("Change Panel Date")), 0);
 }
 
 // Without an operator: the clock job writes the host's adjustment (owned by the queue window) and

@@ -318,6 +318,47 @@ TEST_F(HistoryTest, CancelStopsAfterTheNextAnswerAndUnloadDropsTheQueuedRequest)
     delete window.data();
 }
 
+// Enter before the retrieval starts: on the focused button it presses that button; with the focus
+// on the range or the pointer box it presses OK. Escape is Cancel.
+TEST_F(HistoryTest, EnterPressesTheFocusedButtonElseOK)
+{
+    ASSERT_NO_FATAL_FAILURE(connect([](panelsim::PanelConfig &c) { c.newEventCount = 3; }));
+    struct Case
+    {
+        const char *focus;
+        Qt::Key key;
+        bool retrieves;
+    };
+    const Case cases[] = {{"cmdOK", Qt::Key_Return, true},     {"cmdCancel", Qt::Key_Return, false},
+                          {"optAll", Qt::Key_Return, true},    {"chkSetPointer", Qt::Key_Enter, true},
+                          {"cmdCancel", Qt::Key_Enter, false}, {"cmdOK", Qt::Key_Escape, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.focus) + ", key " + std::to_string(c.key));
+        callback->events.clear();
+        const int indexRequests = sim->commandCount(QStringLiteral("Request Event Index"));
+        QPointer<frmHistory> window = new frmHistory();
+        conntest::Script script;
+        script.then(QStringLiteral("history window shown"), [window] { return window && window->isVisible(); },
+                    [window, c] { testsupport::pressKeyOn(window->findChild<QWidget *>(QLatin1String(c.focus)), c.key); });
+        script.emergency = [window] {
+            if (window)
+                window->hide();
+        };
+        script.start(20000);
+        EXPECT_EQ(window->Display(), 0);
+        EXPECT_TRUE(script.failure().isEmpty()) << script.failure().toStdString();
+        delete window.data();
+        if (c.retrieves) {
+            EXPECT_EQ(notifications().value(1), QStringLiteral("HISTORY_CURRENT")) << notificationText();
+            EXPECT_TRUE(notifications().contains(QStringLiteral("HISTORY_END=3"))) << notificationText();
+            EXPECT_GT(sim->commandCount(QStringLiteral("Request Event Index")), indexRequests);
+        } else {
+            EXPECT_EQ(notificationText(), "6 7");
+            EXPECT_EQ(sim->commandCount(QStringLiteral("Request Event Index")), indexRequests);
+        }
+    }
+}
+
 // Answers the window cannot use are failed answers: the error is reported under the window and the
 // retrieval goes no further (no block for the host, no end notification).
 TEST_F(HistoryTest, MalformedAnswersFailWithoutReadingPastThem)

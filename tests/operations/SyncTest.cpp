@@ -316,6 +316,40 @@ TEST_F(SyncTest, AbortStopsTheTransferWithoutAnEndReport)
     EXPECT_TRUE(waitFor([&] { return sync() && sync()->isVisible(); }, 5000));
 }
 
+// Enter in the synchronisation window: on the focused button it presses that button, on a choice
+// it presses OK; in the transfer window, Enter on the focused Abort aborts.
+TEST_F(SyncTest, EnterPressesTheFocusedButtonElseOK)
+{
+    struct Case
+    {
+        const char *focus;
+        bool transfers;
+        bool abort;
+    };
+    const Case cases[] = {{"cmdOK", true, false}, {"optRecvPanel", true, false}, {"cmdCancel", false, false}, {"cmdOK", true, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.focus) + (c.abort ? ", then Abort" : ""));
+        TearDown();
+        SetUp();
+        connectWith({13, 17, 18});
+        frmPanelSyncro *window = checkShowsTheWindow();
+        ASSERT_TRUE(window);
+        window->optRecvPanel->setChecked(true);
+        testsupport::pressKeyOn(window->findChild<QWidget *>(QLatin1String(c.focus)));
+        if (c.abort) {
+            ASSERT_TRUE(waitFor([&] { return transfer() && transfer()->TransferState.blocksDone >= 5; }, 5000));
+            testsupport::pressKeyOn(transfer()->cmdAbort);
+        }
+        ASSERT_TRUE(waitFor([&] { return !sync() && !transfer(); }, 10000));
+        waitFor([] { return false; }, 200);
+        EXPECT_EQ(callback->tags().contains(QStringLiteral("RECV_END")), c.transfers && !c.abort);
+        EXPECT_EQ(blocks(kRequestBlock).isEmpty(), !c.transfers);
+        if (!c.transfers || c.abort)
+            EXPECT_EQ(events().last(), QStringLiteral("7"));
+        EXPECT_TRUE(net->Connected());
+    }
+}
+
 // A transfer cut off (the panel falls silent): the session ends, and the host takes no part of
 // the panel's data for all of it.
 TEST_F(SyncTest, ATransferCutOffHandsTheHostNothing)

@@ -190,7 +190,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Choice{"CloseBox", [](frmPanelEventWarning *w) { w->close(); }, true, 1},
                       Choice{"HangUp", [](frmPanelEventWarning *w) { QTest::mouseClick(w->cmdHangUp, Qt::LeftButton); }, true, 1},
                       Choice{"IgnoreLabel", [](frmPanelEventWarning *w) { QTest::mouseClick(w->lblIgnore, Qt::LeftButton); }, false, 1},
-                      Choice{"Continue", [](frmPanelEventWarning *w) { QTest::mouseClick(w->cmdContinue, Qt::LeftButton); }, false, 2}),
+                      Choice{"Continue", [](frmPanelEventWarning *w) { QTest::mouseClick(w->cmdContinue, Qt::LeftButton); }, false, 2},
+                      Choice{"EnterOnHangUp", [](frmPanelEventWarning *w) { testsupport::pressKeyOn(w->cmdHangUp); }, true, 1},
+                      Choice{"EnterOnIgnore", [](frmPanelEventWarning *w) { testsupport::pressKeyOn(w->cmdIgnore); }, false, 1},
+                      Choice{"EnterOnContinue", [](frmPanelEventWarning *w) { testsupport::pressKeyOn(w->cmdContinue); }, false, 2}),
     [](const ::testing::TestParamInfo<Choice> &info) { return std::string(info.param.name); });
 
 TEST_F(SupervisionTest, APanelEventClosesTheInactivityPromptAndTheSessionGoesOn)
@@ -228,6 +231,53 @@ TEST_F(SupervisionTest, CancelInTheLastSecondKeepsTheSessionAndExpiryDisconnects
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::InactivityDisconnect);
     EXPECT_EQ(panel->state().goodbyeCode, 0);
 }
+
+// The prompt answered from the keyboard: Enter on the focused button presses it, Enter with the
+// focus elsewhere presses the default Cancel, Escape is Cancel.
+struct PromptKey
+{
+    const char *name;
+    const char *focus; // nullptr: the window itself
+    Qt::Key key;
+    bool disconnects;
+};
+
+class InactivityKeys : public SupervisionTest, public ::testing::WithParamInterface<PromptKey>
+{
+};
+
+TEST_P(InactivityKeys, AnswerThePrompt)
+{
+    const PromptKey row = GetParam();
+    connect();
+    Script script;
+    bool pressed = false;
+    script.then(QStringLiteral("prompt shown"), promptShown(), [&] {
+        sessionState().queueWindow->setInactivityTimeout(0); // no second prompt
+        pressed = true;
+        QWidget *focus = row.focus ? prompt()->findChild<QWidget *>(QLatin1String(row.focus)) : prompt();
+        testsupport::pressKeyOn(focus, row.key);
+    });
+    sessionState().queueWindow->setInactivityTimeout(1);
+    if (row.disconnects) {
+        run(script, [&] { return sessionEnded(); });
+        EXPECT_EQ(panel->state().goodbyeCode, 0);
+        return;
+    }
+    run(script, [&] { return pressed && !promptShown()(); });
+    const int before = panel->commandCount(QStringLiteral("Request Panel Status"));
+    ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) >= before + 2; }, 5000));
+    EXPECT_FALSE(panel->goodbyeReceived());
+    EXPECT_TRUE(sessionState().queueWindow);
+    EXPECT_FALSE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, InactivityKeys,
+                         ::testing::Values(PromptKey{"EnterOnDisconnectNow", "cmdDisconnectNow", Qt::Key_Return, true},
+                                           PromptKey{"EnterOnCancel", "cmdCancel", Qt::Key_Return, false},
+                                           PromptKey{"EnterOnTheWindow", nullptr, Qt::Key_Enter, false},
+                                           PromptKey{"EscapeOnDisconnectNow", "cmdDisconnectNow", Qt::Key_Escape, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(SupervisionTest, TheSessionEndingUnderTheOpenPromptClosesIt)
 {
@@ -291,6 +341,7 @@ struct EndSession
     bool unattended;
     bool reset;
     bool ok;
+    const char *enterOn = nullptr; // Enter with the focus on this control instead of a click
 };
 
 class EndSessionDialog : public SupervisionTest, public ::testing::WithParamInterface<EndSession>
@@ -312,7 +363,10 @@ TEST_P(EndSessionDialog, AsksBeforeTheGoodbye)
         auto *dialog = qobject_cast<frmDisconnect *>(QApplication::activeModalWidget());
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("End Session"));
         dialog->chkPanelReset->setChecked(row.reset);
-        QTest::mouseClick(row.ok ? dialog->cmdOK : dialog->cmdCancel, Qt::LeftButton);
+        if (row.enterOn)
+            testsupport::pressKeyOn(dialog->findChild<QWidget *>(QLatin1String(row.enterOn)));
+        else
+            QTest::mouseClick(row.ok ? dialog->cmdOK : dialog->cmdCancel, Qt::LeftButton);
     });
     script.emergency = [] {
         if (QWidget *modal = QApplication::activeModalWidget())
@@ -343,7 +397,10 @@ TEST_P(EndSessionDialog, AsksBeforeTheGoodbye)
 INSTANTIATE_TEST_SUITE_P(Answers, EndSessionDialog,
                          ::testing::Values(EndSession{"OkWithReset", false, true, true}, EndSession{"Ok", false, false, true},
                                            EndSession{"Cancel", false, true, false},
-                                           EndSession{"CancelUnattended", true, false, false}),
+                                           EndSession{"CancelUnattended", true, false, false},
+                                           EndSession{"EnterOnOk", false, false, true, "cmdOK"},
+                                           EndSession{"EnterOnCancel", false, true, false, "cmdCancel"},
+                                           EndSession{"EnterOnTheResetBox", false, true, true, "chkPanelReset"}),
                          [](const ::testing::TestParamInfo<EndSession> &info) { return std::string(info.param.name); });
 
 TEST_F(SupervisionTest, ConsoleDetailsShowAQueuedMessageAndLaterItsEndedCommand)

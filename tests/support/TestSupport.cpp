@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+#include <QWidget>
 
 #include <memory>
 
@@ -73,6 +75,14 @@ QString screenshotFolder()
     const QString folder = QStringLiteral(QUARVO_SOURCE_DIR "/docs/screenshots");
     QDir().mkpath(folder);
     return folder;
+}
+
+void pressKeyOn(QWidget *widget, Qt::Key key)
+{
+    widget->setFocus(Qt::TabFocusReason);
+    // A widget with a focus proxy (a spin box's field) hands the focus on: the key goes there.
+    QWidget *receiver = widget->window()->focusWidget();
+    QTest::keyClick(receiver ? receiver : widget, key);
 }
 
 QByteArray readFile(const QString &path)

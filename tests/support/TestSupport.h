@@ -2,7 +2,10 @@
 #pragma once
 
 #include <QString>
+#include <Qt>
 #include <functional>
+
+class QWidget;
 
 namespace testsupport {
 
@@ -27,6 +30,10 @@ bool waitFor(const std::function<bool()> &predicate, int timeoutMs = 5000);
 // The folder the screenshot tests write to (made when missing), or empty unless QUARVO_SCREENSHOTS
 // is set: screenshots are refreshed on request only.
 QString screenshotFolder();
+
+// Gives `widget` the keyboard focus of its window and presses `key` (Return by default) there, as
+// the operator's keyboard would: the key goes to the focus widget and on up to the window.
+void pressKeyOn(QWidget *widget, Qt::Key key = Qt::Key_Return);
 
 // Reads a whole file as bytes (empty when missing).
 QByteArray readFile(const QString &path);
