@@ -1,0 +1,120 @@
+// Edges that only show in a running session: the keep-alive counter at the shortest answer that
+// carries it, its two bytes in both orders; and the sequence number as it wraps from 255 to 1,
+// seen in the datagrams the simulated panel received.
+#include "network/NetFixture.h"
+
+#include "link/modSDIFunctions.h"
+
+#include <QUdpSocket>
+
+using namespace nettest;
+
+namespace {
+
+class SessionEdges : public NetTest
+{
+protected:
+    // Hands `answer` to the queue as the answer to its own "Keep Alive".
+    void keepAlive(const QByteArray &answer)
+    {
+        QString guid;
+        auto msg = messageRecord(QStringLiteral("Keep Alive"), guid);
+        msg->setOwnerName(QStringLiteral("frmMsgQueue"));
+        msg->setData(answer);
+        sessionState().queueWindow->ResponseReceived(*msg);
+        msgrecord::Discard(guid);
+        waitFor([] { return false; }, 50); // the warning is shown from the event loop
+        ASSERT_TRUE(sessionState().queueWindow);
+        EXPECT_EQ(sessionState().LastErrorNumber, 0);
+    }
+};
+
+} // namespace
+
+TEST_F(SessionEdges, KeepAliveCounterAtTheShortestAnswerAndInBothByteOrders)
+{
+    startSession(false, true, 0);
+    net->setConnected(true);
+    QList<std::int16_t> warnings;
+    queueLinks().eventWarning = [&](std::int16_t level) -> std::int16_t {
+        warnings << level;
+        return 0;
+    };
+    // Bytes 14 and 15 carry the count, low byte first: a 16-byte answer is the shortest that has
+    // them, a 15-byte one has no count. (The queue hands the answer on as it came.)
+    const auto answer = [](int size, int low, int high) {
+        QByteArray data(size - 4, '\0');
+        QByteArray frame = answerFrame(20, data);
+        if (size > 14)
+            frame[14] = static_cast<char>(low);
+        if (size > 15)
+            frame[15] = static_cast<char>(high);
+        return frame;
+    };
+    struct Step
+    {
+        QByteArray answer;
+        int count;           // the count kept afterwards
+        QList<int> warnings; // all warnings so far
+    };
+    const QList<Step> steps{
+        {answer(15, 0x34, 0), 0, {}},
+        {answer(16, 0x01, 0x02), 0x0201, {0x0201}},
+        {answer(16, 0x01, 0x02), 0x0201, {0x0201}},           // the same count again: nothing
+        {answer(16, 0x02, 0x01), 0x0102, {0x0201, 0x0102}},   // the bytes swapped are another count
+        {answer(17, 0x02, 0x01), 0x0102, {0x0201, 0x0102}},
+        {answer(16, 0x00, 0x00), 0, {0x0201, 0x0102}},        // 0: kept, no warning
+        {answer(16, 0x01, 0x00), 1, {0x0201, 0x0102, 1}},
+        {answer(16, 0xFF, 0x7F), 0x7FFF, {0x0201, 0x0102, 1, 0x7FFF}},
+    };
+    for (const Step &s : steps) {
+        SCOPED_TRACE(s.answer.toHex().constData());
+        ASSERT_NO_FATAL_FAILURE(keepAlive(s.answer));
+        EXPECT_EQ(modToolbox::LastPanelEventCount(), s.count);
+        QList<int> seen;
+        for (const std::int16_t w : warnings)
+            seen << static_cast<std::uint16_t>(w);
+        EXPECT_EQ(seen, s.warnings);
+    }
+}
+
+TEST_F(SessionEdges, TheSequenceNumberWrapsFrom255To1)
+{
+    startPanel(true);
+    startSession(true, true, sim->udpPort());
+    net->SeqNum = 254;
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
+        ASSERT_TRUE(waitFor([&] { return owner.answers.size() == i; }, 8000)) << i;
+    }
+    const auto frames = captured();
+    ASSERT_EQ(frames.size(), 3);
+    EXPECT_EQ(frames[0].sequence, 255);
+    EXPECT_EQ(frames[1].sequence, 1);
+    EXPECT_EQ(frames[2].sequence, 2);
+    for (const auto &f : frames)
+        EXPECT_EQ(f.payload, QByteArray("LANVesk"));
+}
+
+TEST_F(SessionEdges, OnlyAWriteOfItem3Start0TakesTheNewPasscode)
+{
+    struct Case
+    {
+        int item;
+        int start;
+        bool takes;
+    };
+    for (const Case &c : {Case{3, 0, true}, Case{3, 1, false}, Case{2, 0, false}, Case{4, 0, false}, Case{0, 0, false}}) {
+        SCOPED_TRACE(QStringLiteral("%1:%2").arg(c.item).arg(c.start).toStdString());
+        QUdpSocket panel;
+        ASSERT_TRUE(panel.bind(QHostAddress::LocalHost, 0));
+        startSession(false, true, panel.localPort());
+        net->setConnected(true);
+        pif->passcode = QStringLiteral("9911A0");
+        ASSERT_EQ(modSDIFunctions::SDIWriteItemBlock(c.item, c.start, QByteArray(30, '\x01'), &owner, 6, false), 0);
+        ASSERT_TRUE(waitFor([&] { return panel.hasPendingDatagrams(); }, 5000));
+        EXPECT_EQ(sessionState().passcode, c.takes ? QStringLiteral("9911A0") : kPasscode);
+        TearDown();
+        SetUp();
+    }
+}
