@@ -18,6 +18,7 @@
 #include "operations/frmHistory.h"
 #include "operations/modDateTime.h"
 
+#include <QCheckBox>
 #include <QRandomGenerator>
 
 using namespace linktest;
@@ -356,5 +357,22 @@ TEST_F(ItemMapEdges, ABlockAnswerIsStoredOnlyAtItsExactLength)
         bad[1] = static_cast<char>(static_cast<std::uint8_t>(bad.at(1)) ^ (1u << bit));
         EXPECT_NE(modToolbox::InsertResponse(bad, 8, 16), 0) << bit;
         EXPECT_TRUE(pif->items.empty()) << bit;
+    }
+}
+
+TEST(EventWordEdges, EachBitOfTheHighByteTicksItsOwnBoxWhateverTheBoxesShowed)
+{
+    QCheckBox owned[8];
+    QList<QCheckBox *> boxes;
+    for (QCheckBox &box : owned)
+        boxes << &box;
+    for (int bit = 0; bit < 16; ++bit) {
+        for (const bool before : {false, true}) {
+            for (QCheckBox *box : boxes)
+                box->setChecked(before);
+            modToolbox::UpdatePanelEventForm(boxes, 1 << bit);
+            for (int k = 0; k < 8; ++k)
+                EXPECT_EQ(boxes[k]->isChecked(), bit >= 8 && k == bit - 8) << "bit " << bit << " box " << k;
+        }
     }
 }
