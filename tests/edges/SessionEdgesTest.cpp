@@ -3,7 +3,11 @@
 // seen in the datagrams the simulated panel received.
 #include "network/NetFixture.h"
 
+#include "PanelFrame.h"
+#include "link/clsPanelMsg.h"
 #include "link/modSDIFunctions.h"
+#include "operations/modDateTime.h"
+#include "platform/Timing.h"
 
 #include <QUdpSocket>
 
@@ -117,4 +121,39 @@ TEST_F(SessionEdges, OnlyAWriteOfItem3Start0TakesTheNewPasscode)
         TearDown();
         SetUp();
     }
+}
+
+TEST_F(SessionEdges, TheUnattendedClockWriteCarriesMonthDayYearHourMinuteAndNoonFlagInThatOrder)
+{
+    struct Case
+    {
+        QDateTime now;
+        int adjustment;
+        const char *bytes; // month, day, year, 12-hour hour, minute, PM flag
+    };
+    const QList<Case> cases{
+        {QDateTime(QDate(2026, 3, 17), QTime(14, 5)), 0, "03111a020501"},
+        {QDateTime(QDate(2026, 10, 5), QTime(0, 0)), 0, "0a051a000000"},
+        {QDateTime(QDate(2026, 10, 5), QTime(12, 59)), -1, "0a051a0b3b00"},
+        {QDateTime(QDate(2026, 10, 5), QTime(11, 59)), 1, "0a051a0c3b01"},
+        {QDateTime(QDate(2026, 2, 28), QTime(23, 10)), 2, "03011a010a00"},
+        {QDateTime(QDate(2027, 1, 1), QTime(0, 30)), -1, "0c1f1a0b1e01"},
+    };
+    startSession(false, true, 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.now.toString(Qt::ISODate).toStdString());
+        Timing::setCurrentDateTimeSource([&c] { return c.now; });
+        settings->timeOffsetHours = static_cast<std::int16_t>(c.adjustment);
+        const QStringList before = sessionState().guidRegistry->keys();
+        ASSERT_EQ(modDateTime::UnattendedSetDateTime(5), 0);
+        std::shared_ptr<clsPanelMsg> write;
+        for (const QString &key : sessionState().guidRegistry->keys())
+            if (auto cmd = std::dynamic_pointer_cast<clsPanelMsg>(sessionState().guidRegistry->get(key));
+                cmd && !before.contains(key) && cmd->Name == QLatin1String("Change Panel Date"))
+                write = cmd;
+        ASSERT_TRUE(write);
+        const QByteArray data = QByteArray(1, '\x16') + QByteArray::fromHex(c.bytes);
+        EXPECT_EQ(write->OutputData.toHex(), panelsim::PanelFrame::request(panelsim::Addressing::Remote, 20, data).toHex());
+    }
+    Timing::setCurrentDateTimeSource({});
 }
