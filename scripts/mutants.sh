@@ -162,10 +162,12 @@ os.makedirs(logs, exist_ok=True)
 print(f"Refreshing the copy of the tree in {tree}", flush=True)
 os.makedirs(tree, exist_ok=True)
 if shutil.which("rsync"):
-    subprocess.run(["rsync", "-a", "--delete", "--exclude=/.git", "--exclude=/build", "--exclude=/build-*",
-                    root + "/", tree + "/"], check=True)
+    # By content, and without the source's times: a file whose content changes in the copy gets a
+    # new time, so the build cannot take an object compiled from a planted fault for a current one.
+    subprocess.run(["rsync", "-rlpD", "--checksum", "--delete", "--exclude=/.git", "--exclude=/build",
+                    "--exclude=/build-*", root + "/", tree + "/"], check=True)
 else:
-    # Without rsync: copy what changed (by size and time), leave the build folder alone.
+    # Without rsync: copy what differs in content (new time), leave the build folder alone.
     for dirpath, dirnames, filenames in os.walk(root):
         rel = os.path.relpath(dirpath, root)
         if rel == ".":
@@ -173,9 +175,15 @@ else:
         os.makedirs(os.path.join(tree, rel), exist_ok=True)
         for name in filenames:
             src, dst = os.path.join(dirpath, name), os.path.join(tree, rel, name)
-            s = os.stat(src)
-            if not os.path.exists(dst) or os.stat(dst).st_size != s.st_size or int(os.stat(dst).st_mtime) != int(s.st_mtime):
-                shutil.copy2(src, dst)
+            with open(src, "rb") as a:
+                content = a.read()
+            if os.path.exists(dst):
+                with open(dst, "rb") as b:
+                    if b.read() == content:
+                        continue
+            with open(dst, "wb") as b:
+                b.write(content)
+            shutil.copymode(src, dst)
 
 env = dict(os.environ)
 env.setdefault("CMAKE_CXX_COMPILER_LAUNCHER", "ccache" if shutil.which("ccache") else "")
