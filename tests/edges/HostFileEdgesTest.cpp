@@ -196,3 +196,14 @@ TEST(HistoryRecordEdges, FieldsAreTheSimulatorsUnpackingOfEachTimeStamp)
         ASSERT_EQ(records.size(), mark >= 0xF0 ? 2 : 3) << mark;
     }
 }
+
+TEST(DataFileEdges, ThePasscodeIsTheFirstThreeBytesOfItem3InHex)
+{
+    for (const auto &[bytes, passcode] : QList<QPair<QByteArray, const char *>>{
+             {QByteArray::fromHex("12ab0f77"), "12AB0F"}, {QByteArray::fromHex("000001ff"), "000001"},
+             {QByteArray::fromHex("ffffff00"), "FFFFFF"}, {QByteArray::fromHex("98765400"), "987654"}}) {
+        PanelDataStore store(1);
+        ASSERT_TRUE(store.setBytes(3, 0, bytes, nullptr));
+        EXPECT_EQ(store.Passcode().toStdString(), passcode);
+    }
+}

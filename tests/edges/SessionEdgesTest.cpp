@@ -4,11 +4,14 @@
 #include "network/NetFixture.h"
 
 #include "PanelFrame.h"
+#include "core/ErrorCodes.h"
 #include "link/clsPanelMsg.h"
 #include "link/modSDIFunctions.h"
+#include "operations/frmHistory.h"
 #include "operations/modDateTime.h"
 #include "platform/Timing.h"
 
+#include <QRadioButton>
 #include <QUdpSocket>
 
 using namespace nettest;
@@ -156,4 +159,30 @@ TEST_F(SessionEdges, TheUnattendedClockWriteCarriesMonthDayYearHourMinuteAndNoon
         EXPECT_EQ(write->OutputData.toHex(), panelsim::PanelFrame::request(panelsim::Addressing::Remote, 20, data).toHex());
     }
     Timing::setCurrentDateTimeSource({});
+}
+
+TEST_F(SessionEdges, EventIndexAnswersInsideTheRingAreTakenAndOneSlotPastItIsRefused)
+{
+    struct Case
+    {
+        int pointer, newest, size;
+        std::int32_t error;
+    };
+    for (const Case &c : {Case{63, 63, 64, 0}, Case{64, 63, 64, ErrorCode::SendRefused}, Case{63, 64, 64, ErrorCode::SendRefused},
+                          Case{64, 64, 64, ErrorCode::SendRefused}, Case{0, 0, 1, 0}, Case{0, 0, 0, ErrorCode::SendRefused},
+                          Case{1, 1, 1, ErrorCode::SendRefused}}) {
+        SCOPED_TRACE(QStringLiteral("pointer %1, newest %2, size %3").arg(c.pointer).arg(c.newest).arg(c.size).toStdString());
+        sessionState().LastErrorNumber = 0;
+        auto *window = new frmHistory();
+        window->optCurrent->setChecked(true);
+        QString guid;
+        std::unique_ptr<clsMessage> msg = messageRecord(QStringLiteral("Request Event Index"), guid);
+        msg->setOwnerName(window->Name());
+        // Read pointer, newest index and ring size, each high byte first.
+        msg->setData(answerFrame(0x14, bytes({c.pointer >> 8, c.pointer & 0xFF, c.newest >> 8, c.newest & 0xFF, c.size >> 8, c.size & 0xFF})));
+        window->ResponseReceived(*msg);
+        msgrecord::Discard(guid);
+        EXPECT_EQ(sessionState().LastErrorNumber, c.error);
+        delete window;
+    }
 }
