@@ -13,6 +13,8 @@ packages=(
   # quarvo-server and its checks: the session bus (dbus: dbus-daemon, dbus-run-session), gdbus for introspection,
   # and the Python client (python3-dbus, python3-gi with the GLib main loop)
   dbus dbus-daemon libglib2.0-bin python3 python3-dbus python3-gi
+  # make mutants: the copy of the tree is refreshed with rsync and rebuilt through ccache
+  ccache rsync
 )
 
 missing=()
