@@ -10,7 +10,7 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 5
 
-.PHONY: all deps configure build test package demo sanitize fuzz-build fuzz fuzz-smoke fuzz-seeds clean help
+.PHONY: all deps configure build test package demo sanitize mutants fuzz-build fuzz fuzz-smoke fuzz-seeds clean help
 
 all: build
 
@@ -20,6 +20,7 @@ help:
 	@echo "make build     configure and build only"
 	@echo "make package   build the Debian package build/quarvo_<version>_<arch>.deb"
 	@echo "make sanitize  build and test with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
+	@echo "make mutants   plant each small fault of scripts/mutants.txt in a copy (build-mutants/) and see whether the tests catch it (long; MUTANTS_ARGS=--help)"
 	@echo "make fuzz      build the fuzz targets with clang (build-fuzz/) and run each for FUZZ_SECONDS (60)"
 	@echo "make fuzz-smoke  the same for FUZZ_SMOKE_SECONDS (5) each: the corpus and a short run, as CI does"
 	@echo "make fuzz-seeds  rewrite the seed corpora in fuzz/corpus/"
@@ -46,6 +47,9 @@ demo: build
 sanitize:
 	@$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug SANITIZE=ON
 
+mutants: deps
+	@bash scripts/mutants.sh -j $(JOBS) $(MUTANTS_ARGS)
+
 fuzz-build: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARVO_FUZZ=ON >/dev/null
 	@cmake --build $(FUZZ_DIR) -j $(JOBS)
@@ -60,4 +64,4 @@ fuzz-seeds: fuzz-build
 	@$(FUZZ_DIR)/fuzz/fuzz_seeds fuzz/corpus
 
 clean:
-	rm -rf build build-asan $(FUZZ_DIR)
+	rm -rf build build-asan build-mutants $(FUZZ_DIR)

@@ -21,6 +21,8 @@ packages=(
   # the real-display test of quarvo-host session: an X server without a screen, and the Python X
   # library that finds windows by title, types keys (XTEST) and sends WM_DELETE_WINDOW
   xvfb python3-xlib
+  # make mutants: the copy of the tree is refreshed with rsync and rebuilt through ccache
+  ccache rsync
 )
 
 missing=()
