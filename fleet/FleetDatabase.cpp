@@ -692,7 +692,7 @@ std::vector<ReportRun> FleetDatabase::reportRuns(const QStringList &patterns, co
                   .arg(sites));
     for (const QVariant &v : values)
         q.addBindValue(v);
-    q.addBindValue(since.isValid() ? stamp(since) : QString());
+    q.addBindValue(since.isValid() ? stamp(since) : QStringLiteral(""));
     std::vector<ReportRun> out;
     if (!q.exec())
         return out;
@@ -722,7 +722,7 @@ std::vector<std::pair<qint64, int>> FleetDatabase::historyCountsByRun(const QDat
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT h.run_id, COUNT(*) FROM history h JOIN runs r ON r.id = h.run_id WHERE r.started >= ? GROUP BY h.run_id"));
-    q.addBindValue(since.isValid() ? stamp(since) : QString());
+    q.addBindValue(since.isValid() ? stamp(since) : QStringLiteral(""));
     std::vector<std::pair<qint64, int>> out;
     if (!q.exec())
         return out;

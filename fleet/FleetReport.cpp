@@ -95,7 +95,7 @@ const char kScript[] = R"JS((function () {
     });
     body.textContent = '';
     body.appendChild(frag);
-    shown.textContent = list.length + ' of ' + sites.length + ' sites shown';
+    shown.textContent = list.length + ' of ' + sites.length + ' sites shown.';
   }
   Array.prototype.forEach.call(document.querySelectorAll('#sites th'), function (th, i) {
     th.addEventListener('click', function () {
