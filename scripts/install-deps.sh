@@ -18,6 +18,8 @@ packages=(
   help2man dpkg-dev lintian man-db
   # quarvo-fleet: its database through Qt SQL (SQLite driver; the Qt SQL headers come with qt6-base-dev)
   libqt6sql6-sqlite
+  # quarvo-fleet report: its test opens the page in headless Chromium
+  chromium
 )
 
 missing=()
