@@ -52,11 +52,11 @@ const char kScript[] = R"JS((function () {
     var box = el('div', null, 'details');
     box.appendChild(el('h3', 'Runs (newest first, ' + s[13] + ' in the period)'));
     box.appendChild(table(['Started', 'Result', 'Attempt', 'Error'], s[10].map(function (r) {
-      return [r[0], r[1], r[2], r[3] < 0 ? '' : texts[r[3]]];
+      return [r[0], texts[r[1]], r[2], r[3] < 0 ? '' : texts[r[3]]];
     })));
-    box.appendChild(el('h3', 'Newest panel events'));
+    box.appendChild(el('h3', 'Newest panel events (oldest first)'));
     box.appendChild(s[11].length ? table(['Date', 'Time', 'Event', 'Modifier'], s[11]) : el('p', 'none stored'));
-    box.appendChild(el('h3', 'Snapshots of the programming'));
+    box.appendChild(el('h3', 'Snapshots of the programming (newest first, ' + s[14] + ' kept)'));
     box.appendChild(s[12].length ? table(['Version', 'Taken', 'Bytes', 'Items changed since the version before'], s[12])
                                  : el('p', 'none stored'));
     return box;
@@ -388,7 +388,7 @@ QByteArray build(const FleetDatabase &db, const ReportOptions &options, ReportSu
         for (int i = runCount - 1; i >= 0 && runCells.size() < options.runsPerSite; --i) {
             const ReportRun *r = mine[static_cast<size_t>(i)];
             runCells.append(QJsonArray{dateTimeText(momentOf(r->startedMs)),
-                                       resultWords(r->result, QString()), r->attempt, textRef(r->errorText)});
+                                       textRef(resultWords(r->result, QString())), r->attempt, textRef(r->errorText)});
         }
         QJsonArray eventCells;
         for (const HistoryRow &h : events.value(s.id)) {
@@ -401,7 +401,7 @@ QByteArray build(const FleetDatabase &db, const ReportOptions &options, ReportSu
         }
         QJsonArray snapshotCells;
         const std::vector<SnapshotLine> &versions = snapshots.value(s.id);
-        for (auto it = versions.rbegin(); it != versions.rend(); ++it)
+        for (auto it = versions.rbegin(); it != versions.rend() && snapshotCells.size() < options.snapshotsPerSite; ++it)
             snapshotCells.append(QJsonArray{it->info.version, dateTimeText(it->info.taken), it->info.size,
                                             it->changed.isEmpty() ? QStringLiteral("(oldest kept)") : it->changed});
         // Programming changed: the newest version was stored last night and differs from the one before.
@@ -412,7 +412,7 @@ QByteArray build(const FleetDatabase &db, const ReportOptions &options, ReportSu
         rows.push_back(Row{group, s.account,
                            QJsonArray{s.account, s.name, st.lastSuccess ? dateTimeText(*st.lastSuccess) : QStringLiteral("never"), result, words,
                                       st.lastRun ? st.lastRun->attempt : 0, eventsLastNight, changed,
-                                      (s.needsAttention ? 1 : 0) | (stale ? 2 : 0), group, runCells, eventCells, snapshotCells, runCount}});
+                                      (s.needsAttention ? 1 : 0) | (stale ? 2 : 0), group, runCells, eventCells, snapshotCells, runCount, static_cast<int>(versions.size())}});
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.group < b.group; });
     QJsonArray siteCells;

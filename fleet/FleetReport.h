@@ -21,6 +21,7 @@ struct ReportOptions
     int nights = 30;        // nights in the chart
     int runsPerSite = 10;   // newest runs in a site's details
     int eventsPerSite = 10; // newest panel events in a site's details
+    int snapshotsPerSite = 5; // newest snapshots in a site's details
     QDateTime now;          // the report's moment (invalid: the current time)
 };
 
