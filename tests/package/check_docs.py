@@ -87,7 +87,8 @@ def readme_tables(readme, command):
         previous = lines[index - 1] if index else ""
         if re.match(r"^\|[\s|:-]+\|$", line) or not previous.startswith("|"):
             continue  # the separator, or the header row
-        rows.append([cell.strip() for cell in line.strip().strip("|").split("|")])
+        # A "\|" inside a cell (csv\|json) is the text of the cell, not a column border.
+        rows.append([cell.strip() for cell in re.split(r"(?<!\\)\|", line.strip().strip("|"))])
     return rows
 
 
