@@ -1,6 +1,7 @@
 #include "FleetCommands.h"
 
 #include "FleetDatabase.h"
+#include "FleetReport.h"
 #include "FleetRunner.h"
 #include "HostFiles.h"
 #include "HostSession.h"
@@ -158,6 +159,36 @@ std::optional<Site> siteNamed(FleetDatabase &db, const QString &account)
     return site;
 }
 
+// Parses --since: a date (its midnight, local time) or a date and time (local unless it names a zone).
+std::optional<QDateTime> sinceOf(const QString &text)
+{
+    if (text.isEmpty())
+        return QDateTime();
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    if (date.isValid())
+        return date.startOfDay();
+    const QDateTime moment = QDateTime::fromString(text, Qt::ISODate);
+    if (moment.isValid())
+        return moment;
+    complain(QStringLiteral("--since %1: give a date as 2026-12-01 or a date and time as 2026-12-01T18:00").arg(text));
+    return std::nullopt;
+}
+
+bool writeReport(FleetDatabase &db, const ReportOptions &options, const QString &path)
+{
+    ReportSummary summary;
+    QString why;
+    std::fprintf(stderr, "quarvo-fleet: writing the report %s\n", qPrintable(path));
+    std::fflush(stderr);
+    if (!fleetreport::write(db, options, path, &summary, &why)) {
+        complain(QStringLiteral("report: ") + why);
+        return false;
+    }
+    std::fprintf(stderr, "quarvo-fleet: report of %d site(s) (%d failed, %d need attention) written to %s (%lld KB)\n", summary.sites,
+                 summary.failed, summary.attention, qPrintable(path), static_cast<long long>((summary.bytes + 1023) / 1024));
+    return true;
+}
+
 } // namespace
 
 int fleetImport(const QStringList &arguments)
@@ -235,6 +266,8 @@ int fleetRun(const QStringList &arguments)
          QStringLiteral("program")},
         {QStringLiteral("log-dir"), QStringLiteral("Session logs, one folder per account (default: logs/ beside the database)."),
          QStringLiteral("folder")},
+        {QStringLiteral("report"), QStringLiteral("At the end of the run, write the fleet report (HTML) of the chosen sites to this file."),
+         QStringLiteral("file")},
         {QStringLiteral("work-dir"),
          QStringLiteral("Where each session's private folder (its settings, with the secrets) is made and removed (default: "
                         "XDG_RUNTIME_DIR, a memory file system, else TMPDIR)."),
@@ -450,6 +483,12 @@ int fleetRun(const QStringList &arguments)
               .arg(cpuSeconds(RUSAGE_SELF) - selfBefore, 0, 'f', 2)
               .arg(cpuSeconds(RUSAGE_CHILDREN) - childrenBefore, 0, 'f', 2));
     std::fflush(stdout);
+    if (parser.isSet(QStringLiteral("report"))) {
+        ReportOptions options;
+        options.patterns = patterns;
+        if (!writeReport(db, options, parser.value(QStringLiteral("report"))) && !watch.received())
+            return fleetexit::Usage;
+    }
     if (watch.received())
         return fleetexit::Interrupted;
     return succeeded == runner.total() ? fleetexit::Success : fleetexit::Failure;
@@ -676,4 +715,46 @@ int fleetExport(const QStringList &arguments)
     }
     std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);
     return fleetexit::Success;
+}
+
+int fleetReport(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption htmlOption(QStringLiteral("html"), QStringLiteral("The HTML file to write (replaced atomically)."), QStringLiteral("file"));
+    const QCommandLineOption sinceOption(QStringLiteral("since"),
+                                         QStringLiteral("Only runs from this date (2026-12-01, local midnight) or moment (2026-12-01T18:00) on."),
+                                         QStringLiteral("date"));
+    const QCommandLineOption sitesOption(QStringLiteral("sites"), QStringLiteral("Only sites matching these wildcard patterns."),
+                                         QStringLiteral("patterns"));
+    const QCommandLineOption staleOption(QStringLiteral("stale-days"),
+                                         QStringLiteral("A site without a success for this many days counts as not reached (default 7)."),
+                                         QStringLiteral("days"));
+    if (const auto done = parse(parser, QStringLiteral("report"),
+                                QStringLiteral("Writes one self-contained HTML page with the state of every chosen site: a summary line,\n"
+                                               "the results of the last 30 nights as a chart, a table of the sites (failures and\n"
+                                               "attention first; sort and filter it in the page; #filter=TEXT in the address sets the\n"
+                                               "filter) and, per site, its runs, newest panel events and snapshots with the items that\n"
+                                               "changed. The page loads nothing from anywhere and holds no passcode or link key."),
+                                arguments, {htmlOption, sinceOption, sitesOption, staleOption}))
+        return *done;
+    if (!parser.positionalArguments().isEmpty()) {
+        complain(QStringLiteral("report: unexpected argument \"%1\" (see quarvo-fleet report --help)").arg(parser.positionalArguments().first()));
+        return fleetexit::Usage;
+    }
+    if (parser.value(htmlOption).isEmpty()) {
+        complain(QStringLiteral("report: give the file to write with --html FILE"));
+        return fleetexit::Usage;
+    }
+    const std::optional<QDateTime> since = sinceOf(parser.value(sinceOption));
+    const auto stale = positiveNumber(parser, QStringLiteral("stale-days"), 1, 100000, 7);
+    if (!since || !stale)
+        return fleetexit::Usage;
+    FleetDatabase db;
+    if (!openDatabase(db, parser))
+        return fleetexit::Database;
+    ReportOptions options;
+    options.patterns = patternsOf(parser.value(sitesOption));
+    options.since = *since;
+    options.staleDays = *stale;
+    return writeReport(db, options, parser.value(htmlOption)) ? fleetexit::Success : fleetexit::Usage;
 }

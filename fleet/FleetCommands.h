@@ -18,3 +18,4 @@ int fleetStatus(const QStringList &arguments);
 int fleetHistory(const QStringList &arguments);
 int fleetSnapshots(const QStringList &arguments);
 int fleetExport(const QStringList &arguments);
+int fleetReport(const QStringList &arguments);

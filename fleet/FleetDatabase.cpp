@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -573,7 +574,10 @@ std::vector<SiteStatus> FleetDatabase::status(const QStringList &patterns) const
         if (!last.empty())
             st.lastRun = last.front();
         QSqlQuery q(m_db);
-        q.prepare(QStringLiteral("SELECT (SELECT MAX(ended) FROM runs WHERE site_id = ? AND result = 'success'), "
+        // `result || ''` keeps the planner on the site's runs (runs_by_site): on the bare column it
+        // takes runs_by_result and reads every successful run of the fleet for each site, which made
+        // status over thousands of sites take minutes.
+        q.prepare(QStringLiteral("SELECT (SELECT MAX(ended) FROM runs WHERE site_id = ? AND result || '' = 'success'), "
                                  "(SELECT error_text FROM runs WHERE site_id = ? AND result NOT IN ('success', 'running') "
                                  "ORDER BY id DESC LIMIT 1), (SELECT COUNT(*) FROM snapshots WHERE site_id = ?), "
                                  "(SELECT COUNT(*) FROM history WHERE site_id = ?)"));
@@ -678,4 +682,95 @@ std::optional<QByteArray> FleetDatabase::snapshotData(qint64 siteId, int version
     if (actualVersion)
         *actualVersion = q.value(1).toInt();
     return q.value(0).toByteArray();
+}
+
+std::vector<ReportRun> FleetDatabase::reportRuns(const QStringList &patterns, const QDateTime &since) const
+{
+    QVariantList values;
+    const QString sites = patternCondition(patterns, &values);
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT r.id, r.site_id, r.started, r.result, r.error_text, r.attempt FROM runs r JOIN sites s ON s.id = r.site_id "
+                             "WHERE %1 AND r.started >= ? ORDER BY r.site_id, r.id")
+                  .arg(sites));
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    q.addBindValue(since.isValid() ? stamp(since) : QStringLiteral(""));
+    std::vector<ReportRun> out;
+    if (!q.exec())
+        return out;
+    // Most runs share a handful of result and error texts: one copy of each is kept.
+    QHash<QString, QString> shared;
+    const auto share = [&](const QString &text) {
+        auto it = shared.constFind(text);
+        if (it == shared.constEnd())
+            it = shared.insert(text, text);
+        return *it;
+    };
+    while (q.next()) {
+        ReportRun r;
+        r.id = q.value(0).toLongLong();
+        r.siteId = q.value(1).toLongLong();
+        r.startedMs = fromStamp(q.value(2)).toMSecsSinceEpoch();
+        r.result = share(q.value(3).toString());
+        r.errorText = share(q.value(4).toString());
+        r.attempt = q.value(5).toInt();
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::vector<std::pair<qint64, int>> FleetDatabase::historyCountsByRun(const QDateTime &since) const
+{
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT h.run_id, COUNT(*) FROM history h JOIN runs r ON r.id = h.run_id WHERE r.started >= ? GROUP BY h.run_id"));
+    q.addBindValue(since.isValid() ? stamp(since) : QStringLiteral(""));
+    std::vector<std::pair<qint64, int>> out;
+    if (!q.exec())
+        return out;
+    while (q.next())
+        out.emplace_back(q.value(0).toLongLong(), q.value(1).toInt());
+    return out;
+}
+
+std::vector<std::pair<qint64, HistoryRow>> FleetDatabase::recentHistory(int perSite) const
+{
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT site_id, valid, event, modifier, year, month, day, hour, minute, read_at, run_id FROM "
+                             "(SELECT h.*, ROW_NUMBER() OVER (PARTITION BY site_id ORDER BY id DESC) AS newest FROM history h) "
+                             "WHERE newest <= ? ORDER BY site_id, id"));
+    q.addBindValue(perSite);
+    std::vector<std::pair<qint64, HistoryRow>> out;
+    if (!q.exec())
+        return out;
+    const auto opt = [&](int i) { return q.value(i).isNull() ? std::optional<int>() : std::optional<int>(q.value(i).toInt()); };
+    while (q.next()) {
+        HistoryRow h;
+        h.valid = q.value(1).toInt() != 0;
+        h.event = q.value(2).toString();
+        h.modifier = q.value(3).toString();
+        h.year = opt(4);
+        h.month = opt(5);
+        h.day = opt(6);
+        h.hour = opt(7);
+        h.minute = opt(8);
+        h.readAt = q.value(9).toString();
+        h.runId = q.value(10).toLongLong();
+        out.emplace_back(q.value(0).toLongLong(), h);
+    }
+    return out;
+}
+
+void FleetDatabase::forEachSnapshot(const std::function<void(qint64, const SnapshotInfo &, const QByteArray &)> &visit) const
+{
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT site_id, version, taken, sha256, size, run_id, data FROM snapshots ORDER BY site_id, version")))
+        return;
+    while (q.next())
+        visit(q.value(0).toLongLong(),
+              SnapshotInfo{q.value(1).toInt(), fromStamp(q.value(2)), q.value(3).toString(), q.value(4).toLongLong(), q.value(5).toLongLong()},
+              q.value(6).toByteArray());
 }

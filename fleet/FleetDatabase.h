@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -70,6 +71,18 @@ struct SiteStatus
     QString lastError; // the text of the newest run that did not succeed
     int snapshots = 0;
     int historyRows = 0;
+};
+
+// A run as the fleet report reads it: only what the page shows, kept small because a report may
+// read every run of thousands of sites.
+struct ReportRun
+{
+    qint64 id = 0;
+    qint64 siteId = 0;
+    qint64 startedMs = 0; // ms since the epoch, UTC
+    QString result;
+    QString errorText;
+    int attempt = 1;
 };
 
 // What finishing a run stored.
@@ -129,6 +142,17 @@ public:
     std::vector<SnapshotInfo> snapshots(qint64 siteId) const;
     // A snapshot's bytes (a panel data file); version 0 is the newest.
     std::optional<QByteArray> snapshotData(qint64 siteId, int version, int *actualVersion = nullptr) const;
+
+    // For the fleet report. The runs of the chosen sites started at or after `since` (all when
+    // invalid), by site and then oldest first.
+    std::vector<ReportRun> reportRuns(const QStringList &patterns, const QDateTime &since) const;
+    // How many history rows each run stored (runs started at or after `since`).
+    std::vector<std::pair<qint64, int>> historyCountsByRun(const QDateTime &since) const;
+    // The newest `perSite` history rows of every site (oldest first within a site), with the site's id.
+    std::vector<std::pair<qint64, HistoryRow>> recentHistory(int perSite) const;
+    // Every stored snapshot, by site and then version, with its bytes: `visit` sees one at a time, so
+    // memory holds one site's versions at most when the caller keeps no more.
+    void forEachSnapshot(const std::function<void(qint64 siteId, const SnapshotInfo &info, const QByteArray &data)> &visit) const;
 
     QString lastError() const { return m_lastError; }
 

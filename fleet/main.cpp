@@ -21,6 +21,7 @@ const char kUsage[] =
     "  history SITE    the panel events stored for a site\n"
     "  snapshots SITE  the stored versions of a site's programming; --export VERSION --output FILE\n"
     "  export          every site with its status: --format csv|json [--with-secrets]\n"
+    "  report          one HTML page with every site's state: --html FILE [--since DATE] [--sites PATTERNS]\n"
     "\n"
     "Every command takes --db FILE (default: QUARVO_FLEET_DB, else ~/.local/share/quarvo-fleet/fleet.db)\n"
     "and --help. Exit status: 0 done (run: every site succeeded), 1 a site did not succeed, 2 bad\n"
@@ -55,7 +56,9 @@ int main(int argc, char **argv)
         return fleetSnapshots(rest);
     if (command == QLatin1String("export"))
         return fleetExport(rest);
-    std::fprintf(stderr, "quarvo-fleet: unknown command \"%s\" (commands: import, run, status, history, snapshots, export; see --help)\n",
+    if (command == QLatin1String("report"))
+        return fleetReport(rest);
+    std::fprintf(stderr, "quarvo-fleet: unknown command \"%s\" (commands: import, run, status, history, snapshots, export, report; see --help)\n",
                  qPrintable(command));
     return fleetexit::Usage;
 }

@@ -23,6 +23,8 @@ packages=(
   xvfb python3-xlib
   # make mutants: the copy of the tree is refreshed with rsync and rebuilt through ccache
   ccache rsync
+  # quarvo-fleet report: its test opens the page in headless Chromium
+  chromium
 )
 
 missing=()

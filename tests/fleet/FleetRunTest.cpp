@@ -4,10 +4,8 @@
 // restore from a snapshot, and SIGTERM to the quarvo-fleet program in the middle of a run.
 #include <gtest/gtest.h>
 
-#include "FleetDatabase.h"
-#include "FleetRunner.h"
+#include "FleetRunFixture.h"
 #include "PanelDataStore.h"
-#include "PanelSimulator.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,22 +21,7 @@
 
 namespace {
 
-const QString kHost = QStringLiteral(QUARVO_HOST_PROGRAM);
-const QString kFleet = QStringLiteral(QUARVO_FLEET_PROGRAM);
-const QString kLinkKey = QStringLiteral("0123456789abcdef0123456789abcdef");
-
-// Waits (bounded) while `busy` holds, letting events run.
-template <typename F>
-bool waitWhile(F busy, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (busy() && clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(10);
-    }
-    return !busy();
-}
+using namespace fleettest;
 
 // The panel's events from its read pointer to its newest index, as the history rows should hold them.
 struct PanelEvent
@@ -74,98 +57,6 @@ std::vector<PanelEvent> eventsSincePointer(const panelsim::PanelState &state)
     }
     return out;
 }
-
-class FleetRunTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        // Protocol time at a tenth, for the panels here and the quarvo-host children; the children's
-        // private folders go under this test's folder.
-        qputenv("QUARVO_TIME_SCALE", "0.1");
-        qputenv("TMPDIR", QFile::encodeName(dir.path()));
-        qunsetenv("XDG_RUNTIME_DIR");
-        QString why;
-        ASSERT_TRUE(db.open(dir.filePath(QStringLiteral("fleet.db")), &why)) << why.toStdString();
-    }
-
-    void TearDown() override
-    {
-        for (auto &panel : panels)
-            panel->stop();
-        qunsetenv("QUARVO_CLOCK_MOMENT");
-    }
-
-    // Starts a panel and returns the site that reaches it.
-    Site addPanel(const QString &account, bool encrypted = false, const QString &passcode = QStringLiteral("123456"), int port = 0)
-    {
-        panelsim::PanelConfig config;
-        if (!panelPasscode.isEmpty())
-            config.passcode = panelPasscode;
-        config.mode = panelsim::LinkMode::Network;
-        config.seed = static_cast<quint32>(account.toInt());
-        config.linkKey = encrypted ? kLinkKey : QString();
-        auto panel = std::make_unique<panelsim::PanelSimulator>(config);
-        QString why;
-        EXPECT_TRUE(panel->start(&why)) << why.toStdString();
-        Site s;
-        s.account = account;
-        s.name = QStringLiteral("Panel ") + account;
-        s.address = QStringLiteral("127.0.0.1");
-        s.port = port ? port : panel->udpPort();
-        s.passcode = passcode;
-        s.linkKey = config.linkKey;
-        s.dataLocks = QJsonArray{QJsonObject{{QStringLiteral("Value"), 0x1234}, {QStringLiteral("Key"), QStringLiteral("PRIMARY")}}};
-        panels.push_back(std::move(panel));
-        return s;
-    }
-
-    void import(const std::vector<Site> &sites)
-    {
-        int added = 0, updated = 0;
-        QString why;
-        ASSERT_TRUE(db.importSites(sites, &added, &updated, &why)) << why.toStdString();
-    }
-
-    std::vector<SiteReport> run(const QString &jobs, int parallel, const QStringList &patterns = {}, int fromSnapshot = -1)
-    {
-        RunnerOptions options;
-        options.hostProgram = kHost;
-        options.jobs = jobs;
-        options.parallel = parallel;
-        options.attempts = 3;
-        options.backoffSeconds = 0.2;
-        options.responseTimeoutSeconds = 2;
-        options.fromSnapshot = fromSnapshot;
-        options.logFolder = dir.filePath(QStringLiteral("logs"));
-        options.batch = QStringLiteral("test");
-        options.runnerName = QStringLiteral("test:%1").arg(QCoreApplication::applicationPid());
-        FleetRunner runner(db, options);
-        bool done = false;
-        QObject::connect(&runner, &FleetRunner::finished, [&] { done = true; });
-        runner.start(db.sites(patterns));
-        EXPECT_TRUE(waitWhile([&] { return !done; }, 240000)) << "the run did not end";
-        return runner.reports();
-    }
-
-    // Runs quarvo-fleet with `arguments` (and --db); its exit status, standard output and error.
-    std::tuple<int, QString, QString> fleet(QStringList arguments)
-    {
-        QProcess process;
-        arguments << QStringLiteral("--db") << db.location();
-        process.start(kFleet, arguments);
-        EXPECT_TRUE(process.waitForStarted(10000));
-        EXPECT_TRUE(waitWhile([&] { return process.state() != QProcess::NotRunning; }, 120000));
-        return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
-    }
-
-    QTemporaryDir dir;
-    FleetDatabase db;
-    QString panelPasscode;
-    std::vector<std::unique_ptr<panelsim::PanelSimulator>> panels;
-};
 
 TEST_F(FleetRunTest, FortySitesTwentyAtOnceMatchTheirPanelsAndASecondRunAddsNothing)
 {
