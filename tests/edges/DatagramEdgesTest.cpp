@@ -13,6 +13,8 @@
 #include "transports/DatagramTransport.h"
 #include "transports/EnhancedEnvelope.h"
 
+#include "support/Bytes.h"
+
 #include <QRandomGenerator>
 
 using panelsim::Addressing;
@@ -27,14 +29,7 @@ QByteArray flipped(QByteArray bytes, qsizetype index, int bit)
     return bytes;
 }
 
-QByteArray pattern(int size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray out(size, '\0');
-    for (char &c : out)
-        c = static_cast<char>(random.bounded(256));
-    return out;
-}
+using testsupport::pattern;
 
 const QString kKey = QStringLiteral("0123456789abcdefghijklmnopqrstuv");
 

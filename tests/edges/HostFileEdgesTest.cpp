@@ -10,6 +10,8 @@
 #include "ItemMap.h"
 #include "PanelDataStore.h"
 
+#include "support/Bytes.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,14 +19,7 @@
 
 namespace {
 
-QByteArray pattern(int size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray out(size, '\0');
-    for (char &c : out)
-        c = static_cast<char>(random.bounded(256));
-    return out;
-}
+using testsupport::pattern;
 
 // A store of the given type with every item filled with its own pattern.
 PanelDataStore filledStore(qint32 type)

@@ -18,6 +18,8 @@
 #include "operations/frmHistory.h"
 #include "operations/modDateTime.h"
 
+#include "support/Bytes.h"
+
 #include <QCheckBox>
 #include <QRandomGenerator>
 
@@ -27,14 +29,7 @@ using panelsim::PanelFrame;
 
 namespace {
 
-QByteArray pattern(int size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray out(size, '\0');
-    for (char &c : out)
-        c = static_cast<char>(random.bounded(256));
-    return out;
-}
+using testsupport::pattern;
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QRandomGenerator>
 
 #include <initializer_list>
 
@@ -22,6 +23,16 @@ inline unsigned byteSum(const QByteArray &data)
     for (const char b : data)
         sum += static_cast<unsigned char>(b);
     return sum & 0xFF;
+}
+
+// `size` bytes of a fixed pseudo-random pattern: the same seed gives the same bytes.
+inline QByteArray pattern(int size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray out(size, '\0');
+    for (char &c : out)
+        c = static_cast<char>(random.bounded(256));
+    return out;
 }
 
 } // namespace testsupport
