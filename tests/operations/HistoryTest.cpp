@@ -408,15 +408,15 @@ TEST_F(HistoryTest, MalformedAnswersFailWithoutReadingPastThem)
 TEST(HistorySlots, MainSlotAndTimeStampRanges)
 {
     const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
-    EXPECT_TRUE(frmHistory::IsValidTimeStamp(hex("CFDFB000")));  // 12/31 23:59
-    EXPECT_TRUE(frmHistory::IsValidTimeStamp(hex("10800000")));  // 1/1 00:00
+    EXPECT_TRUE(HistoryRetrieval::IsValidTimeStamp(hex("CFDFB000")));  // 12/31 23:59
+    EXPECT_TRUE(HistoryRetrieval::IsValidTimeStamp(hex("10800000")));  // 1/1 00:00
     // Month 13, month 0, day 0, hour 24, minute 60.
     for (const char *bad : {"D0800000", "00800000", "10000000", "10E00000", "1083C000"})
-        EXPECT_FALSE(frmHistory::IsValidTimeStamp(hex(bad))) << bad;
-    EXPECT_TRUE(frmHistory::IsValidMainEvent(hex("EF3F0000")));
-    EXPECT_FALSE(frmHistory::IsValidMainEvent(hex("F0000000")));
-    EXPECT_FALSE(frmHistory::IsValidMainEvent(hex("00400000")));
-    EXPECT_FALSE(frmHistory::IsValidTimeStamp(hex("CFDF")));
+        EXPECT_FALSE(HistoryRetrieval::IsValidTimeStamp(hex(bad))) << bad;
+    EXPECT_TRUE(HistoryRetrieval::IsValidMainEvent(hex("EF3F0000")));
+    EXPECT_FALSE(HistoryRetrieval::IsValidMainEvent(hex("F0000000")));
+    EXPECT_FALSE(HistoryRetrieval::IsValidMainEvent(hex("00400000")));
+    EXPECT_FALSE(HistoryRetrieval::IsValidTimeStamp(hex("CFDF")));
 }
 
 TEST_F(HistoryTest, ScreenshotsCompactAndExpanded)
