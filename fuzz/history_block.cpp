@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzzsupport::init();
     fuzzsupport::Reader in(data, size);
     const bool mayRestart = (in.u8() & 1) != 0;
-    // As the window has them: a plan and a count of consumed slots, neither of them negative.
+    // As the retrieval has them: a plan and a count of consumed slots, neither of them negative.
     const int planned = in.i16() & 0x7FFF;
     const int processed = in.i16() & 0x7FFF;
     const QByteArray answer = in.rest();
