@@ -118,7 +118,7 @@ void frmHistory::buildWindow()
     // Design state: current events, pointer not stored.
     optCurrent->setChecked(true);
     chkSetPointer->setChecked(false);
-    // A range chosen in code (the unattended jobs) has the effect of a click.
+    // A range chosen in code has the effect of a click; the retrieval follows the controls.
     connect(optCurrent, &QRadioButton::toggled, this, [this](bool on) {
         rangeChosen();
         if (on)
