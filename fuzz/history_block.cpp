@@ -1,9 +1,9 @@
-// An event-log block answer walked slot by slot (frmHistory::WalkBlock) as the history retrieval
+// An event-log block answer walked slot by slot (HistoryRetrieval::WalkBlock) as the history retrieval
 // does. Byte 0: bit 0 = an "All Events" read that may still restart; then the plan's slot count and
 // the slots consumed before (16-bit each, low byte first); the rest is the answer frame.
 #include "FuzzSupport.h"
 
-#include "operations/frmHistory.h"
+#include "operations/HistoryRetrieval.h"
 
 #include <algorithm>
 
@@ -12,17 +12,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzzsupport::init();
     fuzzsupport::Reader in(data, size);
     const bool mayRestart = (in.u8() & 1) != 0;
-    // As the window has them: a plan and a count of consumed slots, neither of them negative.
+    // As the retrieval has them: a plan and a count of consumed slots, neither of them negative.
     const int planned = in.i16() & 0x7FFF;
     const int processed = in.i16() & 0x7FFF;
     const QByteArray answer = in.rest();
 
-    const bool empty = frmHistory::IsEmptyHistory(answer);
+    const bool empty = HistoryRetrieval::IsEmptyHistory(answer);
     for (qsizetype i = 3; i < answer.size(); ++i)
         FUZZ_CHECK(!empty || answer.at(i) == 0);
 
     int examined = 0;
-    const frmHistory::BlockWalk walk = frmHistory::WalkBlock(answer, planned, processed, mayRestart, [&] {
+    const HistoryRetrieval::BlockWalk walk = HistoryRetrieval::WalkBlock(answer, planned, processed, mayRestart, [&] {
         ++examined;
         return true;
     });

@@ -1,6 +1,6 @@
 #include "HistoryRecords.h"
 
-#include "operations/frmHistory.h"
+#include "operations/HistoryRetrieval.h"
 
 #include <QJsonValue>
 
@@ -18,7 +18,7 @@ QList<QJsonObject> decodeBlock(const QByteArray &block, int firstSlot)
         record.insert(QStringLiteral("slot"), firstSlot + i);
         record.insert(QStringLiteral("event"), QString::fromLatin1(main.toHex()));
         const QByteArray time = i + 1 < slotCount ? slotAt(i + 1) : QByteArray();
-        if (time.isEmpty() || !frmHistory::IsValidMainEvent(main) || !frmHistory::IsValidTimeStamp(time)) {
+        if (time.isEmpty() || !HistoryRetrieval::IsValidMainEvent(main) || !HistoryRetrieval::IsValidTimeStamp(time)) {
             record.insert(QStringLiteral("valid"), false);
             out.append(record);
             ++i;

@@ -1,7 +1,7 @@
 #include "ProgressReport.h"
 
 #include "core/SessionState.h"
-#include "operations/frmHistory.h"
+#include "operations/HistoryRetrieval.h"
 #include "operations/frmWorkInProgress.h"
 #include "queue/frmMsgQueue.h"
 
@@ -55,11 +55,11 @@ void ProgressReport::poll()
         show(what, transfer->ProgressBar1->value(), QStringLiteral("%1:%2").arg(receiving).arg(item));
         return;
     }
-    if (frmHistory *history = state.historyWindow) {
-        const QProgressBar *bar = history->progressbar;
-        if (!history->isUnloaded() && bar->maximum() > 0 && bar->value() > 0) {
-            const int percent = qBound(0, bar->value() * 100 / bar->maximum(), 100);
-            show(QStringLiteral("history: %1 of %2 slots").arg(qMin(bar->value(), bar->maximum())).arg(bar->maximum()), percent,
+    if (const auto *history = qobject_cast<const HistoryRetrieval *>(state.historyRetrieval.data())) {
+        const int planned = history->plannedSlots(), done = history->progress();
+        if (!history->isUnloaded() && planned > 0 && done > 0) {
+            const int percent = qBound(0, done * 100 / planned, 100);
+            show(QStringLiteral("history: %1 of %2 slots").arg(qMin(done, planned)).arg(planned), percent,
                  QStringLiteral("history:%1").arg(percent / 25));
         }
     }

@@ -12,6 +12,7 @@
 #include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
 #include "link/modExecFunctions.h"
+#include "operations/HistoryRetrieval.h"
 #include "operations/PanelSynchronisation.h"
 #include "operations/frmDateTime.h"
 #include "operations/frmHistory.h"
@@ -223,11 +224,14 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no message queue"));
         queue->setUnattended(true);
 
-        // The four windows are loaded but never shown. They are children of the queue window: each
-        // goes when its job is done, or with the session.
+        // The three windows are loaded but never shown; the history retrieval runs without one.
+        // They are children of the queue window: each goes when its job is done, or with the
+        // session (the retrieval tells the host then, as a window does when it unloads).
         QPointer<frmCommInterface> dialog = new frmCommInterface(queue);
         state.connectionDialog = dialog.data();
-        QPointer<frmHistory> history = new frmHistory(queue);
+        QPointer<HistoryRetrieval> history = new HistoryRetrieval(queue);
+        // An unattended retrieval unloads itself at its end; then it only has to go.
+        QObject::connect(history, &HistoryRetrieval::finished, history, &QObject::deleteLater);
         QPointer<frmDateTime> dateTime = new frmDateTime(queue);
         QPointer<frmPanelSyncro> sync = new frmPanelSyncro(queue);
 
@@ -252,12 +256,12 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         if (mask & 1)
             modDateTime::UnattendedSetDateTime(5);
         if (history && (mask & 8)) {
-            history->optAll->setChecked(true);
-            history->chkSetPointer->setChecked(false);
+            history->setRange(HistoryRetrieval::Range::All);
+            history->setSetPointer(false);
             modUnattended::UnattendedHistoryStartup(history, 4);
         } else if (history && (mask & 2)) {
-            history->optCurrent->setChecked(true);
-            history->chkSetPointer->setChecked((mask & 4) != 0);
+            history->setRange(HistoryRetrieval::Range::Current);
+            history->setSetPointer((mask & 4) != 0);
             modUnattended::UnattendedHistoryStartup(history, 4);
         }
         std::uint8_t goodbyeCode = 0;

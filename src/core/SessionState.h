@@ -3,6 +3,8 @@
 // the configuration and the session flags. One per process; everything runs on the GUI thread.
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -78,6 +80,10 @@ struct SessionState
     SessionWindow<frmImmediate> immediateWindow;
     SessionWindow<frmInactivityDisconnect> inactivityWindow;
     SessionWindow<frmPanelEventWarning> eventWarningWindow;
+
+    // The event history retrieval (operations: HistoryRetrieval), with or without its window; null
+    // when there is none. The queue window lets it go when the session ends.
+    QPointer<QObject> historyRetrieval;
 
     Configuration config;
 

@@ -975,6 +975,10 @@ void frmMsgQueue::Unload()
     // The component's other windows.
     releaseWindow(state.connectionDialog);
     releaseWindow(state.historyWindow);
+    // An unattended retrieval has no window (the window's own goes with it).
+    if (QObject *retrieval = state.historyRetrieval.data())
+        retrieval->deleteLater();
+    state.historyRetrieval = nullptr;
     releaseWindow(state.diagnosticsWindow);
     releaseWindow(state.inactivityWindow);
     releaseWindow(state.eventWarningWindow);

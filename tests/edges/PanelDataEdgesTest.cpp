@@ -15,7 +15,7 @@
 #include "link/modChecksums.h"
 #include "link/modDatalock.h"
 #include "link/modToolbox.h"
-#include "operations/frmHistory.h"
+#include "operations/HistoryRetrieval.h"
 #include "operations/modDateTime.h"
 
 #include "support/Bytes.h"
@@ -180,7 +180,7 @@ TEST(HistoryEdges, EveryTimeStampIsJudgedAsTheSimulatorUnpacksIt)
         slot[1] = static_cast<char>((bits >> 4) & 0xFF);
         slot[2] = static_cast<char>(((bits & 0x0F) << 4) | (bits % 13));
         slot[3] = static_cast<char>(bits * 7);
-        ASSERT_EQ(frmHistory::IsValidTimeStamp(slot), panelsim::EventLog::unpackTimeStamp(slot)) << slot.toHex().constData();
+        ASSERT_EQ(HistoryRetrieval::IsValidTimeStamp(slot), panelsim::EventLog::unpackTimeStamp(slot)) << slot.toHex().constData();
     }
     // And the edges of each field, packed by the simulator.
     struct Stamp
@@ -194,7 +194,7 @@ TEST(HistoryEdges, EveryTimeStampIsJudgedAsTheSimulatorUnpacksIt)
                               {1, 1, 0, 48, true},   {11, 15, 22, 58, true}};
     for (const Stamp &s : stamps) {
         const QByteArray slot = panelsim::EventLog::packTimeStamp({s.month, s.day, s.hour, s.minute});
-        EXPECT_EQ(frmHistory::IsValidTimeStamp(slot), s.valid) << s.month << "/" << s.day << " " << s.hour << ":" << s.minute;
+        EXPECT_EQ(HistoryRetrieval::IsValidTimeStamp(slot), s.valid) << s.month << "/" << s.day << " " << s.hour << ":" << s.minute;
     }
 }
 
@@ -203,8 +203,8 @@ TEST(HistoryEdges, MainSlotThresholdsAndTheEmptyAnswer)
     for (const int b0 : {0x00, 0x01, 0xEF, 0xF0, 0xF1, 0xFF}) {
         for (const int b1 : {0x00, 0x3F, 0x40, 0x41, 0x80, 0xFF}) {
             const QByteArray slot = QByteArray(1, static_cast<char>(b0)) + QByteArray(1, static_cast<char>(b1)) + QByteArray::fromHex("ffff");
-            EXPECT_EQ(frmHistory::IsValidMainEvent(slot), panelsim::EventLog::isValidMainSlot(slot)) << slot.toHex().constData();
-            EXPECT_EQ(frmHistory::IsValidMainEvent(slot), b0 < 0xF0 && b1 < 0x40);
+            EXPECT_EQ(HistoryRetrieval::IsValidMainEvent(slot), panelsim::EventLog::isValidMainSlot(slot)) << slot.toHex().constData();
+            EXPECT_EQ(HistoryRetrieval::IsValidMainEvent(slot), b0 < 0xF0 && b1 < 0x40);
         }
     }
     // Every byte from index 3 on counts; the three bytes before it do not.
@@ -214,7 +214,7 @@ TEST(HistoryEdges, MainSlotThresholdsAndTheEmptyAnswer)
     for (int at = 0; at < zeros.size(); ++at) {
         QByteArray one(zeros.size(), '\0');
         one[at] = 1;
-        EXPECT_EQ(frmHistory::IsEmptyHistory(one), at < 3) << at;
+        EXPECT_EQ(HistoryRetrieval::IsEmptyHistory(one), at < 3) << at;
     }
 }
 
@@ -228,17 +228,17 @@ TEST(HistoryEdges, BlockWalkAtItsLastByteAndThroughModifiers)
     // byte: one byte less and the block ends there.
     const QByteArray two = answer(event + QByteArray(1, '\0'));
     ASSERT_EQ(two.size(), 13); // last index 12 = base 3 + 9
-    auto walk = frmHistory::WalkBlock(two, 100, 0, false, {});
+    auto walk = HistoryRetrieval::WalkBlock(two, 100, 0, false, {});
     EXPECT_EQ(walk.consumed, 2);
     EXPECT_EQ(walk.validEvents, 1);
-    walk = frmHistory::WalkBlock(two.left(12), 100, 0, false, {});
+    walk = HistoryRetrieval::WalkBlock(two.left(12), 100, 0, false, {});
     EXPECT_TRUE(walk.endOfBlock);
     EXPECT_EQ(walk.consumed, 0);
 
     // The byte after the time stamp decides whether a modifier slot belongs to the event.
     for (const int mark : {0x00, 0xEF, 0xF0, 0xF1, 0xFF}) {
         const QByteArray body = event + QByteArray(1, static_cast<char>(mark)) + QByteArray::fromHex("000000") + QByteArray(16, '\0');
-        walk = frmHistory::WalkBlock(answer(body), 100, 0, false, {});
+        walk = HistoryRetrieval::WalkBlock(answer(body), 100, 0, false, {});
         EXPECT_EQ(walk.validEvents, 1) << mark;
         EXPECT_EQ(walk.notes.value(0), mark >= 0xF0 ? QStringLiteral("Event with Modifier") : QStringLiteral("Event without Modifier"))
             << mark;
@@ -248,7 +248,7 @@ TEST(HistoryEdges, BlockWalkAtItsLastByteAndThroughModifiers)
     QByteArray invalid;
     for (int i = 0; i < 40; ++i)
         invalid += QByteArray::fromHex("11400000");
-    walk = frmHistory::WalkBlock(answer(invalid), 1000, 0, false, {});
+    walk = HistoryRetrieval::WalkBlock(answer(invalid), 1000, 0, false, {});
     EXPECT_EQ(walk.consumed, 30);
     EXPECT_EQ(walk.processedSlots, 30);
     EXPECT_EQ(walk.validEvents, 0);
@@ -257,10 +257,10 @@ TEST(HistoryEdges, BlockWalkAtItsLastByteAndThroughModifiers)
     QByteArray events;
     for (int i = 0; i < 6; ++i)
         events += event;
-    walk = frmHistory::WalkBlock(answer(events + QByteArray(12, '\x01')), 4, 0, false, {});
+    walk = HistoryRetrieval::WalkBlock(answer(events + QByteArray(12, '\x01')), 4, 0, false, {});
     EXPECT_EQ(walk.validEvents, 2);
     EXPECT_TRUE(walk.endOfLog);
-    walk = frmHistory::WalkBlock(answer(events + QByteArray(12, '\x01')), 5, 0, false, {});
+    walk = HistoryRetrieval::WalkBlock(answer(events + QByteArray(12, '\x01')), 5, 0, false, {});
     EXPECT_EQ(walk.validEvents, 3);
 }
 

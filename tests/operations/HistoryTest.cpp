@@ -238,6 +238,91 @@ TEST_F(HistoryTest, AllEventsRestartOnceOrWrapRoundAFullRingUnattended)
     }
 }
 
+// The retrieval alone, as the unattended job drives it: typed range and pointer choice, no window
+// at any time. The host hears what the window's retrieval tells it, the progress climbs to its plan
+// and the status line reports each step; at the end the retrieval unloads and goes.
+TEST_F(HistoryTest, UnattendedRetrievalRunsWithoutAWindow)
+{
+    using Range = HistoryRetrieval::Range;
+    struct Case
+    {
+        const char *name;
+        Range range;
+        bool setPointer;
+        const char *first;
+        const char *last;
+    };
+    for (const Case &c : {Case{"current events, pointer stored", Range::Current, true, "HISTORY_CURRENT", "HISTORY_POINTER HISTORY_END=9 7"},
+                          Case{"all events", Range::All, false, "HISTORY_ALL", "HISTORY_END=20 7"}}) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(connect([](panelsim::PanelConfig &config) {
+            config.eventCount = 20;
+            config.newEventCount = 9;
+        }));
+        frmMsgQueue *queue = sessionState().queueWindow;
+        queue->setUnattended(true);
+        const panelsim::EventLog log = sim->state().eventLog;
+        const QWidgetList before = QApplication::allWidgets();
+        const QSet<QWidget *> widgetsBefore(before.cbegin(), before.cend());
+
+        QPointer<HistoryRetrieval> retrieval = new HistoryRetrieval(queue);
+        QObject::connect(retrieval, &HistoryRetrieval::finished, retrieval, &QObject::deleteLater);
+        EXPECT_EQ(sessionState().historyRetrieval, retrieval.data());
+        QList<QPair<int, int>> progress;
+        QStringList statuses;
+        QObject::connect(retrieval, &HistoryRetrieval::progressChanged, [&](int value, int maximum) { progress.append({value, maximum}); });
+        QObject::connect(retrieval, &HistoryRetrieval::statusChanged, [&](const QString &text) { statuses.append(text); });
+        retrieval->setRange(c.range);
+        retrieval->setSetPointer(c.setPointer);
+        bool windowSeen = false;
+        EXPECT_EQ(modUnattended::UnattendedHistoryStartup(retrieval, 4), 0);
+        EXPECT_TRUE(waitFor(
+            [&] {
+                const QList<QWidget *> widgets = QApplication::allWidgets();
+                windowSeen = windowSeen || sessionState().historyWindow
+                             || std::any_of(widgets.cbegin(), widgets.cend(),
+                                            [&](QWidget *w) { return !widgetsBefore.contains(w); });
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                return retrieval.isNull();
+            },
+            15000));
+        EXPECT_FALSE(windowSeen);
+        EXPECT_FALSE(sessionState().historyRetrieval);
+
+        const QStringList events = notifications();
+        ASSERT_GE(events.size(), 3);
+        EXPECT_EQ(events.first(), QLatin1String(c.first));
+        const int tail = c.setPointer ? 3 : 2;
+        EXPECT_EQ(events.mid(events.size() - tail).join(QLatin1Char(' ')), QLatin1String(c.last)) << notificationText();
+        EXPECT_EQ(events.count(QStringLiteral("13")), events.size() - 1 - tail);
+        const int newest = log.newestIndex(), size = log.size();
+        if (c.range == Range::Current) {
+            const int pointer = log.panelPointer();
+            EXPECT_EQ(blocks().toHex(), log.readSlots(pointer, (newest - pointer + size) % size).toHex());
+            EXPECT_EQ(sim->state().eventLog.panelPointer(), newest);
+        } else {
+            EXPECT_EQ(blocks().toHex(), log.readSlots(0, newest).toHex());
+            EXPECT_EQ(sim->state().eventLog.panelPointer(), log.panelPointer());
+        }
+
+        // Each plan starts from 0 and climbs to its maximum, never past it; the last ends full.
+        ASSERT_FALSE(progress.isEmpty());
+        for (qsizetype i = 1; i < progress.size(); ++i) {
+            EXPECT_LE(progress[i].first, progress[i].second) << i;
+            if (progress[i].second == progress[i - 1].second && progress[i].first != 0)
+                EXPECT_GE(progress[i].first, progress[i - 1].first) << i;
+        }
+        EXPECT_EQ(progress.last().first, progress.last().second);
+        EXPECT_GT(progress.last().second, 0);
+        for (const std::int16_t number : {532, 534, 536})
+            EXPECT_TRUE(statuses.contains(modGlobals::GetCatalogString(number))) << number;
+        EXPECT_EQ(statuses.contains(modGlobals::GetCatalogString(535)), c.setPointer);
+        EXPECT_FALSE(panelRefusedSomething());
+        TearDown();
+        SetUp();
+    }
+}
+
 // Nothing to read: the pointer at the newest index (no block is asked for, the bar is full, the
 // pointer is written back all the same), and a log of zeros read whole (no block for the host).
 TEST_F(HistoryTest, NothingToReadStillEndsTheRetrievalInOrder)
@@ -408,15 +493,15 @@ TEST_F(HistoryTest, MalformedAnswersFailWithoutReadingPastThem)
 TEST(HistorySlots, MainSlotAndTimeStampRanges)
 {
     const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
-    EXPECT_TRUE(frmHistory::IsValidTimeStamp(hex("CFDFB000")));  // 12/31 23:59
-    EXPECT_TRUE(frmHistory::IsValidTimeStamp(hex("10800000")));  // 1/1 00:00
+    EXPECT_TRUE(HistoryRetrieval::IsValidTimeStamp(hex("CFDFB000")));  // 12/31 23:59
+    EXPECT_TRUE(HistoryRetrieval::IsValidTimeStamp(hex("10800000")));  // 1/1 00:00
     // Month 13, month 0, day 0, hour 24, minute 60.
     for (const char *bad : {"D0800000", "00800000", "10000000", "10E00000", "1083C000"})
-        EXPECT_FALSE(frmHistory::IsValidTimeStamp(hex(bad))) << bad;
-    EXPECT_TRUE(frmHistory::IsValidMainEvent(hex("EF3F0000")));
-    EXPECT_FALSE(frmHistory::IsValidMainEvent(hex("F0000000")));
-    EXPECT_FALSE(frmHistory::IsValidMainEvent(hex("00400000")));
-    EXPECT_FALSE(frmHistory::IsValidTimeStamp(hex("CFDF")));
+        EXPECT_FALSE(HistoryRetrieval::IsValidTimeStamp(hex(bad))) << bad;
+    EXPECT_TRUE(HistoryRetrieval::IsValidMainEvent(hex("EF3F0000")));
+    EXPECT_FALSE(HistoryRetrieval::IsValidMainEvent(hex("F0000000")));
+    EXPECT_FALSE(HistoryRetrieval::IsValidMainEvent(hex("00400000")));
+    EXPECT_FALSE(HistoryRetrieval::IsValidTimeStamp(hex("CFDF")));
 }
 
 TEST_F(HistoryTest, ScreenshotsCompactAndExpanded)
