@@ -317,8 +317,9 @@ TEST_F(ItemMapEdges, EveryFamilyBoundaryGivesTheSimulatorsLayout)
         for (int e = 0; e < map.blocks().size(); ++e) {
             EXPECT_EQ(itemOf.at(e), map.blocks().at(e).item) << e;
             EXPECT_EQ(startOf.at(e), map.blocks().at(e).start) << e;
-            if (known)
+            if (known) {
                 EXPECT_EQ(blockLen.at(e), map.blocks().at(e).length) << e;
+            }
         }
         for (int item = 0; item < panelsim::ItemMap::ItemCount; ++item)
             EXPECT_EQ(blockCount.at(item), map.blockCountOf(item)) << item;

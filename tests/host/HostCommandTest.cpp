@@ -519,8 +519,9 @@ TEST_F(HostCommandTest, SigtermAndSigintEndTheRunWith128PlusTheSignal)
             const HostRun run = finish(process, arguments);
             EXPECT_EQ(run.exitCode, 128 + signo) << str(run.err);
             EXPECT_TRUE(run.err.contains(QStringLiteral("ended by signal %1").arg(signo))) << str(run.err);
-            if (c.panel.isEmpty())
+            if (c.panel.isEmpty()) {
                 EXPECT_EQ(count(requests(), QStringLiteral("Panel Goodbye")), 1);
+            }
             EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/dev/shm/quarvo-segments.%1").arg(pid)));
             stopPanel();
             QFile::remove(tracePath());

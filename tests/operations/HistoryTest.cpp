@@ -309,8 +309,9 @@ TEST_F(HistoryTest, UnattendedRetrievalRunsWithoutAWindow)
         ASSERT_FALSE(progress.isEmpty());
         for (qsizetype i = 1; i < progress.size(); ++i) {
             EXPECT_LE(progress[i].first, progress[i].second) << i;
-            if (progress[i].second == progress[i - 1].second && progress[i].first != 0)
+            if (progress[i].second == progress[i - 1].second && progress[i].first != 0) {
                 EXPECT_GE(progress[i].first, progress[i - 1].first) << i;
+            }
         }
         EXPECT_EQ(progress.last().first, progress.last().second);
         EXPECT_GT(progress.last().second, 0);

@@ -344,8 +344,9 @@ TEST_F(SyncTest, EnterPressesTheFocusedButtonElseOK)
         waitFor([] { return false; }, 200);
         EXPECT_EQ(callback->tags().contains(QStringLiteral("RECV_END")), c.transfers && !c.abort);
         EXPECT_EQ(blocks(kRequestBlock).isEmpty(), !c.transfers);
-        if (!c.transfers || c.abort)
+        if (!c.transfers || c.abort) {
             EXPECT_EQ(events().last(), QStringLiteral("7"));
+        }
         EXPECT_TRUE(net->Connected());
     }
 }
