@@ -47,9 +47,11 @@ std::optional<int> parse(QCommandLineParser &parser, const QString &command, con
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
     parser.addOption(help);
     parser.addOption(QCommandLineOption(QStringLiteral("db"),
-                                       QStringLiteral("The fleet database (default: QUARVO_FLEET_DB, else %1).")
+                                       QStringLiteral("The fleet database: an SQLite file, or a PostgreSQL server shared by "
+                                                      "runners on several machines as postgresql://USER@HOST[:PORT]/DB (the "
+                                                      "password from ~/.pgpass or PGPASSFILE) (default: QUARVO_FLEET_DB, else %1).")
                                            .arg(QDir::toNativeSeparators(FleetDatabase::defaultLocation())),
-                                       QStringLiteral("file")));
+                                       QStringLiteral("file|url")));
     parser.addOptions(options);
     if (!positional.isEmpty())
         parser.addPositionalArgument(positional.section(QLatin1Char(' '), 0, 0), positional.section(QLatin1Char(' '), 1));
@@ -333,7 +335,9 @@ int fleetRun(const QStringList &arguments)
     if (!openDatabase(db, parser))
         return fleetexit::Database;
     run.logFolder = parser.isSet(QStringLiteral("log-dir")) ? parser.value(QStringLiteral("log-dir"))
-                                                            : QFileInfo(db.location()).dir().filePath(QStringLiteral("logs"));
+                                                            : QFileInfo(db.isServer() ? FleetDatabase::defaultLocation() : db.location())
+                                                                  .dir()
+                                                                  .filePath(QStringLiteral("logs"));
     QString why;
     if (!hostfiles::ensureFolder(run.logFolder, &why)) {
         complain(QStringLiteral("run: ") + why);

@@ -10,6 +10,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QUuid>
 #include <QVariant>
 
@@ -21,22 +23,38 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// What differs between the kinds of database the fleet can use. Only SQLite is built in; another
-// kind adds its record here and its driver name in open().
-struct Dialect
+// What differs between the kinds of database the fleet can use: SQLite (one file, one machine) and
+// PostgreSQL (a server that runners on several machines share). Every other SQL text is the same
+// for both.
+struct FleetDialect
 {
-    const char *autoId;   // an integer key the database numbers itself
-    const char *blob;     // bytes
-    const char *bigint;   // 64-bit integers (run ids, error numbers)
+    const char *driver;        // the Qt SQL driver
+    const char *autoId;        // an integer key the database numbers itself
+    const char *blob;          // bytes
+    const char *bigint;        // 64-bit integers (run ids, error numbers)
+    bool returningId;          // a new row's key comes back through INSERT ... RETURNING id
+    const char *lockSchema;    // holds off other processes while the schema is brought up to date
+    const char *unlockSchema;
+    const char *skipLocked;    // the rows a claim reads are locked; rows locked by another claim are passed over
 };
 
-const Dialect kSqlite{"INTEGER PRIMARY KEY AUTOINCREMENT", "BLOB", "INTEGER"};
+// SQLite locks the whole file for a writer, so a claim needs no row locks.
+const FleetDialect kSqlite{"QSQLITE", "INTEGER PRIMARY KEY AUTOINCREMENT", "BLOB", "INTEGER", false, nullptr, nullptr, ""};
+// The advisory lock's key is an arbitrary constant that names the fleet schema.
+const FleetDialect kPostgres{"QPSQL",
+                        "BIGSERIAL PRIMARY KEY",
+                        "BYTEA",
+                        "BIGINT",
+                        true,
+                        "SELECT pg_advisory_lock(717273)",
+                        "SELECT pg_advisory_unlock(717273)",
+                        " FOR UPDATE SKIP LOCKED"};
+
+namespace {
 
 // The migrations, one list of statements per schema version; migration N brings version N-1 to N.
 // A released migration is never changed: a new schema is a new entry.
-QList<QStringList> migrations(const Dialect &d)
+QList<QStringList> migrations(const FleetDialect &d)
 {
     const QString id = QLatin1String(d.autoId);
     const QString blob = QLatin1String(d.blob);
@@ -195,6 +213,11 @@ bool prepareFile(const QString &path, QString *error)
 
 } // namespace
 
+const FleetDialect &FleetDatabase::dialect() const
+{
+    return m_postgres ? kPostgres : kSqlite;
+}
+
 FleetDatabase::FleetDatabase() : m_connection(QStringLiteral("fleet-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
 
 FleetDatabase::~FleetDatabase()
@@ -216,26 +239,25 @@ QString FleetDatabase::defaultLocation()
 
 bool FleetDatabase::open(const QString &location, QString *error)
 {
+    static const QRegularExpression url(QStringLiteral("^[a-z][a-z0-9+]*://"));
+    if (url.match(location).hasMatch())
+        return openServer(location, error);
     QString path = location;
     if (path.startsWith(QLatin1String("sqlite:")))
         path = path.mid(7);
-    static const QRegularExpression url(QStringLiteral("^[a-z][a-z0-9+]*://"));
-    if (url.match(path).hasMatch()) {
-        *error = QStringLiteral("--db %1: this build keeps its database in SQLite only (give a file path)").arg(location);
-        return false;
-    }
     if (path.isEmpty()) {
-        *error = QStringLiteral("--db needs a file path");
+        *error = QStringLiteral("--db needs a file path or a postgresql://USER@HOST[:PORT]/DB address");
         return false;
     }
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+    if (!QSqlDatabase::isDriverAvailable(QLatin1String(kSqlite.driver))) {
         *error = QStringLiteral("the Qt SQLite driver is missing (Debian package libqt6sql6-sqlite)");
         return false;
     }
     if (!prepareFile(path, error))
         return false;
+    m_postgres = false;
     m_location = QFileInfo(path).absoluteFilePath();
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    m_db = QSqlDatabase::addDatabase(QLatin1String(kSqlite.driver), m_connection);
     m_db.setDatabaseName(m_location);
     // Readers (status, history) wait for a writer instead of failing at once.
     m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
@@ -251,6 +273,100 @@ bool FleetDatabase::open(const QString &location, QString *error)
         return false;
     }
     if (!migrate(&why)) {
+        *error = QStringLiteral("%1: %2").arg(m_location, why);
+        return false;
+    }
+    return true;
+}
+
+std::optional<ServerAddress> ServerAddress::parse(const QString &text, QString *error)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || (scheme != QLatin1String("postgresql") && scheme != QLatin1String("postgres"))) {
+        *error = QStringLiteral("--db %1: not a database address; give a file path or postgresql://USER@HOST[:PORT]/DB").arg(text);
+        return std::nullopt;
+    }
+    if (!url.password().isEmpty()) {
+        *error = QStringLiteral("--db: a password does not go in the address (others can read a command line); put it in "
+                                "~/.pgpass or the file PGPASSFILE names");
+        return std::nullopt;
+    }
+    ServerAddress a;
+    a.user = url.userName();
+    a.host = url.host();
+    a.port = url.port(5432);
+    a.database = url.path().mid(1);
+    if (a.host.isEmpty() || a.database.isEmpty() || a.database.contains(QLatin1Char('/'))) {
+        *error = QStringLiteral("--db %1: the address needs a host and a database: postgresql://USER@HOST[:PORT]/DB").arg(text);
+        return std::nullopt;
+    }
+    // Further libpq settings (sslmode=require...) may follow as a query; a password may not.
+    const QUrlQuery query(url);
+    for (const auto &[key, value] : query.queryItems(QUrl::FullyDecoded)) {
+        static const QRegularExpression plain(QStringLiteral("^[a-z_]+$"));
+        if (key == QLatin1String("password")) {
+            *error = QStringLiteral("--db: a password does not go in the address; put it in ~/.pgpass or the file PGPASSFILE names");
+            return std::nullopt;
+        }
+        if (!plain.match(key).hasMatch() || value.contains(QLatin1Char(' ')) || value.contains(QLatin1Char(';'))
+            || value.contains(QLatin1Char('\'')) || value.contains(QLatin1Char('\\'))) {
+            *error = QStringLiteral("--db %1: the setting %2 cannot be passed on").arg(text, key);
+            return std::nullopt;
+        }
+        a.options << key + QLatin1Char('=') + value;
+    }
+    return a;
+}
+
+QString ServerAddress::toString() const
+{
+    QString text = QStringLiteral("postgresql://");
+    if (!user.isEmpty())
+        text += user + QLatin1Char('@');
+    text += host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    if (port != 5432)
+        text += QLatin1Char(':') + QString::number(port);
+    return text + QLatin1Char('/') + database;
+}
+
+bool FleetDatabase::openServer(const QString &location, QString *error)
+{
+    const std::optional<ServerAddress> address = ServerAddress::parse(location, error);
+    if (!address)
+        return false;
+    if (!QSqlDatabase::isDriverAvailable(QLatin1String(kPostgres.driver))) {
+        *error = QStringLiteral("the Qt PostgreSQL driver is missing (Debian package libqt6sql6-psql)");
+        return false;
+    }
+    m_postgres = true;
+    m_location = address->toString();
+    m_db = QSqlDatabase::addDatabase(QLatin1String(kPostgres.driver), m_connection);
+    m_db.setHostName(address->host);
+    m_db.setPort(address->port);
+    m_db.setUserName(address->user);
+    m_db.setDatabaseName(address->database);
+    // No password here: libpq reads it from PGPASSWORD, PGPASSFILE or ~/.pgpass. A server that does
+    // not answer fails the open within the connect timeout instead of hanging.
+    QStringList options{QStringLiteral("connect_timeout=15"), QStringLiteral("application_name=quarvo-fleet")};
+    options += address->options;
+    m_db.setConnectOptions(options.join(QLatin1Char(';')));
+    if (!m_db.open()) {
+        *error = QStringLiteral("cannot open the database %1: %2").arg(m_location, m_db.lastError().text().trimmed());
+        return false;
+    }
+    QString why;
+    // The schema's "already exists, skipping" notices are no news.
+    exec(QStringLiteral("SET client_min_messages TO warning"), nullptr);
+    // Several runners may open a new database at the same moment: one brings the schema up to date,
+    // the others wait for it and then find it done.
+    if (!exec(QLatin1String(kPostgres.lockSchema), &why)) {
+        *error = QStringLiteral("%1: %2").arg(m_location, why);
+        return false;
+    }
+    const bool migrated = migrate(&why);
+    exec(QLatin1String(kPostgres.unlockSchema), nullptr);
+    if (!migrated) {
         *error = QStringLiteral("%1: %2").arg(m_location, why);
         return false;
     }
@@ -285,7 +401,7 @@ bool FleetDatabase::migrate(QString *error)
     if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL, applied TEXT NOT NULL)"), error))
         return false;
     const int current = schemaVersion();
-    const QList<QStringList> steps = migrations(kSqlite);
+    const QList<QStringList> steps = migrations(dialect());
     if (current > steps.size()) {
         *error = QStringLiteral("the database has schema version %1, newer than this quarvo-fleet knows (%2): use a newer "
                                 "quarvo-fleet")
@@ -410,7 +526,8 @@ std::optional<Site> FleetDatabase::site(const QString &account) const
 qint64 FleetDatabase::beginRun(const RunRecord &r, QString *error)
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("INSERT INTO runs (site_id, batch, jobs, started, result, attempt, runner) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO runs (site_id, batch, jobs, started, result, attempt, runner) VALUES (?, ?, ?, ?, ?, ?, ?)%1")
+                  .arg(dialect().returningId ? QStringLiteral(" RETURNING id") : QString()));
     q.addBindValue(r.siteId);
     q.addBindValue(nn(r.batch));
     q.addBindValue(nn(r.jobs));
@@ -420,6 +537,8 @@ qint64 FleetDatabase::beginRun(const RunRecord &r, QString *error)
     q.addBindValue(nn(r.runner));
     if (!run(q, error))
         return 0;
+    if (dialect().returningId)
+        return q.next() ? q.value(0).toLongLong() : 0;
     return q.lastInsertId().toLongLong();
 }
 
@@ -739,7 +858,7 @@ std::vector<std::pair<qint64, HistoryRow>> FleetDatabase::recentHistory(int perS
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT site_id, valid, event, modifier, year, month, day, hour, minute, read_at, run_id FROM "
-                             "(SELECT h.*, ROW_NUMBER() OVER (PARTITION BY site_id ORDER BY id DESC) AS newest FROM history h) "
+                             "(SELECT h.*, ROW_NUMBER() OVER (PARTITION BY site_id ORDER BY id DESC) AS newest FROM history h) ranked "
                              "WHERE newest <= ? ORDER BY site_id, id"));
     q.addBindValue(perSite);
     std::vector<std::pair<qint64, HistoryRow>> out;

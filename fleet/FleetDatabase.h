@@ -94,6 +94,24 @@ struct FinishResult
     bool snapshotUnchanged = false;     // a receive completed and the programming was the same
 };
 
+// A PostgreSQL server's address as --db gives it: postgresql://USER@HOST[:PORT]/DB, optionally with
+// libpq settings as a query (?sslmode=require). It never holds a password: libpq reads that from
+// PGPASSFILE, ~/.pgpass or PGPASSWORD.
+struct ServerAddress
+{
+    QString user;
+    QString host;
+    int port = 5432;
+    QString database;
+    QStringList options; // key=value
+
+    // The address, or nothing with the reason (a password in it is refused).
+    static std::optional<ServerAddress> parse(const QString &text, QString *error);
+    QString toString() const;
+};
+
+struct FleetDialect;
+
 class FleetDatabase
 {
 public:
@@ -108,10 +126,14 @@ public:
     static QString defaultLocation();
 
     // Opens (creating it, mode 0600, in a folder of mode 0700 when that is made here) and brings the
-    // schema to SchemaVersion. `location` is a file path or sqlite:PATH. False with the reason.
+    // schema to SchemaVersion. `location` is a file path, sqlite:PATH or a PostgreSQL address
+    // (postgresql://USER@HOST[:PORT]/DB). False with the reason.
     bool open(const QString &location, QString *error);
     bool isOpen() const;
+    // The file's absolute path, or the server's address.
     QString location() const { return m_location; }
+    // True when the database is a PostgreSQL server (shared by runners on several machines).
+    bool isServer() const { return m_postgres; }
     int schemaVersion() const;
 
     // Adds new sites and updates known ones (by account), all or none; clears a site's attention
@@ -157,11 +179,14 @@ public:
     QString lastError() const { return m_lastError; }
 
 private:
+    bool openServer(const QString &location, QString *error);
     bool migrate(QString *error);
+    const FleetDialect &dialect() const;
     bool exec(const QString &sql, QString *error);
 
     QSqlDatabase m_db;
     QString m_connection;
     QString m_location;
     QString m_lastError;
+    bool m_postgres = false;
 };
