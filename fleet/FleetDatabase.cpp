@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTimeZone>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
@@ -36,10 +37,12 @@ struct FleetDialect
     const char *lockSchema;    // holds off other processes while the schema is brought up to date
     const char *unlockSchema;
     const char *skipLocked;    // the rows a claim reads are locked; rows locked by another claim are passed over
+    const char *nowMs;         // the database's clock in ms since the epoch: runners on several machines share it
 };
 
 // SQLite locks the whole file for a writer, so a claim needs no row locks.
-const FleetDialect kSqlite{"QSQLITE", "INTEGER PRIMARY KEY AUTOINCREMENT", "BLOB", "INTEGER", false, nullptr, nullptr, ""};
+const FleetDialect kSqlite{"QSQLITE", "INTEGER PRIMARY KEY AUTOINCREMENT", "BLOB", "INTEGER", false, nullptr, nullptr, "",
+                           "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)"};
 // The advisory lock's key is an arbitrary constant that names the fleet schema.
 const FleetDialect kPostgres{"QPSQL",
                         "BIGSERIAL PRIMARY KEY",
@@ -48,7 +51,8 @@ const FleetDialect kPostgres{"QPSQL",
                         true,
                         "SELECT pg_advisory_lock(717273)",
                         "SELECT pg_advisory_unlock(717273)",
-                        " FOR UPDATE SKIP LOCKED"};
+                        " FOR UPDATE SKIP LOCKED",
+                        "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)"};
 
 namespace {
 
@@ -87,6 +91,14 @@ QList<QStringList> migrations(const FleetDialect &d)
                         "version INTEGER NOT NULL, run_id %2 REFERENCES runs(id) ON DELETE SET NULL, taken TEXT NOT NULL, "
                         "sha256 TEXT NOT NULL, size INTEGER NOT NULL, data %3 NOT NULL, UNIQUE (site_id, version))")
              .arg(id, big, blob)},
+        // Version 2: runners on several machines share the site list. A runner claims a site (its
+        // name and a token of the claim) with a lease it renews while it holds the site; a lease
+        // that ran out frees the site again. finished_at: when a runner last ended its work on it.
+        {QStringLiteral("ALTER TABLE sites ADD COLUMN claimed_by TEXT"), QStringLiteral("ALTER TABLE sites ADD COLUMN claim_token TEXT"),
+         QStringLiteral("ALTER TABLE sites ADD COLUMN lease_until %1").arg(big),
+         QStringLiteral("ALTER TABLE sites ADD COLUMN finished_at %1").arg(big),
+         QStringLiteral("CREATE INDEX sites_by_claim ON sites (claimed_by)"),
+         QStringLiteral("CREATE TABLE runners (name TEXT PRIMARY KEY, started %1 NOT NULL, heartbeat %1 NOT NULL, ended %1)").arg(big)},
     };
 }
 
@@ -892,4 +904,162 @@ void FleetDatabase::forEachSnapshot(const std::function<void(qint64, const Snaps
         visit(q.value(0).toLongLong(),
               SnapshotInfo{q.value(1).toInt(), fromStamp(q.value(2)), q.value(3).toString(), q.value(4).toLongLong(), q.value(5).toLongLong()},
               q.value(6).toByteArray());
+}
+
+qint64 FleetDatabase::databaseNowMs()
+{
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT %1").arg(QLatin1String(dialect().nowMs))) || !q.next())
+        return 0;
+    return q.value(0).toLongLong();
+}
+
+qint64 FleetDatabase::registerRunner(const QString &name, QString *error)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT INTO runners (name, started, heartbeat) VALUES (?, %1, %1) ON CONFLICT (name) DO UPDATE SET "
+                             "started = excluded.started, heartbeat = excluded.heartbeat, ended = NULL")
+                  .arg(QLatin1String(dialect().nowMs)));
+    q.addBindValue(name);
+    if (!run(q, error))
+        return 0;
+    QSqlQuery started(m_db);
+    started.prepare(QStringLiteral("SELECT started FROM runners WHERE name = ?"));
+    started.addBindValue(name);
+    if (!run(started, error) || !started.next())
+        return 0;
+    return started.value(0).toLongLong();
+}
+
+bool FleetDatabase::renewLeases(const QString &runner, qint64 leaseMs, QString *error)
+{
+    if (!m_db.transaction()) {
+        *error = m_db.lastError().text();
+        return false;
+    }
+    QSqlQuery beat(m_db);
+    beat.prepare(QStringLiteral("UPDATE runners SET heartbeat = %1 WHERE name = ?").arg(QLatin1String(dialect().nowMs)));
+    beat.addBindValue(runner);
+    QSqlQuery lease(m_db);
+    lease.prepare(QStringLiteral("UPDATE sites SET lease_until = %1 + ? WHERE claimed_by = ? AND lease_until IS NOT NULL")
+                      .arg(QLatin1String(dialect().nowMs)));
+    lease.addBindValue(leaseMs);
+    lease.addBindValue(runner);
+    if (!run(beat, error) || !run(lease, error) || !m_db.commit()) {
+        if (error->isEmpty())
+            *error = m_db.lastError().text();
+        m_db.rollback();
+        return false;
+    }
+    return true;
+}
+
+void FleetDatabase::runnerEnded(const QString &runner)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE runners SET heartbeat = %1, ended = %1 WHERE name = ?").arg(QLatin1String(dialect().nowMs)));
+    q.addBindValue(runner);
+    q.exec();
+}
+
+std::vector<Site> FleetDatabase::claimSites(const ClaimRequest &c, QString *error)
+{
+    // One statement takes the sites: the inner query picks due sites that nobody holds (or whose
+    // holder's lease ran out) and that no runner finished since this one started; on PostgreSQL it
+    // locks them and passes over rows another runner is claiming at this moment, so two runners
+    // never take the same site and neither waits for the other. The token then finds what this
+    // claim took.
+    QVariantList values;
+    const QString chosen = patternCondition(c.patterns, &values);
+    const QString now = QLatin1String(dialect().nowMs);
+    const QString token = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE sites SET claimed_by = ?, claim_token = ?, lease_until = %1 + ? WHERE id IN (SELECT s.id FROM sites s "
+                             "WHERE %2 AND s.needs_attention = 0 AND (s.lease_until IS NULL OR s.lease_until < %1) "
+                             "AND (s.finished_at IS NULL OR s.finished_at < ?) AND NOT EXISTS (SELECT 1 FROM runs r WHERE "
+                             "r.site_id = s.id AND r.result = 'success' AND r.ended >= ?) ORDER BY s.id LIMIT ?%3)")
+                  .arg(now, chosen, QLatin1String(dialect().skipLocked)));
+    q.addBindValue(c.runner);
+    q.addBindValue(token);
+    q.addBindValue(c.leaseMs);
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    q.addBindValue(c.roundStartMs);
+    q.addBindValue(stamp(c.succeededSince));
+    q.addBindValue(c.count);
+    std::vector<Site> out;
+    if (!run(q, error))
+        return out;
+    QSqlQuery taken(m_db);
+    taken.prepare(QStringLiteral("SELECT %1 FROM sites s WHERE s.claim_token = ? ORDER BY s.id").arg(QLatin1String(kSiteColumns)));
+    taken.addBindValue(token);
+    if (!run(taken, error))
+        return out;
+    while (taken.next())
+        out.push_back(siteFrom(taken));
+    return out;
+}
+
+bool FleetDatabase::releaseSite(qint64 siteId, const QString &runner, bool finished, QString *error)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE sites SET lease_until = NULL, finished_at = %1 WHERE id = ? AND claimed_by = ?")
+                  .arg(finished ? QLatin1String(dialect().nowMs) : QLatin1String("finished_at")));
+    q.addBindValue(siteId);
+    q.addBindValue(runner);
+    return run(q, error);
+}
+
+int FleetDatabase::releaseClaims(const QString &runner)
+{
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("UPDATE sites SET lease_until = NULL WHERE claimed_by = ? AND lease_until IS NOT NULL"));
+    q.addBindValue(runner);
+    return q.exec() ? q.numRowsAffected() : 0;
+}
+
+int FleetDatabase::heldByOthers(const QString &runner, const QStringList &patterns)
+{
+    QVariantList values;
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM sites s WHERE %1 AND s.lease_until >= %2 AND s.claimed_by <> ?")
+                  .arg(patternCondition(patterns, &values), QLatin1String(dialect().nowMs)));
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    q.addBindValue(runner);
+    if (!q.exec() || !q.next())
+        return -1;
+    return q.value(0).toInt();
+}
+
+std::vector<RunnerInfo> FleetDatabase::runners()
+{
+    std::vector<RunnerInfo> out;
+    const qint64 now = databaseNowMs();
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT name, started, heartbeat, ended FROM runners ORDER BY started, name")))
+        return out;
+    while (q.next()) {
+        RunnerInfo r;
+        r.name = q.value(0).toString();
+        r.started = QDateTime::fromMSecsSinceEpoch(q.value(1).toLongLong(), Qt::UTC);
+        r.heartbeat = QDateTime::fromMSecsSinceEpoch(q.value(2).toLongLong(), Qt::UTC);
+        if (!q.value(3).isNull())
+            r.ended = QDateTime::fromMSecsSinceEpoch(q.value(3).toLongLong(), Qt::UTC);
+        r.heartbeatAgeMs = now - q.value(2).toLongLong();
+        out.push_back(r);
+    }
+    QSqlQuery held(m_db);
+    held.prepare(QStringLiteral("SELECT claimed_by, account, lease_until - %1 FROM sites WHERE lease_until IS NOT NULL ORDER BY account")
+                     .arg(QLatin1String(dialect().nowMs)));
+    if (held.exec())
+        while (held.next())
+            for (RunnerInfo &r : out)
+                if (r.name == held.value(0).toString()) {
+                    if (held.value(2).toLongLong() >= 0)
+                        r.holds << held.value(1).toString();
+                    else
+                        r.expired << held.value(1).toString();
+                }
+    return out;
 }

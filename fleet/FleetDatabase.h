@@ -94,6 +94,27 @@ struct FinishResult
     bool snapshotUnchanged = false;     // a receive completed and the programming was the same
 };
 
+// What a runner asks for when it claims due sites.
+struct ClaimRequest
+{
+    QString runner;
+    int count = 4;           // at most this many sites
+    qint64 leaseMs = 120000; // held this long unless renewed
+    QStringList patterns;    // wildcard patterns on account or name (all when none)
+    QDateTime succeededSince; // a site with a success since then is not due
+    qint64 roundStartMs = 0; // a site some runner finished after this (database clock) is not taken again
+};
+
+// A runner as the runners table and the sites' claims show it.
+struct RunnerInfo
+{
+    QString name; // host:pid
+    QDateTime started, heartbeat, ended; // ended: invalid while it runs (or when it died)
+    qint64 heartbeatAgeMs = 0;
+    QStringList holds;   // accounts whose lease is current
+    QStringList expired; // accounts still marked as its whose lease ran out (it died or lost the database)
+};
+
 // A PostgreSQL server's address as --db gives it: postgresql://USER@HOST[:PORT]/DB, optionally with
 // libpq settings as a query (?sslmode=require). It never holds a password: libpq reads that from
 // PGPASSFILE, ~/.pgpass or PGPASSWORD.
@@ -115,7 +136,7 @@ struct FleetDialect;
 class FleetDatabase
 {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     FleetDatabase();
     ~FleetDatabase();
@@ -156,6 +177,24 @@ public:
     int abandonRunning(const QString &runner);
     // The runners that have runs still marked "running".
     QStringList runnersWithRunning() const;
+
+    // Runners that share the site list. registerRunner records a runner as started now and returns
+    // that moment by the database's clock (0 on failure); renewLeases is its heartbeat and extends
+    // the lease of every site it holds.
+    qint64 registerRunner(const QString &name, QString *error);
+    bool renewLeases(const QString &runner, qint64 leaseMs, QString *error);
+    void runnerEnded(const QString &runner);
+    // Takes up to `count` due sites for the runner, none that another runner holds.
+    std::vector<Site> claimSites(const ClaimRequest &request, QString *error);
+    // Gives a held site up; `finished` records that the runner is done with it for this round (a
+    // site given up unfinished is due again for any runner).
+    bool releaseSite(qint64 siteId, const QString &runner, bool finished, QString *error);
+    // Gives up every site the runner still holds, unfinished; how many.
+    int releaseClaims(const QString &runner);
+    // Sites with a current lease of another runner (-1 when the database cannot say).
+    int heldByOthers(const QString &runner, const QStringList &patterns);
+    std::vector<RunnerInfo> runners();
+    qint64 databaseNowMs();
 
     std::vector<SiteStatus> status(const QStringList &patterns = {}) const;
     std::vector<RunRecord> runs(qint64 siteId, int limit) const;

@@ -12,6 +12,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +97,9 @@ FleetRunner::FleetRunner(FleetDatabase &db, RunnerOptions options, QObject *pare
 {
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &FleetRunner::pump);
+    m_claimTimer.setSingleShot(true);
+    connect(&m_claimTimer, &QTimer::timeout, this, &FleetRunner::pump);
+    connect(&m_leaseTimer, &QTimer::timeout, this, &FleetRunner::renew);
     m_clock.start();
 }
 
@@ -114,20 +120,82 @@ int FleetRunner::failedCount() const
     }));
 }
 
+void FleetRunner::addSite(const Site &site)
+{
+    SiteReport report;
+    report.site = site;
+    report.jobs = !m_options.jobs.isEmpty() ? m_options.jobs : !site.jobs.isEmpty() ? site.jobs : RunnerOptions::defaultJobs();
+    m_ready.push_back(m_reports.size());
+    m_reports.push_back(report);
+    m_attempt.push_back(0);
+    m_firstStart.push_back(-1);
+}
+
 void FleetRunner::start(const std::vector<Site> &sites)
 {
     m_started = true;
-    for (const Site &site : sites) {
-        SiteReport report;
-        report.site = site;
-        report.jobs = !m_options.jobs.isEmpty() ? m_options.jobs : !site.jobs.isEmpty() ? site.jobs : RunnerOptions::defaultJobs();
-        m_ready.push_back(m_reports.size());
-        m_reports.push_back(report);
+    for (const Site &site : sites)
+        addSite(site);
+    QString why;
+    // Every run shows in `runners`; its heartbeat is the lease renewal.
+    m_roundStartMs = m_db.registerRunner(m_options.runnerName, &why);
+    if (m_roundStartMs == 0)
+        say(QStringLiteral("the database did not record this runner: %1").arg(why));
+    if (m_options.claim) {
+        m_claimDone = m_roundStartMs == 0;
+        if (m_claimDone)
+            say(QStringLiteral("no sites are claimed without the runner's record"));
     }
-    m_attempt.assign(m_reports.size(), 0);
-    m_firstStart.assign(m_reports.size(), -1);
+    m_leaseTimer.start(static_cast<int>(std::clamp<qint64>(m_options.leaseMs / 3, 100, 60000)));
     // Started from the event loop, so that a caller can connect to finished() first.
     QTimer::singleShot(0, this, &FleetRunner::pump);
+}
+
+void FleetRunner::renew()
+{
+    QString why;
+    if (!m_db.renewLeases(m_options.runnerName, m_options.leaseMs, &why))
+        say(QStringLiteral("the lease of the held sites was not renewed: %1").arg(why));
+}
+
+void FleetRunner::claimMore()
+{
+    if (!m_options.claim || m_claimDone || m_stopping)
+        return;
+    const int room = std::max(1, m_options.parallel) - static_cast<int>(m_children.size() + m_ready.size());
+    if (room <= 0)
+        return;
+    ClaimRequest request;
+    request.runner = m_options.runnerName;
+    request.count = std::min(room, std::max(1, m_options.claimBatch));
+    request.leaseMs = m_options.leaseMs;
+    request.patterns = m_options.patterns;
+    request.succeededSince = m_options.succeededSince;
+    request.roundStartMs = m_roundStartMs;
+    QString why;
+    const std::vector<Site> taken = m_db.claimSites(request, &why);
+    // Looked at again soon: sites held by others come free when they finish or their lease runs out.
+    const int poll = static_cast<int>(std::clamp<qint64>(m_options.leaseMs / 4, 200, 5000));
+    if (!why.isEmpty()) {
+        say(QStringLiteral("no sites claimed: %1").arg(why));
+        m_claimTimer.start(poll);
+        return;
+    }
+    for (const Site &site : taken)
+        addSite(site);
+    if (!taken.empty())
+        return;
+    if (!m_children.empty() || !m_ready.empty() || !m_waiting.empty()) {
+        // Sites of ours are still going: look again when one ends, or after a while for sites
+        // another runner gave up.
+        m_claimTimer.start(poll);
+        return;
+    }
+    const int others = m_db.heldByOthers(m_options.runnerName, m_options.patterns);
+    if (others != 0)
+        m_claimTimer.start(poll);
+    else
+        m_claimDone = true;
 }
 
 void FleetRunner::stop(int graceMs)
@@ -181,6 +249,7 @@ void FleetRunner::pump()
         m_ready.push_front(m_waiting.front().second);
         m_waiting.erase(m_waiting.begin());
     }
+    claimMore();
     while (!m_ready.empty() && static_cast<int>(m_children.size()) < std::max(1, m_options.parallel)) {
         const size_t index = m_ready.front();
         m_ready.pop_front();
@@ -203,9 +272,15 @@ void FleetRunner::scheduleTimer()
 
 void FleetRunner::checkFinished()
 {
-    if (!m_started || m_finishedSignalled || !m_children.empty() || !m_ready.empty() || !m_waiting.empty())
+    if (!m_started || m_finishedSignalled || !m_children.empty() || !m_ready.empty() || !m_waiting.empty()
+        || (!m_claimDone && !m_stopping))
         return;
     m_finishedSignalled = true;
+    m_leaseTimer.stop();
+    m_claimTimer.stop();
+    if (m_options.claim)
+        m_db.releaseClaims(m_options.runnerName);
+    m_db.runnerEnded(m_options.runnerName);
     QTimer::singleShot(0, this, &FleetRunner::finished);
 }
 
@@ -316,6 +391,9 @@ void FleetRunner::launch(size_t index)
     if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     child->process.setProcessEnvironment(env);
+    // A runner that dies (SIGKILL) takes its sessions with it: each child gets SIGTERM, says goodbye
+    // to its panel and ends, so a site whose lease then runs out is never in two sessions at once.
+    child->process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     child->process.setStandardOutputFile(QProcess::nullDevice());
     child->process.setStandardInputFile(QProcess::nullDevice());
     Child *raw = child.get();
@@ -442,6 +520,12 @@ void FleetRunner::settle(size_t index, const outcome::Outcome &o, const FinishRe
     }
     report.result = o.result;
     ++m_finishedSites;
+    if (m_options.claim) {
+        // Done for this round; a session cut short by a stop leaves the site due for another runner.
+        QString why;
+        if (!m_db.releaseSite(report.site.id, m_options.runnerName, o.result != QLatin1String("aborted"), &why))
+            say(QStringLiteral("%1: the claim was not given up: %2").arg(report.site.account, why));
+    }
     QString line = QStringLiteral("%1: %2").arg(who, o.result);
     if (o.kind == outcome::Kind::Success) {
         QStringList parts;
