@@ -997,6 +997,17 @@ std::vector<Site> FleetDatabase::claimSites(const ClaimRequest &c, QString *erro
         return out;
     while (taken.next())
         out.push_back(siteFrom(taken));
+    // A run another runner left "running" on a site it no longer holds was cut short: that runner
+    // died or lost the database, and its session ended with it.
+    for (const Site &site : out) {
+        QSqlQuery cut(m_db);
+        cut.prepare(QStringLiteral("UPDATE runs SET result = 'aborted', ended = ?, error_text = 'the runner ended before this session did' "
+                                   "WHERE site_id = ? AND result = 'running' AND runner <> ?"));
+        cut.addBindValue(stamp(QDateTime::currentDateTimeUtc()));
+        cut.addBindValue(site.id);
+        cut.addBindValue(c.runner);
+        cut.exec();
+    }
     return out;
 }
 
