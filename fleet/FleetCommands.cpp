@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -262,6 +263,10 @@ int fleetRun(const QStringList &arguments)
                         "third of it). A site of a runner that died is due again after this."),
          QStringLiteral("seconds")},
         {QStringLiteral("claim-batch"), QStringLiteral("With --due: sites claimed at a time (default 4)."), QStringLiteral("n")},
+        {QStringLiteral("spool"),
+         QStringLiteral("On a PostgreSQL database: the local file that keeps results while the database is out of reach, "
+                        "until they are handed over (default: spool-<address hash>.db beside the default database)."),
+         QStringLiteral("file")},
         {QStringLiteral("due-hours"), QStringLiteral("With --due: hours after which a site is due again (default 20)."), QStringLiteral("hours")},
         {QStringLiteral("attempts"), QStringLiteral("Attempts per site when the panel does not answer (default 3)."), QStringLiteral("n")},
         {QStringLiteral("backoff"), QStringLiteral("Seconds before the second attempt, doubled for each further one (default 30)."),
@@ -405,6 +410,13 @@ int fleetRun(const QStringList &arguments)
         return fleetexit::Usage;
     }
 
+    if (db.isServer()) {
+        // One spool per database address: results go back where their runs began.
+        const QString hash = QString::fromLatin1(QCryptographicHash::hash(db.location().toUtf8(), QCryptographicHash::Sha256).toHex().left(12));
+        run.spoolPath = parser.isSet(QStringLiteral("spool"))
+                            ? parser.value(QStringLiteral("spool"))
+                            : QFileInfo(FleetDatabase::defaultLocation()).dir().filePath(QStringLiteral("spool-%1.db").arg(hash));
+    }
     FleetRunner runner(db, run);
     SignalWatch watch;
     int signalled = 0;

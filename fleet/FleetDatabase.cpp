@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -38,11 +39,12 @@ struct FleetDialect
     const char *unlockSchema;
     const char *skipLocked;    // the rows a claim reads are locked; rows locked by another claim are passed over
     const char *nowMs;         // the database's clock in ms since the epoch: runners on several machines share it
+    const char *lockRow;       // a row read to be changed in the same transaction waits for another writer of it
 };
 
 // SQLite locks the whole file for a writer, so a claim needs no row locks.
 const FleetDialect kSqlite{"QSQLITE", "INTEGER PRIMARY KEY AUTOINCREMENT", "BLOB", "INTEGER", false, nullptr, nullptr, "",
-                           "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)"};
+                           "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)", ""};
 // The advisory lock's key is an arbitrary constant that names the fleet schema.
 const FleetDialect kPostgres{"QPSQL",
                         "BIGSERIAL PRIMARY KEY",
@@ -52,7 +54,8 @@ const FleetDialect kPostgres{"QPSQL",
                         "SELECT pg_advisory_lock(717273)",
                         "SELECT pg_advisory_unlock(717273)",
                         " FOR UPDATE SKIP LOCKED",
-                        "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)"};
+                        "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)",
+                        " FOR UPDATE"};
 
 namespace {
 
@@ -154,6 +157,9 @@ QString patternCondition(const QStringList &patterns, QVariantList *values)
     }
     return QLatin1Char('(') + parts.join(QStringLiteral(" OR ")) + QLatin1Char(')');
 }
+
+// The text of a run whose runner ended (or was taken for dead) before the session did.
+const char kCutShort[] = "the runner ended before this session did";
 
 const char kSiteColumns[] = "s.id, s.account, s.name, s.address, s.port, s.passcode, s.link_key, s.data_locks, s.panel_type, "
                             "s.time_zone, s.jobs, s.needs_attention, s.attention_reason";
@@ -571,6 +577,23 @@ bool FleetDatabase::finishRun(const RunRecord &r, const std::vector<EventRow> &e
     };
     QString why;
     {
+        // A result handed over from the spool may have arrived before (the commit went through but
+        // its answer was lost with the connection): it is stored once. A run only marked as cut
+        // short (its runner was taken for dead) takes the real result.
+        QSqlQuery known(m_db);
+        known.prepare(QStringLiteral("SELECT result, error_text FROM runs WHERE id = ?%1").arg(QLatin1String(dialect().lockRow)));
+        known.addBindValue(r.id);
+        if (!run(known, &why))
+            return fail(why);
+        if (!known.next())
+            return fail(QStringLiteral("run %1 is not in the database").arg(r.id));
+        if (known.value(0).toString() != QLatin1String("running") && known.value(1).toString() != QLatin1String(kCutShort)) {
+            m_db.rollback();
+            result->alreadyStored = true;
+            return true;
+        }
+    }
+    {
         QSqlQuery q(m_db);
         q.prepare(QStringLiteral("UPDATE runs SET ended = ?, result = ?, exit_status = ?, error_number = ?, error_text = ? WHERE id = ?"));
         q.addBindValue(stamp(r.ended));
@@ -678,9 +701,9 @@ bool FleetDatabase::finishRun(const RunRecord &r, const std::vector<EventRow> &e
 int FleetDatabase::abandonRunning(const QString &runner)
 {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("UPDATE runs SET result = 'aborted', ended = ?, error_text = 'the runner ended before this session did' "
-                             "WHERE result = 'running' AND runner = ?"));
+    q.prepare(QStringLiteral("UPDATE runs SET result = 'aborted', ended = ?, error_text = ? WHERE result = 'running' AND runner = ?"));
     q.addBindValue(stamp(QDateTime::currentDateTimeUtc()));
+    q.addBindValue(QLatin1String(kCutShort));
     q.addBindValue(runner);
     return q.exec() ? q.numRowsAffected() : 0;
 }
@@ -1001,9 +1024,10 @@ std::vector<Site> FleetDatabase::claimSites(const ClaimRequest &c, QString *erro
     // died or lost the database, and its session ended with it.
     for (const Site &site : out) {
         QSqlQuery cut(m_db);
-        cut.prepare(QStringLiteral("UPDATE runs SET result = 'aborted', ended = ?, error_text = 'the runner ended before this session did' "
-                                   "WHERE site_id = ? AND result = 'running' AND runner <> ?"));
+        cut.prepare(QStringLiteral("UPDATE runs SET result = 'aborted', ended = ?, error_text = ? WHERE site_id = ? AND result = 'running' "
+                                   "AND runner <> ?"));
         cut.addBindValue(stamp(QDateTime::currentDateTimeUtc()));
+        cut.addBindValue(QLatin1String(kCutShort));
         cut.addBindValue(site.id);
         cut.addBindValue(c.runner);
         cut.exec();
@@ -1073,4 +1097,177 @@ std::vector<RunnerInfo> FleetDatabase::runners()
                         r.expired << held.value(1).toString();
                 }
     return out;
+}
+
+bool FleetDatabase::reconnect(QString *error)
+{
+    if (!m_postgres)
+        return true;
+    {
+        QSqlQuery q(m_db);
+        if (q.exec(QStringLiteral("SELECT 1")))
+            return true;
+    }
+    m_db.close();
+    if (!m_db.open()) {
+        *error = m_db.lastError().text().trimmed();
+        return false;
+    }
+    exec(QStringLiteral("SET client_min_messages TO warning"), nullptr);
+    return true;
+}
+
+FleetSpool::FleetSpool() : m_connection(QStringLiteral("spool-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+
+FleetSpool::~FleetSpool()
+{
+    if (m_db.isValid()) {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+}
+
+bool FleetSpool::open(const QString &path, QString *error)
+{
+    if (!prepareFile(path, error))
+        return false;
+    m_path = QFileInfo(path).absoluteFilePath();
+    m_db = QSqlDatabase::addDatabase(QLatin1String(kSqlite.driver), m_connection);
+    m_db.setDatabaseName(m_path);
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
+    QSqlQuery q(m_db);
+    if (!m_db.open()
+        || !q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS spool (id INTEGER PRIMARY KEY AUTOINCREMENT, run TEXT NOT NULL, "
+                                  "events TEXT NOT NULL, history TEXT NOT NULL, snapshot BLOB, keep INTEGER NOT NULL, attention INTEGER)"))) {
+        *error = QStringLiteral("the spool %1: %2").arg(m_path, m_db.isOpen() ? q.lastError().text() : m_db.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+bool FleetSpool::add(const RunRecord &r, const std::vector<EventRow> &events, const std::vector<HistoryRow> &history,
+                     const std::optional<QByteArray> &snapshot, int keep, std::optional<bool> needsAttention, QString *error)
+{
+    QJsonObject record{{QStringLiteral("id"), r.id},          {QStringLiteral("site"), r.siteId},
+                    {QStringLiteral("account"), r.account}, {QStringLiteral("ended"), stamp(r.ended)},
+                    {QStringLiteral("result"), r.result},   {QStringLiteral("error_text"), r.errorText},
+                    {QStringLiteral("attempt"), r.attempt}, {QStringLiteral("runner"), r.runner}};
+    if (r.exitStatus)
+        record.insert(QStringLiteral("exit_status"), *r.exitStatus);
+    if (r.errorNumber)
+        record.insert(QStringLiteral("error_number"), QString::number(*r.errorNumber));
+    QJsonArray ev;
+    for (const EventRow &e : events)
+        ev.append(QJsonArray{e.time, e.code, e.tag, e.data});
+    QJsonArray hi;
+    const auto opt = [](const std::optional<int> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
+    for (const HistoryRow &h : history)
+        hi.append(QJsonArray{h.fingerprint, h.valid, h.event, h.modifier, opt(h.year), opt(h.month), opt(h.day), opt(h.hour), opt(h.minute),
+                             h.readAt});
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("INSERT INTO spool (run, events, history, snapshot, keep, attention) VALUES (?, ?, ?, ?, ?, ?)"));
+    q.addBindValue(QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)));
+    q.addBindValue(QString::fromUtf8(QJsonDocument(ev).toJson(QJsonDocument::Compact)));
+    q.addBindValue(QString::fromUtf8(QJsonDocument(hi).toJson(QJsonDocument::Compact)));
+    q.addBindValue(snapshot ? QVariant(*snapshot) : QVariant(QMetaType(QMetaType::QByteArray)));
+    q.addBindValue(keep);
+    q.addBindValue(needsAttention ? QVariant(*needsAttention ? 1 : 0) : QVariant(QMetaType(QMetaType::Int)));
+    return run(q, error);
+}
+
+int FleetSpool::count() const
+{
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM spool")) || !q.next())
+        return 0;
+    return q.value(0).toInt();
+}
+
+int FleetSpool::handOver(FleetDatabase &db, QString *error)
+{
+    // Runners on this machine share the spool of a database: one hands it over at a time.
+    QSqlQuery begin(m_db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        *error = begin.lastError().text();
+        return -1;
+    }
+    const auto commit = [this](int handed) {
+        QSqlQuery end(m_db);
+        end.exec(QStringLiteral("COMMIT"));
+        return handed;
+    };
+    QSqlQuery q(m_db);
+    if (!q.exec(QStringLiteral("SELECT id, run, events, history, snapshot, keep, attention FROM spool ORDER BY id"))) {
+        *error = q.lastError().text();
+        return commit(-1);
+    }
+    struct Kept
+    {
+        qint64 id;
+        RunRecord run;
+        std::vector<EventRow> events;
+        std::vector<HistoryRow> history;
+        std::optional<QByteArray> snapshot;
+        int keep;
+        std::optional<bool> attention;
+    };
+    std::vector<Kept> kept;
+    while (q.next()) {
+        Kept k;
+        k.id = q.value(0).toLongLong();
+        const QJsonObject record = QJsonDocument::fromJson(q.value(1).toString().toUtf8()).object();
+        k.run.id = record.value(QStringLiteral("id")).toInteger();
+        k.run.siteId = record.value(QStringLiteral("site")).toInteger();
+        k.run.account = record.value(QStringLiteral("account")).toString();
+        k.run.ended = fromStamp(record.value(QStringLiteral("ended")).toString());
+        k.run.result = record.value(QStringLiteral("result")).toString();
+        k.run.errorText = record.value(QStringLiteral("error_text")).toString();
+        k.run.attempt = record.value(QStringLiteral("attempt")).toInt();
+        k.run.runner = record.value(QStringLiteral("runner")).toString();
+        if (record.contains(QStringLiteral("exit_status")))
+            k.run.exitStatus = record.value(QStringLiteral("exit_status")).toInt();
+        if (record.contains(QStringLiteral("error_number")))
+            k.run.errorNumber = record.value(QStringLiteral("error_number")).toString().toLongLong();
+        for (const QJsonValue &v : QJsonDocument::fromJson(q.value(2).toString().toUtf8()).array()) {
+            const QJsonArray e = v.toArray();
+            k.events.push_back(EventRow{e.at(0).toString(), e.at(1).toInt(), e.at(2).toString(), e.at(3).toString()});
+        }
+        const auto opt = [](const QJsonValue &v) { return v.isNull() ? std::optional<int>() : std::optional<int>(v.toInt()); };
+        for (const QJsonValue &v : QJsonDocument::fromJson(q.value(3).toString().toUtf8()).array()) {
+            const QJsonArray h = v.toArray();
+            HistoryRow row;
+            row.fingerprint = h.at(0).toString();
+            row.valid = h.at(1).toBool();
+            row.event = h.at(2).toString();
+            row.modifier = h.at(3).toString();
+            row.year = opt(h.at(4));
+            row.month = opt(h.at(5));
+            row.day = opt(h.at(6));
+            row.hour = opt(h.at(7));
+            row.minute = opt(h.at(8));
+            row.readAt = h.at(9).toString();
+            k.history.push_back(row);
+        }
+        if (!q.value(4).isNull())
+            k.snapshot = q.value(4).toByteArray();
+        k.keep = q.value(5).toInt();
+        if (!q.value(6).isNull())
+            k.attention = q.value(6).toInt() != 0;
+        kept.push_back(std::move(k));
+    }
+    q.finish();
+    int handed = 0;
+    for (const Kept &k : kept) {
+        FinishResult stored;
+        if (!db.finishRun(k.run, k.events, k.history, k.snapshot, k.keep, k.attention, &stored, error))
+            return commit(-1); // what was delivered so far leaves the spool
+        QSqlQuery remove(m_db);
+        remove.prepare(QStringLiteral("DELETE FROM spool WHERE id = ?"));
+        remove.addBindValue(k.id);
+        if (!run(remove, error))
+            return commit(-1);
+        ++handed;
+    }
+    return commit(handed);
 }

@@ -92,6 +92,7 @@ struct FinishResult
     int historyKnown = 0;              // rows already stored from an earlier read
     std::optional<int> snapshotVersion; // a new snapshot was stored
     bool snapshotUnchanged = false;     // a receive completed and the programming was the same
+    bool alreadyStored = false;         // the run's result was in the database before (nothing changed)
 };
 
 // What a runner asks for when it claims due sites.
@@ -217,6 +218,10 @@ public:
 
     QString lastError() const { return m_lastError; }
 
+    // A server connection that broke (the server restarted, the network went away) is opened
+    // again; true when the database answers. A file database always answers.
+    bool reconnect(QString *error);
+
 private:
     bool openServer(const QString &location, QString *error);
     bool migrate(QString *error);
@@ -228,4 +233,30 @@ private:
     QString m_location;
     QString m_lastError;
     bool m_postgres = false;
+};
+
+// Results a runner could not store because the database was out of reach, kept in a local SQLite
+// file (mode 0600: the panel data in it is the site's programming) until they are handed over.
+// Each result goes to the database once: a result that arrived before is passed over.
+class FleetSpool
+{
+public:
+    FleetSpool();
+    ~FleetSpool();
+    FleetSpool(const FleetSpool &) = delete;
+    FleetSpool &operator=(const FleetSpool &) = delete;
+
+    bool open(const QString &path, QString *error);
+    QString path() const { return m_path; }
+    bool add(const RunRecord &run, const std::vector<EventRow> &events, const std::vector<HistoryRow> &history,
+             const std::optional<QByteArray> &snapshot, int keep, std::optional<bool> needsAttention, QString *error);
+    int count() const;
+    // Stores the kept results in `db`, oldest first, each removed once stored; how many were
+    // handed over, or -1 when one could not be (the rest stay).
+    int handOver(FleetDatabase &db, QString *error);
+
+private:
+    QSqlDatabase m_db;
+    QString m_connection;
+    QString m_path;
 };

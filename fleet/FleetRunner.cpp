@@ -146,16 +146,62 @@ void FleetRunner::start(const std::vector<Site> &sites)
         if (m_claimDone)
             say(QStringLiteral("no sites are claimed without the runner's record"));
     }
-    m_leaseTimer.start(static_cast<int>(std::clamp<qint64>(m_options.leaseMs / 3, 100, 60000)));
+    if (m_db.isServer() && !m_options.spoolPath.isEmpty()) {
+        m_spool = std::make_unique<FleetSpool>();
+        if (!m_spool->open(m_options.spoolPath, &why)) {
+            say(QStringLiteral("no local spool (results are lost while the database is out of reach): %1").arg(why));
+            m_spool.reset();
+        } else {
+            handOverSpool(); // what an earlier run could not deliver
+        }
+    }
+    m_leaseTimer.start(static_cast<int>(std::clamp<qint64>(m_options.leaseMs / 3, 100, 5000)));
     // Started from the event loop, so that a caller can connect to finished() first.
     QTimer::singleShot(0, this, &FleetRunner::pump);
+}
+
+bool FleetRunner::spoolPending() const
+{
+    return m_spool && m_spool->count() > 0;
+}
+
+bool FleetRunner::handOverSpool()
+{
+    if (!spoolPending())
+        return true;
+    QString why;
+    if (!m_db.reconnect(&why))
+        return false;
+    const int handed = m_spool->handOver(m_db, &why);
+    if (handed > 0)
+        say(QStringLiteral("%1 result(s) kept while the database was out of reach are stored now").arg(handed));
+    if (handed < 0) {
+        say(QStringLiteral("the spool could not be handed over yet: %1").arg(why));
+        return false;
+    }
+    return true;
 }
 
 void FleetRunner::renew()
 {
     QString why;
-    if (!m_db.renewLeases(m_options.runnerName, m_options.leaseMs, &why))
-        say(QStringLiteral("the lease of the held sites was not renewed: %1").arg(why));
+    if (!m_db.renewLeases(m_options.runnerName, m_options.leaseMs, &why)) {
+        if (!m_outage.isValid()) {
+            m_outage.start();
+            say(QStringLiteral("the database is out of reach (%1); sessions go on, their results are kept locally").arg(why.trimmed()));
+        }
+        if (!m_db.reconnect(&why) || !m_db.renewLeases(m_options.runnerName, m_options.leaseMs, &why))
+            return;
+    }
+    if (m_outage.isValid()) {
+        say(QStringLiteral("the database is back after %1 s").arg(m_outage.elapsed() / 1000));
+        m_outage.invalidate();
+    }
+    handOverSpool();
+    // Claims given up while the database was away, before the next renewal keeps them.
+    for (auto it = m_toRelease.begin(); it != m_toRelease.end();)
+        it = m_db.releaseSite(it->first, m_options.runnerName, it->second, &why) ? m_toRelease.erase(it) : it + 1;
+    checkFinished();
 }
 
 void FleetRunner::claimMore()
@@ -177,7 +223,9 @@ void FleetRunner::claimMore()
     // Looked at again soon: sites held by others come free when they finish or their lease runs out.
     const int poll = static_cast<int>(std::clamp<qint64>(m_options.leaseMs / 4, 200, 5000));
     if (!why.isEmpty()) {
-        say(QStringLiteral("no sites claimed: %1").arg(why));
+        // Tried again once the database answers; the lease renewal reconnects.
+        if (!m_outage.isValid())
+            say(QStringLiteral("no sites claimed: %1").arg(why.trimmed()));
         m_claimTimer.start(poll);
         return;
     }
@@ -275,6 +323,17 @@ void FleetRunner::checkFinished()
     if (!m_started || m_finishedSignalled || !m_children.empty() || !m_ready.empty() || !m_waiting.empty()
         || (!m_claimDone && !m_stopping))
         return;
+    if (spoolPending() && !m_stopping) {
+        // Results kept while the database was away go there before the runner ends, as long as
+        // it comes back within the wait; the lease timer tries and calls here again.
+        if (!m_endWait.isValid()) {
+            m_endWait.start();
+            say(QStringLiteral("waiting for the database to store %1 kept result(s)").arg(m_spool->count()));
+        }
+        if (m_endWait.elapsed() < m_options.spoolWaitMs)
+            return;
+        say(QStringLiteral("%1 result(s) stay in %2; the next run hands them over").arg(m_spool->count()).arg(m_spool->path()));
+    }
     m_finishedSignalled = true;
     m_leaseTimer.stop();
     m_claimTimer.stop();
@@ -366,6 +425,18 @@ void FleetRunner::launch(size_t index)
     run.attempt = ++m_attempt[index];
     run.runner = m_options.runnerName;
     run.id = m_db.beginRun(run, &why);
+    if (run.id == 0 && m_options.claim && m_db.isServer() && (!m_outage.isValid() || m_outage.elapsed() < m_options.spoolWaitMs)) {
+        // The database is out of reach: the site stays this runner's (its lease is renewed once
+        // the database is back) and starts when the run can be recorded.
+        if (!m_outage.isValid()) {
+            m_outage.start();
+            say(QStringLiteral("the database is out of reach (%1); sessions go on, their results are kept locally").arg(why.trimmed()));
+        }
+        --m_attempt[index];
+        m_waiting.emplace_back(m_clock.elapsed() + 1000, index);
+        scheduleTimer();
+        return;
+    }
     if (run.id == 0) {
         say(QStringLiteral("%1: the database did not take the run: %2").arg(site.account, why));
         --m_attempt[index];
@@ -477,7 +548,24 @@ void FleetRunner::childEnded(Child *child, int exitCode, QProcess::ExitStatus st
         attention = true;
     FinishResult stored;
     QString why;
-    if (!m_db.finishRun(run, events, history, snapshot, m_options.keepSnapshots, attention, &stored, &why)) {
+    bool storedNow = m_db.finishRun(run, events, history, snapshot, m_options.keepSnapshots, attention, &stored, &why);
+    if (!storedNow && m_db.isServer()) {
+        // The connection may have broken and come back (a server restart): once more on a new one.
+        QString again;
+        if (m_db.reconnect(&again))
+            storedNow = m_db.finishRun(run, events, history, snapshot, m_options.keepSnapshots, attention, &stored, &why);
+    }
+    if (!storedNow && m_spool) {
+        QString spoolWhy;
+        if (m_spool->add(run, events, history, snapshot, m_options.keepSnapshots, attention, &spoolWhy)) {
+            say(QStringLiteral("%1: the database is out of reach (%2); the result is kept in %3 until it is back")
+                    .arg(report.site.account, why.trimmed(), m_spool->path()));
+            storedNow = true;
+        } else {
+            why += QStringLiteral("; the spool did not take it either: ") + spoolWhy;
+        }
+    }
+    if (!storedNow) {
         say(QStringLiteral("%1: the database did not take the result: %2").arg(report.site.account, why));
         o.kind = outcome::Kind::Refused;
         o.result = QStringLiteral("failed");
@@ -523,8 +611,9 @@ void FleetRunner::settle(size_t index, const outcome::Outcome &o, const FinishRe
     if (m_options.claim) {
         // Done for this round; a session cut short by a stop leaves the site due for another runner.
         QString why;
-        if (!m_db.releaseSite(report.site.id, m_options.runnerName, o.result != QLatin1String("aborted"), &why))
-            say(QStringLiteral("%1: the claim was not given up: %2").arg(report.site.account, why));
+        const bool finished = o.result != QLatin1String("aborted");
+        if (!m_db.releaseSite(report.site.id, m_options.runnerName, finished, &why))
+            m_toRelease.emplace_back(report.site.id, finished); // given up once the database is back
     }
     QString line = QStringLiteral("%1: %2").arg(who, o.result);
     if (o.kind == outcome::Kind::Success) {

@@ -43,6 +43,11 @@ struct RunnerOptions
     qint64 leaseMs = 120000;
     QStringList patterns;
     QDateTime succeededSince;
+    // On a server database: where results go while the database is out of reach (a local SQLite
+    // file), and how long the runner waits at its end to hand them over (they stay for the next
+    // run after that).
+    QString spoolPath;
+    qint64 spoolWaitMs = 600000;
 
     static QString defaultJobs() { return QStringLiteral("clock,history-current,set-pointer,receive"); }
 };
@@ -97,6 +102,8 @@ private:
     void pump();
     void claimMore();
     void renew();
+    bool handOverSpool();
+    bool spoolPending() const;
     void addSite(const Site &site);
     void launch(size_t index);
     void childEnded(Child *child, int exitCode, QProcess::ExitStatus status);
@@ -126,6 +133,10 @@ private:
     QTimer m_claimTimer;  // looks again for sites while other runners hold some
     qint64 m_roundStartMs = 0;
     bool m_claimDone = true;
+    std::unique_ptr<FleetSpool> m_spool;
+    std::vector<std::pair<qint64, bool>> m_toRelease; // sites given up while the database was away (id, finished)
+    QElapsedTimer m_outage; // since the database was last found out of reach (invalid: reachable)
+    QElapsedTimer m_endWait; // since the runner waits at its end for the spool to be handed over
 };
 
 // How many sessions at once when --parallel is not given. Sessions mostly wait for their panel: a

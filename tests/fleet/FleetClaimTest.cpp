@@ -167,4 +167,66 @@ TEST_F(FleetClaimTest, AKilledRunnersSitesComeDueAfterTheLeaseAndTheOthersFinish
         EXPECT_TRUE(panels[i]->goodbyeReceived()) << sites[i].account.toStdString();
 }
 
+TEST_F(FleetClaimTest, ResultsOfSessionsThatEndWhileTheDatabaseIsDownArriveOnceWhenItIsBack)
+{
+    if (!usesServer())
+        GTEST_SKIP() << "a database server is stopped here; an SQLite file has none";
+    QString why;
+    PostgresServer *server = sharedServer(&why);
+    ASSERT_TRUE(server) << why.toStdString();
+    const std::vector<Site> sites = addSites(6, 3200);
+    const QString jobs = QStringLiteral("history-all,receive");
+    startRunner(30, jobs);
+    startRunner(30, jobs);
+    ASSERT_TRUE(waitWhile(
+        [&] {
+            for (const auto &[siteId, runs] : runsBySite())
+                for (const RunRecord &r : runs)
+                    if (r.result == QLatin1String("running"))
+                        return false;
+            return true;
+        },
+        60000))
+        << "no session started";
+    // The database goes away while sessions run, stays away until a session has ended meanwhile
+    // (at least 5 s), and comes back.
+    ASSERT_TRUE(server->pause(&why)) << why.toStdString();
+    QByteArray said;
+    QElapsedTimer down;
+    down.start();
+    waitWhile(
+        [&] {
+            for (const auto &p : runners)
+                said += p->readAllStandardError();
+            return down.elapsed() < 5000 || !said.contains("kept in");
+        },
+        120000);
+    ASSERT_TRUE(server->resume(&why)) << why.toStdString();
+    EXPECT_TRUE(said.contains("kept in")) << "no result waited for the database: " << said.toStdString();
+    const bool ended = waitForRunners(240000);
+    for (const auto &p : runners)
+        said += p->readAllStandardError();
+    ASSERT_TRUE(ended) << "the runners did not end: " << said.toStdString();
+    ASSERT_TRUE(db.reconnect(&why)) << why.toStdString();
+    for (const auto &p : runners) {
+        said += p->readAllStandardError();
+        EXPECT_EQ(p->exitCode(), 0) << said.toStdString();
+    }
+    for (const auto &[siteId, runs] : runsBySite()) {
+        ASSERT_EQ(runs.size(), 1u) << "site " << siteId;
+        EXPECT_EQ(runs.front().result, QStringLiteral("success")) << runs.front().errorText.toStdString();
+        EXPECT_FALSE(runs.front().ended.isNull());
+        EXPECT_FALSE(db.runEvents(runs.front().id).empty());
+        EXPECT_FALSE(db.snapshots(siteId).empty()) << "site " << siteId;
+    }
+    for (size_t i = 0; i < panels.size(); ++i)
+        EXPECT_EQ(panels[i]->commandCount(QStringLiteral("Passcode Verification")), 1) << sites[i].account.toStdString();
+    // The spool is empty again.
+    for (const QFileInfo &f : QDir(dir.filePath(QStringLiteral("data/quarvo-fleet"))).entryInfoList({QStringLiteral("spool-*.db")})) {
+        FleetSpool spool;
+        ASSERT_TRUE(spool.open(f.filePath(), &why)) << why.toStdString();
+        EXPECT_EQ(spool.count(), 0);
+    }
+}
+
 } // namespace

@@ -229,18 +229,12 @@ private:
 // "postgresql", a new database on this process's own throw-away server (started on first use,
 // stopped when the process ends). Empty with the reason when there is none; `skip` is then set when
 // the server programs are missing.
-inline QString testDatabase(const QTemporaryDir &dir, const QString &fileName, QString *why, bool *skip)
+// This process's own throw-away server, started on first use and stopped when the process ends;
+// null with the reason when it cannot start.
+inline PostgresServer *sharedServer(QString *why)
 {
-    *skip = false;
-    if (qEnvironmentVariable("QUARVO_FLEET_TEST_DB") != QLatin1String("postgresql"))
-        return dir.filePath(fileName);
     static std::unique_ptr<PostgresServer> server;
     static QString startError;
-    if (PostgresServer::binaries().isEmpty()) {
-        *skip = true;
-        *why = PostgresServer::missingWhy();
-        return QString();
-    }
     if (!server && startError.isEmpty()) {
         server = std::make_unique<PostgresServer>();
         if (!server->start(&startError)) {
@@ -249,11 +243,26 @@ inline QString testDatabase(const QTemporaryDir &dir, const QString &fileName, Q
                 startError = QStringLiteral("the server did not start");
         }
     }
-    if (!server) {
+    if (!server)
         *why = startError;
+    return server.get();
+}
+
+// The database a fleet test works on: an SQLite file in `dir`, or, when QUARVO_FLEET_TEST_DB is
+// "postgresql", a new database on this process's own throw-away server. Empty with the reason when
+// there is none; `skip` is then set when the server programs are missing.
+inline QString testDatabase(const QTemporaryDir &dir, const QString &fileName, QString *why, bool *skip)
+{
+    *skip = false;
+    if (qEnvironmentVariable("QUARVO_FLEET_TEST_DB") != QLatin1String("postgresql"))
+        return dir.filePath(fileName);
+    if (PostgresServer::binaries().isEmpty()) {
+        *skip = true;
+        *why = PostgresServer::missingWhy();
         return QString();
     }
-    return server->newDatabase(why);
+    PostgresServer *server = sharedServer(why);
+    return server ? server->newDatabase(why) : QString();
 }
 
 inline bool usesServer()
