@@ -163,6 +163,50 @@ TEST_F(FleetDatabaseTest, IsPrivateVersionedAndReopens)
     EXPECT_EQ(again.sites().size(), 1u);
 }
 
+TEST_F(FleetDatabaseTest, ASpooledResultIsStoredOnceHoweverOftenItIsHandedOver)
+{
+    RunRecord run;
+    run.siteId = site.id;
+    run.batch = QStringLiteral("b");
+    run.jobs = QStringLiteral("receive");
+    run.started = QDateTime::currentDateTimeUtc();
+    run.runner = QStringLiteral("test:1");
+    QString why;
+    run.id = db.beginRun(run, &why);
+    ASSERT_NE(run.id, 0) << why.toStdString();
+    run.ended = QDateTime::currentDateTimeUtc();
+    run.result = QStringLiteral("success");
+    HistoryRow h;
+    h.fingerprint = QStringLiteral("f1");
+    h.valid = true;
+    h.event = QStringLiteral("0a");
+    h.year = 2026;
+    h.readAt = QStringLiteral("now");
+    const std::vector<EventRow> events{EventRow{QString(), 3, QStringLiteral("RECV_END"), QStringLiteral("{}")}};
+
+    // Two spools hold the same result (a commit whose answer was lost, kept again): the first
+    // hand-over stores it, the second passes it over, and a run only marked as cut short in
+    // between still takes the real result.
+    FleetSpool first, second;
+    ASSERT_TRUE(first.open(dir.filePath(QStringLiteral("spool-a.db")), &why)) << why.toStdString();
+    ASSERT_TRUE(second.open(dir.filePath(QStringLiteral("spool-b.db")), &why)) << why.toStdString();
+    for (FleetSpool *spool : {&first, &second})
+        ASSERT_TRUE(spool->add(run, events, {h}, QByteArray("panel"), 3, false, &why)) << why.toStdString();
+    EXPECT_EQ(first.count(), 1);
+    EXPECT_EQ(db.abandonRunning(QStringLiteral("test:1")), 1);
+    EXPECT_EQ(first.handOver(db, &why), 1) << why.toStdString();
+    EXPECT_EQ(second.handOver(db, &why), 1) << why.toStdString();
+    EXPECT_EQ(first.count() + second.count(), 0);
+
+    const std::vector<RunRecord> runs = db.runs(site.id, 10);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs.front().result, QStringLiteral("success"));
+    EXPECT_EQ(db.runEvents(run.id).size(), 1u);
+    EXPECT_EQ(db.history(site.id, 0).size(), 1u);
+    ASSERT_EQ(db.snapshots(site.id).size(), 1u);
+    EXPECT_EQ(*db.snapshotData(site.id, 0), QByteArray("panel"));
+}
+
 TEST(FleetServerAddress, TakesUserHostPortAndDatabaseAndRefusesAPassword)
 {
     struct Case
