@@ -260,7 +260,7 @@ int fleetRun(const QStringList &arguments)
                         "one database (postgresql://...) without running a site twice.")},
         {QStringLiteral("lease"),
          QStringLiteral("With --due: seconds a claimed site stays this runner's without a renewal (default 120; renewed every "
-                        "third of it). A site of a runner that died is due again after this."),
+                        "third of it, at least every 5 s). A site of a runner that died is due again after this."),
          QStringLiteral("seconds")},
         {QStringLiteral("claim-batch"), QStringLiteral("With --due: sites claimed at a time (default 4)."), QStringLiteral("n")},
         {QStringLiteral("spool"),

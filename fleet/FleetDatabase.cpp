@@ -40,11 +40,13 @@ struct FleetDialect
     const char *skipLocked;    // the rows a claim reads are locked; rows locked by another claim are passed over
     const char *nowMs;         // the database's clock in ms since the epoch: runners on several machines share it
     const char *lockRow;       // a row read to be changed in the same transaction waits for another writer of it
+    const char *beginWrite;    // a transaction that reads and then writes; SQLite takes the write lock at
+                               // once, else another process's commit between the two fails the write
 };
 
 // SQLite locks the whole file for a writer, so a claim needs no row locks.
 const FleetDialect kSqlite{"QSQLITE", "INTEGER PRIMARY KEY AUTOINCREMENT", "BLOB", "INTEGER", false, nullptr, nullptr, "",
-                           "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)", ""};
+                           "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)", "", "BEGIN IMMEDIATE"};
 // The advisory lock's key is an arbitrary constant that names the fleet schema.
 const FleetDialect kPostgres{"QPSQL",
                         "BIGSERIAL PRIMARY KEY",
@@ -55,7 +57,8 @@ const FleetDialect kPostgres{"QPSQL",
                         "SELECT pg_advisory_unlock(717273)",
                         " FOR UPDATE SKIP LOCKED",
                         "CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)",
-                        " FOR UPDATE"};
+                        " FOR UPDATE",
+                        "BEGIN"};
 
 namespace {
 
@@ -565,9 +568,12 @@ bool FleetDatabase::finishRun(const RunRecord &r, const std::vector<EventRow> &e
                               QString *error)
 {
     *result = FinishResult();
-    if (!m_db.transaction()) {
-        *error = m_db.lastError().text();
-        return false;
+    {
+        QSqlQuery begin(m_db);
+        if (!begin.exec(QLatin1String(dialect().beginWrite))) {
+            *error = begin.lastError().text();
+            return false;
+        }
     }
     const auto fail = [&](const QString &why) {
         m_db.rollback();
