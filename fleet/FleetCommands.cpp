@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -47,9 +48,11 @@ std::optional<int> parse(QCommandLineParser &parser, const QString &command, con
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
     parser.addOption(help);
     parser.addOption(QCommandLineOption(QStringLiteral("db"),
-                                       QStringLiteral("The fleet database (default: QUARVO_FLEET_DB, else %1).")
+                                       QStringLiteral("The fleet database: an SQLite file, or a PostgreSQL server shared by "
+                                                      "runners on several machines as postgresql://USER@HOST[:PORT]/DB (the "
+                                                      "password from ~/.pgpass or PGPASSFILE) (default: QUARVO_FLEET_DB, else %1).")
                                            .arg(QDir::toNativeSeparators(FleetDatabase::defaultLocation())),
-                                       QStringLiteral("file")));
+                                       QStringLiteral("file|url")));
     parser.addOptions(options);
     if (!positional.isEmpty())
         parser.addPositionalArgument(positional.section(QLatin1Char(' '), 0, 0), positional.section(QLatin1Char(' '), 1));
@@ -251,7 +254,19 @@ int fleetRun(const QStringList &arguments)
         {QStringLiteral("parallel"),
          QStringLiteral("Sessions at once (default on this machine: %1; 64 per processor core, as far as memory allows).").arg(machine),
          QStringLiteral("n")},
-        {QStringLiteral("due"), QStringLiteral("Only sites without a success in the last --due-hours and not marked as needing attention.")},
+        {QStringLiteral("due"),
+         QStringLiteral("Only sites without a success in the last --due-hours and not marked as needing attention. The runner "
+                        "claims them from the database a few at a time under a lease, so runners on several machines can share "
+                        "one database (postgresql://...) without running a site twice.")},
+        {QStringLiteral("lease"),
+         QStringLiteral("With --due: seconds a claimed site stays this runner's without a renewal (default 120; renewed every "
+                        "third of it, at least every 5 s). A site of a runner that died is due again after this."),
+         QStringLiteral("seconds")},
+        {QStringLiteral("claim-batch"), QStringLiteral("With --due: sites claimed at a time (default 4)."), QStringLiteral("n")},
+        {QStringLiteral("spool"),
+         QStringLiteral("On a PostgreSQL database: the local file that keeps results while the database is out of reach, "
+                        "until they are handed over (default: spool-<address hash>.db beside the default database)."),
+         QStringLiteral("file")},
         {QStringLiteral("due-hours"), QStringLiteral("With --due: hours after which a site is due again (default 20)."), QStringLiteral("hours")},
         {QStringLiteral("attempts"), QStringLiteral("Attempts per site when the panel does not answer (default 3)."), QStringLiteral("n")},
         {QStringLiteral("backoff"), QStringLiteral("Seconds before the second attempt, doubled for each further one (default 30)."),
@@ -295,6 +310,10 @@ int fleetRun(const QStringList &arguments)
     const auto keep = positiveNumber(parser, QStringLiteral("keep"), 1, 100000, 10);
     const auto dueHours = positiveNumber(parser, QStringLiteral("due-hours"), 1, 100000, 20);
     const auto fromSnapshot = positiveNumber(parser, QStringLiteral("from-snapshot"), 0, 1000000000, -1);
+    const auto lease = positiveNumber(parser, QStringLiteral("lease"), 1, 86400, 120);
+    const auto claimBatch = positiveNumber(parser, QStringLiteral("claim-batch"), 1, 1000, 4);
+    if (!lease || !claimBatch)
+        return fleetexit::Usage;
     if (!parallel || !attempts || !timeout || !response || !keep || !dueHours || !fromSnapshot)
         return fleetexit::Usage;
     run.parallel = *parallel;
@@ -333,7 +352,9 @@ int fleetRun(const QStringList &arguments)
     if (!openDatabase(db, parser))
         return fleetexit::Database;
     run.logFolder = parser.isSet(QStringLiteral("log-dir")) ? parser.value(QStringLiteral("log-dir"))
-                                                            : QFileInfo(db.location()).dir().filePath(QStringLiteral("logs"));
+                                                            : QFileInfo(db.isServer() ? FleetDatabase::defaultLocation() : db.location())
+                                                                  .dir()
+                                                                  .filePath(QStringLiteral("logs"));
     QString why;
     if (!hostfiles::ensureFolder(run.logFolder, &why)) {
         complain(QStringLiteral("run: ") + why);
@@ -371,24 +392,31 @@ int fleetRun(const QStringList &arguments)
 
     const QStringList patterns = patternsOf(parser.value(QStringLiteral("sites")));
     std::vector<Site> chosen;
-    if (parser.isSet(QStringLiteral("due"))) {
-        const QDateTime since = QDateTime::currentDateTimeUtc().addSecs(-3600LL * *dueHours);
-        for (const SiteStatus &st : db.status(patterns))
-            if (!st.site.needsAttention && (!st.lastSuccess || *st.lastSuccess < since))
-                chosen.push_back(st.site);
+    const bool claim = parser.isSet(QStringLiteral("due"));
+    if (claim) {
+        // Due sites are claimed as the runner has room; other runners on the same database take
+        // the rest.
+        run.claim = true;
+        run.patterns = patterns;
+        run.succeededSince = QDateTime::currentDateTimeUtc().addSecs(-3600LL * *dueHours);
+        run.leaseMs = *lease * 1000LL;
+        run.claimBatch = *claimBatch;
     } else {
         chosen = db.sites(patterns);
     }
-    if (chosen.empty()) {
-        if (parser.isSet(QStringLiteral("due"))) {
-            print(QStringLiteral("no site is due\n"));
-            return fleetexit::Success;
-        }
+    if (chosen.empty() && !claim) {
         complain(patterns.isEmpty() ? QStringLiteral("run: the database has no sites (quarvo-fleet import FILE adds them)")
                                     : QStringLiteral("run: no site matches %1").arg(patterns.join(QLatin1Char(','))));
         return fleetexit::Usage;
     }
 
+    if (db.isServer()) {
+        // One spool per database address: results go back where their runs began.
+        const QString hash = QString::fromLatin1(QCryptographicHash::hash(db.location().toUtf8(), QCryptographicHash::Sha256).toHex().left(12));
+        run.spoolPath = parser.isSet(QStringLiteral("spool"))
+                            ? parser.value(QStringLiteral("spool"))
+                            : QFileInfo(FleetDatabase::defaultLocation()).dir().filePath(QStringLiteral("spool-%1.db").arg(hash));
+    }
     FleetRunner runner(db, run);
     SignalWatch watch;
     int signalled = 0;
@@ -435,8 +463,12 @@ int fleetRun(const QStringList &arguments)
         QObject::connect(&barTimer, &QTimer::timeout, &runner, drawBar);
         barTimer.start(500);
     } else {
-        std::fprintf(stderr, "quarvo-fleet: %zu site(s), %d at once, jobs %s\n", chosen.size(), run.parallel,
-                     qPrintable(run.jobs.isEmpty() ? QStringLiteral("(each site's own)") : run.jobs));
+        if (claim)
+            std::fprintf(stderr, "quarvo-fleet: due sites claimed as runner %s, %d at once, jobs %s\n", qPrintable(run.runnerName),
+                         run.parallel, qPrintable(run.jobs.isEmpty() ? QStringLiteral("(each site's own)") : run.jobs));
+        else
+            std::fprintf(stderr, "quarvo-fleet: %zu site(s), %d at once, jobs %s\n", chosen.size(), run.parallel,
+                         qPrintable(run.jobs.isEmpty() ? QStringLiteral("(each site's own)") : run.jobs));
     }
     QObject::connect(&runner, &FleetRunner::finished, QCoreApplication::instance(), &QCoreApplication::quit);
     const double selfBefore = cpuSeconds(RUSAGE_SELF), childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
@@ -450,6 +482,10 @@ int fleetRun(const QStringList &arguments)
         std::fputs("\n", stderr);
     }
     db.abandonRunning(run.runnerName);
+    if (claim && runner.total() == 0 && !watch.received()) {
+        print(QStringLiteral("no site is due\n"));
+        return fleetexit::Success;
+    }
 
     QList<QStringList> rows;
     int succeeded = 0;
@@ -524,6 +560,47 @@ int fleetStatus(const QStringList &arguments)
     }
     print(table({QStringLiteral("ACCOUNT"), QStringLiteral("NAME"), QStringLiteral("LAST RUN"), QStringLiteral("RESULT"),
                  QStringLiteral("LAST SUCCESS"), QStringLiteral("LAST ERROR")},
+                rows));
+    return fleetexit::Success;
+}
+
+int fleetRunners(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    if (const auto done = parse(parser, QStringLiteral("runners"),
+                                QStringLiteral("The runners that have worked on this database: when each started, its last\n"
+                                               "heartbeat (a running runner renews it every third of its lease), and the sites\n"
+                                               "it holds now. A runner whose heartbeat stopped without an end died or lost the\n"
+                                               "database; the sites it held are due again once their lease has run out."),
+                                arguments, {}))
+        return *done;
+    if (!parser.positionalArguments().isEmpty()) {
+        complain(QStringLiteral("runners: unexpected argument \"%1\" (see quarvo-fleet runners --help)").arg(parser.positionalArguments().first()));
+        return fleetexit::Usage;
+    }
+    FleetDatabase db;
+    if (!openDatabase(db, parser))
+        return fleetexit::Database;
+    QList<QStringList> rows;
+    for (const RunnerInfo &r : db.runners()) {
+        QString state;
+        if (r.ended.isValid())
+            state = QStringLiteral("ended %1").arg(localTime(r.ended));
+        else if (!r.expired.isEmpty())
+            state = QStringLiteral("silent (its lease ran out)");
+        else
+            state = QStringLiteral("running");
+        QString holds = r.holds.isEmpty() ? QStringLiteral("-") : QStringLiteral("%1: %2").arg(r.holds.size()).arg(r.holds.mid(0, 8).join(QLatin1Char(',')));
+        if (r.holds.size() > 8)
+            holds += QStringLiteral(",...");
+        if (!r.expired.isEmpty())
+            holds += QStringLiteral(" (lease ran out: %1)").arg(r.expired.join(QLatin1Char(',')));
+        rows << QStringList{r.name, localTime(r.started),
+                            QStringLiteral("%1 (%2 s ago)").arg(localTime(r.heartbeat)).arg(std::max<qint64>(0, r.heartbeatAgeMs) / 1000),
+                            state, holds};
+    }
+    print(table({QStringLiteral("RUNNER"), QStringLiteral("STARTED"), QStringLiteral("LAST HEARTBEAT"), QStringLiteral("STATE"),
+                 QStringLiteral("HOLDS")},
                 rows));
     return fleetexit::Success;
 }

@@ -19,3 +19,4 @@ int fleetHistory(const QStringList &arguments);
 int fleetSnapshots(const QStringList &arguments);
 int fleetExport(const QStringList &arguments);
 int fleetReport(const QStringList &arguments);
+int fleetRunners(const QStringList &arguments);

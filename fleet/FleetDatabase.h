@@ -92,12 +92,52 @@ struct FinishResult
     int historyKnown = 0;              // rows already stored from an earlier read
     std::optional<int> snapshotVersion; // a new snapshot was stored
     bool snapshotUnchanged = false;     // a receive completed and the programming was the same
+    bool alreadyStored = false;         // the run's result was in the database before (nothing changed)
 };
+
+// What a runner asks for when it claims due sites.
+struct ClaimRequest
+{
+    QString runner;
+    int count = 4;           // at most this many sites
+    qint64 leaseMs = 120000; // held this long unless renewed
+    QStringList patterns;    // wildcard patterns on account or name (all when none)
+    QDateTime succeededSince; // a site with a success since then is not due
+    qint64 roundStartMs = 0; // a site some runner finished after this (database clock) is not taken again
+};
+
+// A runner as the runners table and the sites' claims show it.
+struct RunnerInfo
+{
+    QString name; // host:pid
+    QDateTime started, heartbeat, ended; // ended: invalid while it runs (or when it died)
+    qint64 heartbeatAgeMs = 0;
+    QStringList holds;   // accounts whose lease is current
+    QStringList expired; // accounts still marked as its whose lease ran out (it died or lost the database)
+};
+
+// A PostgreSQL server's address as --db gives it: postgresql://USER@HOST[:PORT]/DB, optionally with
+// libpq settings as a query (?sslmode=require). It never holds a password: libpq reads that from
+// PGPASSFILE, ~/.pgpass or PGPASSWORD.
+struct ServerAddress
+{
+    QString user;
+    QString host;
+    int port = 5432;
+    QString database;
+    QStringList options; // key=value
+
+    // The address, or nothing with the reason (a password in it is refused).
+    static std::optional<ServerAddress> parse(const QString &text, QString *error);
+    QString toString() const;
+};
+
+struct FleetDialect;
 
 class FleetDatabase
 {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     FleetDatabase();
     ~FleetDatabase();
@@ -108,10 +148,14 @@ public:
     static QString defaultLocation();
 
     // Opens (creating it, mode 0600, in a folder of mode 0700 when that is made here) and brings the
-    // schema to SchemaVersion. `location` is a file path or sqlite:PATH. False with the reason.
+    // schema to SchemaVersion. `location` is a file path, sqlite:PATH or a PostgreSQL address
+    // (postgresql://USER@HOST[:PORT]/DB). False with the reason.
     bool open(const QString &location, QString *error);
     bool isOpen() const;
+    // The file's absolute path, or the server's address.
     QString location() const { return m_location; }
+    // True when the database is a PostgreSQL server (shared by runners on several machines).
+    bool isServer() const { return m_postgres; }
     int schemaVersion() const;
 
     // Adds new sites and updates known ones (by account), all or none; clears a site's attention
@@ -135,6 +179,24 @@ public:
     // The runners that have runs still marked "running".
     QStringList runnersWithRunning() const;
 
+    // Runners that share the site list. registerRunner records a runner as started now and returns
+    // that moment by the database's clock (0 on failure); renewLeases is its heartbeat and extends
+    // the lease of every site it holds.
+    qint64 registerRunner(const QString &name, QString *error);
+    bool renewLeases(const QString &runner, qint64 leaseMs, QString *error);
+    void runnerEnded(const QString &runner);
+    // Takes up to `count` due sites for the runner, none that another runner holds.
+    std::vector<Site> claimSites(const ClaimRequest &request, QString *error);
+    // Gives a held site up; `finished` records that the runner is done with it for this round (a
+    // site given up unfinished is due again for any runner).
+    bool releaseSite(qint64 siteId, const QString &runner, bool finished, QString *error);
+    // Gives up every site the runner still holds, unfinished; how many.
+    int releaseClaims(const QString &runner);
+    // Sites with a current lease of another runner (-1 when the database cannot say).
+    int heldByOthers(const QString &runner, const QStringList &patterns);
+    std::vector<RunnerInfo> runners();
+    qint64 databaseNowMs();
+
     std::vector<SiteStatus> status(const QStringList &patterns = {}) const;
     std::vector<RunRecord> runs(qint64 siteId, int limit) const;
     std::vector<HistoryRow> history(qint64 siteId, int limit) const;
@@ -156,12 +218,45 @@ public:
 
     QString lastError() const { return m_lastError; }
 
+    // A server connection that broke (the server restarted, the network went away) is opened
+    // again; true when the database answers. A file database always answers.
+    bool reconnect(QString *error);
+
 private:
+    bool openServer(const QString &location, QString *error);
     bool migrate(QString *error);
+    const FleetDialect &dialect() const;
     bool exec(const QString &sql, QString *error);
 
     QSqlDatabase m_db;
     QString m_connection;
     QString m_location;
     QString m_lastError;
+    bool m_postgres = false;
+};
+
+// Results a runner could not store because the database was out of reach, kept in a local SQLite
+// file (mode 0600: the panel data in it is the site's programming) until they are handed over.
+// Each result goes to the database once: a result that arrived before is passed over.
+class FleetSpool
+{
+public:
+    FleetSpool();
+    ~FleetSpool();
+    FleetSpool(const FleetSpool &) = delete;
+    FleetSpool &operator=(const FleetSpool &) = delete;
+
+    bool open(const QString &path, QString *error);
+    QString path() const { return m_path; }
+    bool add(const RunRecord &run, const std::vector<EventRow> &events, const std::vector<HistoryRow> &history,
+             const std::optional<QByteArray> &snapshot, int keep, std::optional<bool> needsAttention, QString *error);
+    int count() const;
+    // Stores the kept results in `db`, oldest first, each removed once stored; how many were
+    // handed over, or -1 when one could not be (the rest stay).
+    int handOver(FleetDatabase &db, QString *error);
+
+private:
+    QSqlDatabase m_db;
+    QString m_connection;
+    QString m_path;
 };

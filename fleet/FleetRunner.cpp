@@ -12,6 +12,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +97,9 @@ FleetRunner::FleetRunner(FleetDatabase &db, RunnerOptions options, QObject *pare
 {
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &FleetRunner::pump);
+    m_claimTimer.setSingleShot(true);
+    connect(&m_claimTimer, &QTimer::timeout, this, &FleetRunner::pump);
+    connect(&m_leaseTimer, &QTimer::timeout, this, &FleetRunner::renew);
     m_clock.start();
 }
 
@@ -114,20 +120,130 @@ int FleetRunner::failedCount() const
     }));
 }
 
+void FleetRunner::addSite(const Site &site)
+{
+    SiteReport report;
+    report.site = site;
+    report.jobs = !m_options.jobs.isEmpty() ? m_options.jobs : !site.jobs.isEmpty() ? site.jobs : RunnerOptions::defaultJobs();
+    m_ready.push_back(m_reports.size());
+    m_reports.push_back(report);
+    m_attempt.push_back(0);
+    m_firstStart.push_back(-1);
+}
+
 void FleetRunner::start(const std::vector<Site> &sites)
 {
     m_started = true;
-    for (const Site &site : sites) {
-        SiteReport report;
-        report.site = site;
-        report.jobs = !m_options.jobs.isEmpty() ? m_options.jobs : !site.jobs.isEmpty() ? site.jobs : RunnerOptions::defaultJobs();
-        m_ready.push_back(m_reports.size());
-        m_reports.push_back(report);
+    for (const Site &site : sites)
+        addSite(site);
+    QString why;
+    // Every run shows in `runners`; its heartbeat is the lease renewal.
+    m_roundStartMs = m_db.registerRunner(m_options.runnerName, &why);
+    if (m_roundStartMs == 0)
+        say(QStringLiteral("the database did not record this runner: %1").arg(why));
+    if (m_options.claim) {
+        m_claimDone = m_roundStartMs == 0;
+        if (m_claimDone)
+            say(QStringLiteral("no sites are claimed without the runner's record"));
     }
-    m_attempt.assign(m_reports.size(), 0);
-    m_firstStart.assign(m_reports.size(), -1);
+    if (m_db.isServer() && !m_options.spoolPath.isEmpty()) {
+        m_spool = std::make_unique<FleetSpool>();
+        if (!m_spool->open(m_options.spoolPath, &why)) {
+            say(QStringLiteral("no local spool (results are lost while the database is out of reach): %1").arg(why));
+            m_spool.reset();
+        } else {
+            handOverSpool(); // what an earlier run could not deliver
+        }
+    }
+    m_leaseTimer.start(static_cast<int>(std::clamp<qint64>(m_options.leaseMs / 3, 100, 5000)));
     // Started from the event loop, so that a caller can connect to finished() first.
     QTimer::singleShot(0, this, &FleetRunner::pump);
+}
+
+bool FleetRunner::spoolPending() const
+{
+    return m_spool && m_spool->count() > 0;
+}
+
+bool FleetRunner::handOverSpool()
+{
+    if (!spoolPending())
+        return true;
+    QString why;
+    if (!m_db.reconnect(&why))
+        return false;
+    const int handed = m_spool->handOver(m_db, &why);
+    if (handed > 0)
+        say(QStringLiteral("%1 result(s) kept while the database was out of reach are stored now").arg(handed));
+    if (handed < 0) {
+        say(QStringLiteral("the spool could not be handed over yet: %1").arg(why));
+        return false;
+    }
+    return true;
+}
+
+void FleetRunner::renew()
+{
+    QString why;
+    if (!m_db.renewLeases(m_options.runnerName, m_options.leaseMs, &why)) {
+        if (!m_outage.isValid()) {
+            m_outage.start();
+            say(QStringLiteral("the database is out of reach (%1); sessions go on, their results are kept locally").arg(why.trimmed()));
+        }
+        if (!m_db.reconnect(&why) || !m_db.renewLeases(m_options.runnerName, m_options.leaseMs, &why))
+            return;
+    }
+    if (m_outage.isValid()) {
+        say(QStringLiteral("the database is back after %1 s").arg(m_outage.elapsed() / 1000));
+        m_outage.invalidate();
+    }
+    handOverSpool();
+    // Claims given up while the database was away, before the next renewal keeps them.
+    for (auto it = m_toRelease.begin(); it != m_toRelease.end();)
+        it = m_db.releaseSite(it->first, m_options.runnerName, it->second, &why) ? m_toRelease.erase(it) : it + 1;
+    checkFinished();
+}
+
+void FleetRunner::claimMore()
+{
+    if (!m_options.claim || m_claimDone || m_stopping)
+        return;
+    const int room = std::max(1, m_options.parallel) - static_cast<int>(m_children.size() + m_ready.size());
+    if (room <= 0)
+        return;
+    ClaimRequest request;
+    request.runner = m_options.runnerName;
+    request.count = std::min(room, std::max(1, m_options.claimBatch));
+    request.leaseMs = m_options.leaseMs;
+    request.patterns = m_options.patterns;
+    request.succeededSince = m_options.succeededSince;
+    request.roundStartMs = m_roundStartMs;
+    QString why;
+    const std::vector<Site> taken = m_db.claimSites(request, &why);
+    // Looked at again soon: sites held by others come free when they finish or their lease runs out.
+    const int poll = static_cast<int>(std::clamp<qint64>(m_options.leaseMs / 4, 200, 5000));
+    if (!why.isEmpty()) {
+        // Tried again once the database answers; the lease renewal reconnects.
+        if (!m_outage.isValid())
+            say(QStringLiteral("no sites claimed: %1").arg(why.trimmed()));
+        m_claimTimer.start(poll);
+        return;
+    }
+    for (const Site &site : taken)
+        addSite(site);
+    if (!taken.empty())
+        return;
+    if (!m_children.empty() || !m_ready.empty() || !m_waiting.empty()) {
+        // Sites of ours are still going: look again when one ends, or after a while for sites
+        // another runner gave up.
+        m_claimTimer.start(poll);
+        return;
+    }
+    const int others = m_db.heldByOthers(m_options.runnerName, m_options.patterns);
+    if (others != 0)
+        m_claimTimer.start(poll);
+    else
+        m_claimDone = true;
 }
 
 void FleetRunner::stop(int graceMs)
@@ -181,6 +297,7 @@ void FleetRunner::pump()
         m_ready.push_front(m_waiting.front().second);
         m_waiting.erase(m_waiting.begin());
     }
+    claimMore();
     while (!m_ready.empty() && static_cast<int>(m_children.size()) < std::max(1, m_options.parallel)) {
         const size_t index = m_ready.front();
         m_ready.pop_front();
@@ -203,9 +320,26 @@ void FleetRunner::scheduleTimer()
 
 void FleetRunner::checkFinished()
 {
-    if (!m_started || m_finishedSignalled || !m_children.empty() || !m_ready.empty() || !m_waiting.empty())
+    if (!m_started || m_finishedSignalled || !m_children.empty() || !m_ready.empty() || !m_waiting.empty()
+        || (!m_claimDone && !m_stopping))
         return;
+    if (spoolPending() && !m_stopping) {
+        // Results kept while the database was away go there before the runner ends, as long as
+        // it comes back within the wait; the lease timer tries and calls here again.
+        if (!m_endWait.isValid()) {
+            m_endWait.start();
+            say(QStringLiteral("waiting for the database to store %1 kept result(s)").arg(m_spool->count()));
+        }
+        if (m_endWait.elapsed() < m_options.spoolWaitMs)
+            return;
+        say(QStringLiteral("%1 result(s) stay in %2; the next run hands them over").arg(m_spool->count()).arg(m_spool->path()));
+    }
     m_finishedSignalled = true;
+    m_leaseTimer.stop();
+    m_claimTimer.stop();
+    if (m_options.claim)
+        m_db.releaseClaims(m_options.runnerName);
+    m_db.runnerEnded(m_options.runnerName);
     QTimer::singleShot(0, this, &FleetRunner::finished);
 }
 
@@ -291,6 +425,18 @@ void FleetRunner::launch(size_t index)
     run.attempt = ++m_attempt[index];
     run.runner = m_options.runnerName;
     run.id = m_db.beginRun(run, &why);
+    if (run.id == 0 && m_options.claim && m_db.isServer() && (!m_outage.isValid() || m_outage.elapsed() < m_options.spoolWaitMs)) {
+        // The database is out of reach: the site stays this runner's (its lease is renewed once
+        // the database is back) and starts when the run can be recorded.
+        if (!m_outage.isValid()) {
+            m_outage.start();
+            say(QStringLiteral("the database is out of reach (%1); sessions go on, their results are kept locally").arg(why.trimmed()));
+        }
+        --m_attempt[index];
+        m_waiting.emplace_back(m_clock.elapsed() + 1000, index);
+        scheduleTimer();
+        return;
+    }
     if (run.id == 0) {
         say(QStringLiteral("%1: the database did not take the run: %2").arg(site.account, why));
         --m_attempt[index];
@@ -316,6 +462,9 @@ void FleetRunner::launch(size_t index)
     if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     child->process.setProcessEnvironment(env);
+    // A runner that dies (SIGKILL) takes its sessions with it: each child gets SIGTERM, says goodbye
+    // to its panel and ends, so a site whose lease then runs out is never in two sessions at once.
+    child->process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     child->process.setStandardOutputFile(QProcess::nullDevice());
     child->process.setStandardInputFile(QProcess::nullDevice());
     Child *raw = child.get();
@@ -399,7 +548,24 @@ void FleetRunner::childEnded(Child *child, int exitCode, QProcess::ExitStatus st
         attention = true;
     FinishResult stored;
     QString why;
-    if (!m_db.finishRun(run, events, history, snapshot, m_options.keepSnapshots, attention, &stored, &why)) {
+    bool storedNow = m_db.finishRun(run, events, history, snapshot, m_options.keepSnapshots, attention, &stored, &why);
+    if (!storedNow && m_db.isServer()) {
+        // The connection may have broken and come back (a server restart): once more on a new one.
+        QString again;
+        if (m_db.reconnect(&again))
+            storedNow = m_db.finishRun(run, events, history, snapshot, m_options.keepSnapshots, attention, &stored, &why);
+    }
+    if (!storedNow && m_spool) {
+        QString spoolWhy;
+        if (m_spool->add(run, events, history, snapshot, m_options.keepSnapshots, attention, &spoolWhy)) {
+            say(QStringLiteral("%1: the database is out of reach (%2); the result is kept in %3 until it is back")
+                    .arg(report.site.account, why.trimmed(), m_spool->path()));
+            storedNow = true;
+        } else {
+            why += QStringLiteral("; the spool did not take it either: ") + spoolWhy;
+        }
+    }
+    if (!storedNow) {
         say(QStringLiteral("%1: the database did not take the result: %2").arg(report.site.account, why));
         o.kind = outcome::Kind::Refused;
         o.result = QStringLiteral("failed");
@@ -442,6 +608,13 @@ void FleetRunner::settle(size_t index, const outcome::Outcome &o, const FinishRe
     }
     report.result = o.result;
     ++m_finishedSites;
+    if (m_options.claim) {
+        // Done for this round; a session cut short by a stop leaves the site due for another runner.
+        QString why;
+        const bool finished = o.result != QLatin1String("aborted");
+        if (!m_db.releaseSite(report.site.id, m_options.runnerName, finished, &why))
+            m_toRelease.emplace_back(report.site.id, finished); // given up once the database is back
+    }
     QString line = QStringLiteral("%1: %2").arg(who, o.result);
     if (o.kind == outcome::Kind::Success) {
         QStringList parts;

@@ -36,6 +36,18 @@ struct RunnerOptions
     QString workFolder;            // where the private session folders go (empty: TMPDIR)
     QString batch;
     QString runnerName;
+    // Claiming (run --due): the runner takes due sites from the shared list itself, `claimBatch` at
+    // a time, each under a lease of `leaseMs` renewed every third of it while the site is held.
+    bool claim = false;
+    int claimBatch = 4;
+    qint64 leaseMs = 120000;
+    QStringList patterns;
+    QDateTime succeededSince;
+    // On a server database: where results go while the database is out of reach (a local SQLite
+    // file), and how long the runner waits at its end to hand them over (they stay for the next
+    // run after that).
+    QString spoolPath;
+    qint64 spoolWaitMs = 600000;
 
     static QString defaultJobs() { return QStringLiteral("clock,history-current,set-pointer,receive"); }
 };
@@ -60,7 +72,9 @@ public:
     FleetRunner(FleetDatabase &db, RunnerOptions options, QObject *parent = nullptr);
     ~FleetRunner() override;
 
-    // Starts the sites; finished() is emitted once every site has its result.
+    // Starts the sites; finished() is emitted once every site has its result. With `claim` set the
+    // runner registers itself and claims due sites as it has room, until none is left to claim and
+    // no other runner holds one that could come free; `sites` is then empty.
     void start(const std::vector<Site> &sites);
     // Ends the run: no new session starts, every running child gets SIGTERM (quarvo-host then says
     // goodbye to its panel) and, after `graceMs`, SIGKILL. Their runs are recorded as aborted
@@ -86,6 +100,11 @@ private:
     struct Child;
 
     void pump();
+    void claimMore();
+    void renew();
+    bool handOverSpool();
+    bool spoolPending() const;
+    void addSite(const Site &site);
     void launch(size_t index);
     void childEnded(Child *child, int exitCode, QProcess::ExitStatus status);
     // Stores a run that never reached quarvo-host (the runner refused it: a zone it cannot write...).
@@ -110,6 +129,14 @@ private:
     bool m_finishedSignalled = false;
     QElapsedTimer m_clock;
     QTimer m_retryTimer;
+    QTimer m_leaseTimer;  // heartbeat and lease renewal
+    QTimer m_claimTimer;  // looks again for sites while other runners hold some
+    qint64 m_roundStartMs = 0;
+    bool m_claimDone = true;
+    std::unique_ptr<FleetSpool> m_spool;
+    std::vector<std::pair<qint64, bool>> m_toRelease; // sites given up while the database was away (id, finished)
+    QElapsedTimer m_outage; // since the database was last found out of reach (invalid: reachable)
+    QElapsedTimer m_endWait; // since the runner waits at its end for the spool to be handed over
 };
 
 // How many sessions at once when --parallel is not given. Sessions mostly wait for their panel: a

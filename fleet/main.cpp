@@ -22,8 +22,10 @@ const char kUsage[] =
     "  snapshots SITE  the stored versions of a site's programming; --export VERSION --output FILE\n"
     "  export          every site with its status: --format csv|json [--with-secrets]\n"
     "  report          one HTML page with every site's state: --html FILE [--since DATE] [--sites PATTERNS]\n"
+    "  runners         the runners sharing the database: last heartbeat and the sites each holds\n"
     "\n"
-    "Every command takes --db FILE (default: QUARVO_FLEET_DB, else ~/.local/share/quarvo-fleet/fleet.db)\n"
+    "Every command takes --db FILE or --db postgresql://USER@HOST[:PORT]/DB (default: QUARVO_FLEET_DB, else\n"
+    "~/.local/share/quarvo-fleet/fleet.db)\n"
     "and --help. Exit status: 0 done (run: every site succeeded), 1 a site did not succeed, 2 bad\n"
     "command line or input, 3 run interrupted by SIGTERM/SIGINT, 4 database trouble.\n";
 
@@ -58,7 +60,9 @@ int main(int argc, char **argv)
         return fleetExport(rest);
     if (command == QLatin1String("report"))
         return fleetReport(rest);
-    std::fprintf(stderr, "quarvo-fleet: unknown command \"%s\" (commands: import, run, status, history, snapshots, export, report; see --help)\n",
+    if (command == QLatin1String("runners"))
+        return fleetRunners(rest);
+    std::fprintf(stderr, "quarvo-fleet: unknown command \"%s\" (commands: import, run, status, history, snapshots, export, report, runners; see --help)\n",
                  qPrintable(command));
     return fleetexit::Usage;
 }

@@ -18,6 +18,9 @@ packages=(
   help2man dpkg-dev lintian man-db
   # quarvo-fleet: its database through Qt SQL (SQLite driver; the Qt SQL headers come with qt6-base-dev)
   libqt6sql6-sqlite
+  # quarvo-fleet on a PostgreSQL server shared by runners on several machines: the Qt driver, and the
+  # server programs (initdb, pg_ctl) its tests start a throw-away cluster with
+  libqt6sql6-psql postgresql
   # the real-display test of quarvo-host session: an X server without a screen, and the Python X
   # library that finds windows by title, types keys (XTEST) and sends WM_DELETE_WINDOW
   xvfb python3-xlib

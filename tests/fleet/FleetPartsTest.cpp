@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "FleetDatabase.h"
+#include "PostgresServer.h"
 #include "PanelTimeZone.h"
 #include "SessionOutcome.h"
 #include "SiteImport.h"
@@ -104,8 +105,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        path = dir.filePath(QStringLiteral("sub/fleet.db"));
         QString why;
+        bool skip = false;
+        path = fleettest::testDatabase(dir, QStringLiteral("sub/fleet.db"), &why, &skip);
+        if (skip)
+            GTEST_SKIP() << why.toStdString();
+        ASSERT_FALSE(path.isEmpty()) << why.toStdString();
         ASSERT_TRUE(db.open(path, &why)) << why.toStdString();
         Site s;
         s.account = QStringLiteral("1001");
@@ -143,18 +148,101 @@ protected:
 
 TEST_F(FleetDatabaseTest, IsPrivateVersionedAndReopens)
 {
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat(QFile::encodeName(dir.filePath(QStringLiteral("sub"))).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    if (!fleettest::usesServer()) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        ASSERT_EQ(::stat(QFile::encodeName(dir.filePath(QStringLiteral("sub"))).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
     EXPECT_EQ(db.schemaVersion(), FleetDatabase::SchemaVersion);
     FleetDatabase again;
     QString why;
     ASSERT_TRUE(again.open(path, &why)) << why.toStdString();
     EXPECT_EQ(again.schemaVersion(), FleetDatabase::SchemaVersion);
     EXPECT_EQ(again.sites().size(), 1u);
-    EXPECT_FALSE(again.open(QStringLiteral("postgresql://db/fleet"), &why));
+}
+
+TEST_F(FleetDatabaseTest, ASpooledResultIsStoredOnceHoweverOftenItIsHandedOver)
+{
+    RunRecord run;
+    run.siteId = site.id;
+    run.batch = QStringLiteral("b");
+    run.jobs = QStringLiteral("receive");
+    run.started = QDateTime::currentDateTimeUtc();
+    run.runner = QStringLiteral("test:1");
+    QString why;
+    run.id = db.beginRun(run, &why);
+    ASSERT_NE(run.id, 0) << why.toStdString();
+    run.ended = QDateTime::currentDateTimeUtc();
+    run.result = QStringLiteral("success");
+    HistoryRow h;
+    h.fingerprint = QStringLiteral("f1");
+    h.valid = true;
+    h.event = QStringLiteral("0a");
+    h.year = 2026;
+    h.readAt = QStringLiteral("now");
+    const std::vector<EventRow> events{EventRow{QString(), 3, QStringLiteral("RECV_END"), QStringLiteral("{}")}};
+
+    // Two spools hold the same result (a commit whose answer was lost, kept again): the first
+    // hand-over stores it, the second passes it over, and a run only marked as cut short in
+    // between still takes the real result.
+    FleetSpool first, second;
+    ASSERT_TRUE(first.open(dir.filePath(QStringLiteral("spool-a.db")), &why)) << why.toStdString();
+    ASSERT_TRUE(second.open(dir.filePath(QStringLiteral("spool-b.db")), &why)) << why.toStdString();
+    for (FleetSpool *spool : {&first, &second})
+        ASSERT_TRUE(spool->add(run, events, {h}, QByteArray("panel"), 3, false, &why)) << why.toStdString();
+    EXPECT_EQ(first.count(), 1);
+    EXPECT_EQ(db.abandonRunning(QStringLiteral("test:1")), 1);
+    EXPECT_EQ(first.handOver(db, &why), 1) << why.toStdString();
+    EXPECT_EQ(second.handOver(db, &why), 1) << why.toStdString();
+    EXPECT_EQ(first.count() + second.count(), 0);
+
+    const std::vector<RunRecord> runs = db.runs(site.id, 10);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs.front().result, QStringLiteral("success"));
+    EXPECT_EQ(db.runEvents(run.id).size(), 1u);
+    EXPECT_EQ(db.history(site.id, 0).size(), 1u);
+    ASSERT_EQ(db.snapshots(site.id).size(), 1u);
+    EXPECT_EQ(*db.snapshotData(site.id, 0), QByteArray("panel"));
+}
+
+TEST(FleetServerAddress, TakesUserHostPortAndDatabaseAndRefusesAPassword)
+{
+    struct Case
+    {
+        const char *text;
+        bool ok;
+        const char *shown;  // the address as the database names it, when taken
+        const char *reason; // a part of the refusal, when not
+    };
+    const Case cases[] = {
+        {"postgresql://fleet@db.example:6543/quarvo", true, "postgresql://fleet@db.example:6543/quarvo", ""},
+        {"postgres://fleet@10.0.0.5/quarvo", true, "postgresql://fleet@10.0.0.5/quarvo", ""},
+        {"postgresql://fleet@db/quarvo?sslmode=require", true, "postgresql://fleet@db/quarvo", ""},
+        {"postgresql://fleet:secret@db/quarvo", false, "", "pgpass"},
+        {"postgresql://fleet@db/quarvo?password=secret", false, "", "pgpass"},
+        {"postgresql://fleet@db/quarvo?sslmode=a%20b", false, "", "cannot be passed"},
+        {"postgresql://fleet@db/", false, "", "needs a host and a database"},
+        {"postgresql:///quarvo", false, "", "needs a host and a database"},
+        {"mysql://fleet@db/quarvo", false, "", "not a database address"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        QString why;
+        const std::optional<ServerAddress> a = ServerAddress::parse(QString::fromLatin1(c.text), &why);
+        ASSERT_EQ(a.has_value(), c.ok) << why.toStdString();
+        if (a)
+            EXPECT_EQ(a->toString(), QLatin1String(c.shown));
+        else
+            EXPECT_TRUE(why.contains(QLatin1String(c.reason))) << why.toStdString();
+        // The secret never shows in a refusal.
+        EXPECT_FALSE(why.contains(QLatin1String("secret")));
+    }
+    const std::optional<ServerAddress> withOptions = ServerAddress::parse(QStringLiteral("postgresql://u@h:5433/d?sslmode=require"), nullptr);
+    ASSERT_TRUE(withOptions);
+    EXPECT_EQ(withOptions->port, 5433);
+    EXPECT_EQ(withOptions->options, QStringList{QStringLiteral("sslmode=require")});
 }
 
 TEST_F(FleetDatabaseTest, ImportUpdatesByAccountAndClearsAttention)

@@ -68,7 +68,12 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         QString why;
-        ASSERT_TRUE(db.open(dir.filePath(QStringLiteral("fleet.db")), &why)) << why.toStdString();
+        bool skip = false;
+        const QString location = fleettest::testDatabase(dir, QStringLiteral("fleet.db"), &why, &skip);
+        if (skip)
+            GTEST_SKIP() << why.toStdString();
+        ASSERT_FALSE(location.isEmpty()) << why.toStdString();
+        ASSERT_TRUE(db.open(location, &why)) << why.toStdString();
     }
 
     Site addSite(const QString &account, const QString &name)

@@ -8,6 +8,7 @@
 #include "FleetDatabase.h"
 #include "FleetRunner.h"
 #include "PanelSimulator.h"
+#include "PostgresServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -50,8 +51,15 @@ protected:
         qputenv("QUARVO_TIME_SCALE", "0.1");
         qputenv("TMPDIR", QFile::encodeName(dir.path()));
         qunsetenv("XDG_RUNTIME_DIR");
+        // Where a run on a server keeps its session logs by default.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         QString why;
-        ASSERT_TRUE(db.open(dir.filePath(QStringLiteral("fleet.db")), &why)) << why.toStdString();
+        bool skip = false;
+        const QString location = testDatabase(dir, QStringLiteral("fleet.db"), &why, &skip);
+        if (skip)
+            GTEST_SKIP() << why.toStdString();
+        ASSERT_FALSE(location.isEmpty()) << why.toStdString();
+        ASSERT_TRUE(db.open(location, &why)) << why.toStdString();
     }
 
     void TearDown() override
