@@ -88,9 +88,10 @@ TEST_F(FleetRunTest, FortySitesTwentyAtOnceMatchTheirPanelsAndASecondRunAddsNoth
             EXPECT_EQ(rows[k].valid, expected[i][k].valid);
             EXPECT_EQ(rows[k].event, expected[i][k].event);
             EXPECT_EQ(rows[k].modifier, expected[i][k].modifier);
-            if (rows[k].valid)
+            if (rows[k].valid) {
                 EXPECT_EQ(QList<int>({*rows[k].month, *rows[k].day, *rows[k].hour, *rows[k].minute}),
                           QList<int>({expected[i][k].month, expected[i][k].day, expected[i][k].hour, expected[i][k].minute}));
+            }
         }
         EXPECT_TRUE(state.goodbyeReceived);
     }
@@ -220,8 +221,9 @@ TEST_F(FleetRunTest, SigtermEndsEverySessionWithAGoodbyeAndKeepsFinishedResults)
     // No quarvo-host child is left: their folders were under this test's folder.
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        if (cmdline.open(QIODevice::ReadOnly))
+        if (cmdline.open(QIODevice::ReadOnly)) {
             EXPECT_FALSE(cmdline.readAll().contains(QFile::encodeName(dir.path()) + "/quarvo-fleet-")) << "process " << pid.toStdString();
+        }
     }
     EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("quarvo-fleet-*")}, QDir::Dirs).isEmpty()) << "private folders removed";
     // The database opens cleanly and holds every attempt, none left running.
