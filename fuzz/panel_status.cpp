@@ -2,7 +2,7 @@
 // least the checksum.
 #include "FuzzSupport.h"
 
-#include "connection/frmCommInterface.h"
+#include "connection/PanelConnection.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QString revision;
     std::uint8_t status = 0;
     try {
-        frmCommInterface::DecodePanelStatus(fuzzsupport::bytes(data, size), revision, status);
+        PanelConnection::DecodePanelStatus(fuzzsupport::bytes(data, size), revision, status);
     } catch (const QuarvoError &e) {
         FUZZ_CHECK(size < 8);
         FUZZ_CHECK(e.number() == ErrorCode::SendRefused);

@@ -2,6 +2,7 @@
 
 #include "component/Configuration.h"
 #include "component/SessionSignals.h"
+#include "connection/PanelConnection.h"
 #include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
@@ -224,11 +225,11 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no message queue"));
         queue->setUnattended(true);
 
-        // The three windows are loaded but never shown; the history retrieval runs without one.
-        // They are children of the queue window: each goes when its job is done, or with the
-        // session (the retrieval tells the host then, as a window does when it unloads).
-        QPointer<frmCommInterface> dialog = new frmCommInterface(queue);
-        state.connectionDialog = dialog.data();
+        // The two windows are loaded but never shown; the connection and the history retrieval
+        // run without one. They are children of the queue window: each goes when its job is done,
+        // or with the session (the connection and the retrieval tell the host then, as a window
+        // does when it unloads).
+        QPointer<PanelConnection> connection = new PanelConnection(queue);
         QPointer<HistoryRetrieval> history = new HistoryRetrieval(queue);
         // An unattended retrieval unloads itself at its end; then it only has to go.
         QObject::connect(history, &HistoryRetrieval::finished, history, &QObject::deleteLater);
@@ -236,8 +237,7 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         QPointer<frmPanelSyncro> sync = new frmPanelSyncro(queue);
 
         // Connects over the network at once; the handshake goes on as the panel answers.
-        std::int16_t connected = frmCommInterface::ResultNotConnected;
-        const std::int32_t displayed = dialog->Display(connected);
+        const std::int32_t displayed = connection->startUnattended();
 
         // The jobs are only queued here; their requests follow the handshake's in queue order. An
         // attempt that failed at once has ended the session already (no queue), or never made a
@@ -246,7 +246,7 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         if (!queue || queue->isUnloading())
             return;
         if (!state.currentTransport) {
-            queue->Unload(); // the connection dialog's unload tells the host
+            queue->Unload(); // the connection's unload tells the host
             // Nothing was even tried (no settings to connect with): the host hears why, not success.
             if (displayed != 0)
                 raiseError(displayed);

@@ -1,19 +1,16 @@
-// The connection dialog itself: layout, field groups, enabling rules, the host and port checks,
-// the status pad, Cancel and the tests. The workflow behind Connect and Answer is in
-// frmCommInterfaceWorkflow.cpp, the handshake in frmCommInterfaceHandshake.cpp.
+// The connection dialog: layout, field groups, enabling rules, the host and port checks, the status
+// pad, Cancel and the tests. The workflow behind Connect and Answer and the handshake are the
+// PanelConnection's; the dialog hands it the fields and shows what it reports.
 #include "connection/frmCommInterface.h"
 
 #include "controls/ButtonKeys.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
-#include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
 #include "platform/Timing.h"
-#include "queue/SessionEnd.h"
-#include "queue/frmMsgQueue.h"
 #include "transports/modICMP.h"
 
 #include <QApplication>
@@ -43,73 +40,75 @@ QString catalog(std::int16_t number)
     return modGlobals::GetCatalogString(number);
 }
 
-// The numeric value of a text as the host-box check reads it: leading blanks, an optional sign,
-// digits and an optional fraction; whatever follows is ignored and a text without digits is 0.
-double leadingNumber(const QString &text)
-{
-    int i = 0;
-    const int n = text.size();
-    while (i < n && (text.at(i) == QLatin1Char(' ') || text.at(i) == QLatin1Char('\t')))
-        ++i;
-    const int start = i;
-    if (i < n && (text.at(i) == QLatin1Char('-') || text.at(i) == QLatin1Char('+')))
-        ++i;
-    while (i < n && text.at(i).isDigit())
-        ++i;
-    if (i < n && text.at(i) == QLatin1Char('.')) {
-        ++i;
-        while (i < n && text.at(i).isDigit())
-            ++i;
-    }
-    bool ok = false;
-    const double value = text.mid(start, i - start).toDouble(&ok);
-    return ok ? value : 0.0;
-}
-
-// The host-box rule: no empty part between two dots, and no part whose value lies outside
-// 0..255 (a name counts as 0). The fourth part is whatever follows the third dot.
-bool hostTextAcceptable(const QString &text)
-{
-    if (text.contains(QStringLiteral("..")))
-        return false;
-    QStringList parts;
-    int from = 0;
-    for (int k = 0; k < 3; ++k) {
-        const int dot = text.indexOf(QLatin1Char('.'), from);
-        if (dot < 0)
-            break;
-        parts << text.mid(from, dot - from);
-        from = dot + 1;
-    }
-    parts << text.mid(from);
-    for (const QString &part : parts) {
-        const double value = leadingNumber(part);
-        if (value < 0 || value > 255)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 frmCommInterface::frmCommInterface(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(kForm);
+    m_engine = new PanelConnection(this);
     buildWindow();
-    m_registered = modGlobals::AddGUIDObjectUnowned(this);
+    connectEngine();
 }
 
 frmCommInterface::~frmCommInterface()
 {
     // Closed from outside (the queue window ends the session) before Display could unload it:
-    // the host still hears the outcome, and the registry loses the window.
+    // the host still hears the outcome, and the registry loses the connection.
     if (!m_unloaded)
         Form_Unload();
-    if (m_registered) {
-        modGlobals::ForgetGUIDObject(szGUID());
-        m_registered = false;
-    }
+}
+
+QString frmCommInterface::szGUID() const
+{
+    return m_engine ? m_engine->szGUID() : QString();
+}
+
+void frmCommInterface::connectEngine()
+{
+    PanelConnection *engine = m_engine;
+    connect(engine, &PanelConnection::statusAdded, this, &frmCommInterface::AddStatus);
+    connect(engine, &PanelConnection::statusCleared, txtPad, &QPlainTextEdit::clear);
+    connect(engine, &PanelConnection::netRingChanged, this, &frmCommInterface::showNetRing);
+    connect(engine, &PanelConnection::netRingExpired, this, &frmCommInterface::tmrNetAnswer_Timer);
+    connect(engine, &PanelConnection::attemptStarted, this, [this] {
+        if (!sessionState().UnattendedFlag)
+            ControlButtons(false, true); // busy until the attempt ends: Cancel aborts
+    });
+    connect(engine, &PanelConnection::addressRejected, this, [this] {
+        // The operator corrects the address where it is.
+        txtRemoteHost->selectAll();
+        txtRemoteHost->setFocus();
+    });
+    connect(engine, &PanelConnection::closeRequested, this, &QWidget::hide);
+    connect(engine, &PanelConnection::cancelRequested, this, &frmCommInterface::cmdCancel_Click);
+    connect(engine, &PanelConnection::testFinished, this, &frmCommInterface::endAttempt);
+    connect(engine, &PanelConnection::finished, this, [this](bool connected) {
+        // Admitted: the session no longer refers to the dialog.
+        if (connected && sessionState().connectionDialog == this)
+            sessionState().connectionDialog = nullptr;
+    });
+    m_engine->setCallbackQuestion([this] {
+        const QString app = QStringLiteral("Tamsel");
+        return QMessageBox::question(this, modGlobals::ReplaceVariable(catalog(157), QStringLiteral("APP_NAME"), app),
+                                     modGlobals::ReplaceVariable(catalog(155), QStringLiteral("APP_NAME"), app),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+               == QMessageBox::Yes;
+    });
+}
+
+void frmCommInterface::applyFields()
+{
+    PanelConnection::Link link;
+    link.type = static_cast<PanelConnection::ConnectionType>(ConnectionType);
+    link.baudRate = cmbBaudRate->currentText().toInt();
+    link.comPort = static_cast<std::int16_t>(txtComPort->text().toInt());
+    link.initString = txtInitString->text();
+    link.dataPhone = txtDataPhone->text();
+    link.passcode = txtPassCode->text();
+    link.remoteHost = txtRemoteHost->text();
+    link.remotePort = txtRemotePort->text();
+    m_engine->setLink(link);
 }
 
 void frmCommInterface::buildWindow()
@@ -174,9 +173,7 @@ void frmCommInterface::buildWindow()
     cmdConnect = button("cmdConnect", 137);
     cmdConnect->setDefault(true);
     cmdCancel = button("cmdCancel", 125);
-    tmrNetAnswer = new QTimer(this);
-    tmrNetAnswer->setObjectName(QStringLiteral("tmrNetAnswer"));
-    tmrNetAnswer->setInterval(static_cast<int>(Timing::scaled(20000)));
+    tmrNetAnswer = m_engine->netAnswerTimer();
 
     // Mnemonics of the labels lead to their fields.
     lblConnect->setBuddy(cmbConnect);
@@ -260,7 +257,6 @@ void frmCommInterface::buildWindow()
     connect(cmdAnswer, &QPushButton::clicked, this, [this] { cmdAnswer_Click(); });
     connect(cmdTestPanel, &QPushButton::clicked, this, [this] { cmdTestPanel_Click(); });
     connect(cmdTestNetwork, &QPushButton::clicked, this, [this] { cmdTestNetwork_Click(); });
-    connect(tmrNetAnswer, &QTimer::timeout, this, [this] { tmrNetAnswer_Timer(); });
 
     adjustSize();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -324,7 +320,6 @@ std::int32_t frmCommInterface::Display(std::int16_t &result)
         if (!settings)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no host settings"));
 
-        m_filling = true;
         setWindowTitle(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(150), QStringLiteral("PANEL"), settings->PanelName()));
         m_modemRate = QString::number(settings->BaudRate());
         m_externalRate = QStringLiteral("9600");
@@ -339,7 +334,6 @@ std::int32_t frmCommInterface::Display(std::int16_t &result)
         LastGoodHost = txtRemoteHost->text();
         cmbConnect->clear();
         cmbConnect->addItems({catalog(151), catalog(1354), catalog(1355), catalog(360), catalog(1356)});
-        m_filling = false;
 
         if (state.UnattendedFlag) {
             // No operator: straight to the network link, nothing shown.
@@ -352,10 +346,8 @@ std::int32_t frmCommInterface::Display(std::int16_t &result)
         }
 
         // The network transport listens for a panel's net-ring while the dialog is open.
-        const std::int32_t created = createIdleTransport();
-        if (created != 0)
-            modGlobals::DebugPrint(QStringLiteral("No network transport while the dialog is open (%1)").arg(created));
-        state.CallbackSession = false;
+        applyFields();
+        m_engine->openIdleTransport();
         cmbConnect->setCurrentIndex(TypeModem);
         ConnectionType = TypeModem;
         cmbConnect_Click();
@@ -372,8 +364,8 @@ std::int32_t frmCommInterface::Display(std::int16_t &result)
         if (self && !m_unloaded)
             Form_Unload();
     });
-    if (self)
-        m_displayFailed = rc != 0;
+    if (self && m_engine)
+        m_engine->setStartFailed(rc != 0);
     result = *outcome;
     return rc;
 }
@@ -590,7 +582,7 @@ void frmCommInterface::txtRemoteHost_Change()
 {
     errors::guarded(kForm, QStringLiteral("txtRemoteHost_Change"), [&] {
         const QString text = txtRemoteHost->text();
-        if (!hostTextAcceptable(text)) {
+        if (!PanelConnection::hostTextAcceptable(text)) {
             QApplication::beep();
             txtRemoteHost->setText(LastGoodHost); // runs this check again for the restored text
             txtRemoteHost->selectAll();
@@ -621,7 +613,7 @@ void frmCommInterface::txtRemotePort_Change()
 void frmCommInterface::cmdCancel_Click()
 {
     errors::guarded(kForm, QStringLiteral("cmdCancel_Click"), [&] {
-        sessionState().abortRequested = true; // the operator's own abort
+        m_engine->noteOperatorAbort();
         if (cmdCancel->text() == catalog(125)) {
             hide(); // idle: the modal run ends, Display unloads the window
             return;
@@ -635,19 +627,29 @@ void frmCommInterface::endAttempt()
 {
     QPointer<frmCommInterface> self(this);
     ControlButtons(false, false);
-    const std::shared_ptr<IControlType> transport = sessionState().currentTransport;
-    if (transport)
-        transport->setAbortPending(true);
-    AddStatus(catalog(152));
-    modGlobals::Disconnect(false, 5);
+    m_engine->abortAttempt();
     if (!self)
         return;
     txtPad->clear();
     ControlButtons(true, false);
-    sessionState().CallbackSession = false;
-    m_busy = false;
     cmdCancel->setText(catalog(125));
     cmbConnect_Click();
+}
+
+void frmCommInterface::cmdTestPanel_Click()
+{
+    const std::int32_t rc = errors::guarded(kForm, QStringLiteral("cmdTestPanel_Click"), [&] {
+        applyFields();
+        m_engine->dropTransport();
+        if (ConnectionType == TypeNetwork && CheckIP(true) != 0)
+            return;
+        const std::int32_t started = m_engine->startPanelTest(
+            ConnectionType == TypeEnhancedDirect ? PanelConnection::EnhancedDirect : PanelConnection::Network);
+        if (started != 0)
+            raiseError(started);
+    });
+    if (rc != 0 && busy())
+        endAttempt();
 }
 
 void frmCommInterface::cmdTestNetwork_Click()
@@ -655,14 +657,14 @@ void frmCommInterface::cmdTestNetwork_Click()
     QPointer<frmCommInterface> self(this);
     const std::int32_t rc = errors::guarded(kForm, QStringLiteral("cmdTestNetwork_Click()"), [&] {
         if (cmdTestNetwork->text() == catalog(149)) {
-            m_busy = false; // the running test stops after its current echo
+            m_engine->setBusy(false); // the running test stops after its current echo
             return;
         }
         ControlButtons(false, false);
         cmdTestNetwork->setText(catalog(149));
         cmdTestNetwork->setEnabled(true);
         cmdTestNetwork->setFocus();
-        m_busy = true;
+        m_engine->setBusy(true);
         txtPad->clear();
         if (CheckIP(false) != 0)
             raiseError(ErrorCode::AddressCheckFailed);
@@ -681,33 +683,57 @@ void frmCommInterface::cmdTestNetwork_Click()
                 Timing::pauseWithEvents(500);
                 break;
             }
-            if (!m_busy)
+            if (!busy())
                 break;
         }
         if (!self)
             return;
         txtPad->clear();
-        m_busy = false;
+        m_engine->setBusy(false);
         cmdTestNetwork->setText(catalog(135));
         ControlButtons(true, false);
         cmbConnect_Click();
     });
     if (rc != 0 && self) {
         // A failed address check leaves the dialog usable again.
-        m_busy = false;
+        m_engine->setBusy(false);
         cmdTestNetwork->setText(catalog(135));
         ControlButtons(true, false);
         cmbConnect_Click();
     }
 }
 
+// The net-ring went unanswered (the connection's answer timer): the dialog shows the chosen type.
 void frmCommInterface::tmrNetAnswer_Timer()
 {
-    errors::guarded(kForm, QStringLiteral("tmrNetAnswer_Timer"), [&] {
-        tmrNetAnswer->stop();
-        setNetCallBack(false);
-        cmbConnect_Click();
-    });
+    errors::guarded(kForm, QStringLiteral("tmrNetAnswer_Timer"), [&] { cmbConnect_Click(); });
+}
+
+void frmCommInterface::showNetRing(bool ringing)
+{
+    cmdAnswer->setText(ringing ? catalog(1353) : catalog(136));
+    cmdAnswer->setEnabled(ringing);
+    lblNetRing->setVisible(ringing);
+}
+
+// ---- Connect, Answer, address check ------------------------------------------------------------
+
+std::int32_t frmCommInterface::cmdConnect_Click()
+{
+    applyFields();
+    return m_engine->connectPanel();
+}
+
+std::int32_t frmCommInterface::cmdAnswer_Click()
+{
+    applyFields();
+    return m_engine->answerPanel(cmdAnswer->text() != catalog(136));
+}
+
+std::int32_t frmCommInterface::CheckIP(bool bAllowName)
+{
+    applyFields();
+    return m_engine->CheckIP(bAllowName);
 }
 
 // ---- Unload ------------------------------------------------------------------------------------
@@ -717,43 +743,8 @@ void frmCommInterface::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    std::int16_t result = ResultNotConnected;
-    errors::guarded(kForm, QStringLiteral("Form_Unload"), [&] {
-        SessionState &state = sessionState();
-        tmrNetAnswer->stop();
-        const std::shared_ptr<IControlType> transport = state.currentTransport;
-        if (!transport) {
-            // An operator who closes the idle dialog ends nothing: "UNKNOWN". An attempt that could
-            // not even start (no settings to read, or none without an operator) has failed.
-            if (m_displayFailed || state.UnattendedFlag) {
-                if (!(state.UnattendedFlag && state.sessionEndReported))
-                    modGlobals::ZelCommEvent(3, state.abortRequested ? QStringLiteral("ABORTED") : QStringLiteral("FAILURE"),
-                                             modGlobals::ApplicationName);
-            } else {
-                modGlobals::ZelCommEvent(3, QStringLiteral("UNKNOWN"), modGlobals::ApplicationName);
-            }
-        } else if (transport->Connected() && !transport->AbortPending()) {
-            if (frmMsgQueue *queue = state.queueWindow)
-                queue->AbortQueuedMsgOwnedBy(Name());
-            result = ResultConnected;
-        } else {
-            transport->ControlDisconnect(nullptr, true);
-            // The abort flag is also set by the mere end of the session (the queue window's unload
-            // runs first), so it cannot tell a cancel from a failure: only an abort someone asked
-            // for is "ABORTED", any other failed attempt is "FAILURE". An unattended session whose
-            // goodbye has told the host how it ended is not reported twice.
-            if (!(state.UnattendedFlag && state.sessionEndReported))
-                modGlobals::ZelCommEvent(3, state.abortRequested ? QStringLiteral("ABORTED") : QStringLiteral("FAILURE"),
-                                         modGlobals::ApplicationName);
-        }
-        state.connectionAttempt = false;
-    });
+    const std::int16_t result = m_engine ? m_engine->unload() : std::int16_t(ResultNotConnected);
     m_result = result;
     if (m_resultSink)
         *m_resultSink = result;
-    errors::guarded(kForm, QStringLiteral("Form_Unload"), [&] {
-        if (m_registered)
-            modGlobals::ForgetGUIDObject(szGUID());
-        m_registered = false;
-    });
 }

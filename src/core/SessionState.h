@@ -81,6 +81,11 @@ struct SessionState
     SessionWindow<frmInactivityDisconnect> inactivityWindow;
     SessionWindow<frmPanelEventWarning> eventWarningWindow;
 
+    // The connection to the panel (connection: PanelConnection), with or without its window: the
+    // CommDialog of the transports and the AutoAnswerDialog of the goodbye. Null when there is none,
+    // and once the panel is admitted. The queue window lets it go when the session ends.
+    QPointer<QObject> connection;
+
     // The event history retrieval (operations: HistoryRetrieval), with or without its window; null
     // when there is none. The queue window lets it go when the session ends.
     QPointer<QObject> historyRetrieval;

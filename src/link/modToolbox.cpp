@@ -59,16 +59,16 @@ AutoAnswerCall &autoAnswerCall()
     return call;
 }
 
-// The connection dialog's AutoAnswer, through the interface it offers the link layer (which does
-// not know the window).
+// The connection's AutoAnswer, through the interface it offers the link layer (which does not
+// know the class).
 std::int32_t callDialogAutoAnswer()
 {
-    QWidget *dialog = sessionState().connectionDialog.widget();
-    if (!dialog)
+    QObject *connection = sessionState().connection.data();
+    if (!connection)
         return 0;
-    auto *answering = dynamic_cast<AutoAnswerDialog *>(dialog);
+    auto *answering = dynamic_cast<AutoAnswerDialog *>(connection);
     if (!answering)
-        raiseError(ErrorCode::ObjectRequired, QStringLiteral("the connection dialog offers no AutoAnswer"));
+        raiseError(ErrorCode::ObjectRequired, QStringLiteral("the connection offers no AutoAnswer"));
     return answering->AutoAnswer();
 }
 
@@ -240,7 +240,7 @@ std::int32_t ProcessPanelGoodbye(clsMessage &msg)
             return;
         transport->ControlDisconnect(nullptr, true);
         if (transport->CallbackSet()) {
-            if (!state.connectionDialog)
+            if (!state.connection)
                 return;
             const std::int32_t rc = autoAnswerCall() ? autoAnswerCall()() : callDialogAutoAnswer();
             if (rc != 0)

@@ -33,8 +33,8 @@
 class QCheckBox;
 class clsMessage;
 
-// The connection dialog as the goodbye processing uses it (frmCommInterface implements it): it waits
-// for the panel's call-back and answers it.
+// The connection as the goodbye processing uses it (PanelConnection implements it): it waits for
+// the panel's call-back and answers it.
 class AutoAnswerDialog
 {
 public:
@@ -104,8 +104,8 @@ void ResetPanelEventCount();
 // the error number.
 std::int32_t ProcessPanelGoodbye(clsMessage &msg);
 
-// How the goodbye reaches the connection dialog's AutoAnswer. By default SessionState's connection
-// dialog is asked for its AutoAnswerDialog; replaceable (the dialog, or tests).
+// How the goodbye reaches the connection's AutoAnswer. By default SessionState's connection is
+// asked for its AutoAnswerDialog; replaceable (tests).
 using AutoAnswerCall = std::function<std::int32_t()>;
 void setAutoAnswerCall(AutoAnswerCall call);
 

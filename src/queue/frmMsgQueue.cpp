@@ -973,7 +973,12 @@ void frmMsgQueue::Unload()
     }
 
     // The component's other windows.
+    // The connection goes with its window, or alone when it has none (unattended).
+    QObject *dialog = state.connectionDialog.widget();
     releaseWindow(state.connectionDialog);
+    if (QObject *connection = state.connection.data(); connection && connection->parent() != dialog)
+        connection->deleteLater();
+    state.connection = nullptr;
     releaseWindow(state.historyWindow);
     // An unattended retrieval has no window (the window's own goes with it).
     if (QObject *retrieval = state.historyRetrieval.data())

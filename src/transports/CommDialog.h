@@ -1,10 +1,10 @@
-// The connection dialog as the transports use it; frmCommInterface implements it and passes itself
-// as the `frm` argument of the transport operations. A transport adds its progress lines to the
-// dialog's status pad (StatusSink), queues the probes and waits of a network or enhanced-direct
-// connection in the dialog's name, so that their answers reach the dialog's handshake, and shows a
-// panel's net-ring on the session's dialog (SessionState::connectionDialog, asked for this
-// interface). Transports accept a null dialog everywhere (unattended sessions and shared utilities
-// pass none).
+// The connection as the transports use it; PanelConnection implements it and passes itself as the
+// `frm` argument of the transport operations. A transport adds its progress lines to the status
+// (StatusSink: the dialog's status pad when there is one), queues the probes and waits of a network
+// or enhanced-direct connection in the connection's name, so that their answers reach its
+// handshake, and offers a panel's net-ring to the session's connection (SessionState::connection,
+// asked for this interface). Transports accept a null dialog everywhere (shared utilities pass
+// none).
 #pragma once
 
 #include "link/clsPanelMsg.h"

@@ -94,7 +94,7 @@ void clsNetwork::netRingChanged(bool value)
 {
     if (sessionState().CallbackSession)
         return;
-    if (auto *dialog = dynamic_cast<CommDialog *>(sessionState().connectionDialog.widget()))
+    if (auto *dialog = dynamic_cast<CommDialog *>(sessionState().connection.data()))
         dialog->showNetRing(value);
 }
 

@@ -118,13 +118,14 @@ protected:
         SimSessionTest::TearDown();
     }
 
-    // Drops the dialog, the transport, the simulator and the queue window.
+    // Drops the dialog or the connection, the transport, the simulator and the queue window.
     void endSession()
     {
         SessionState &state = sessionState();
         if (state.currentTransport)
             state.currentTransport->setAbortPending(true);
         delete dialog.data();
+        delete connection.data();
         state.currentTransport.reset();
         if (sim)
             sim->stop();
@@ -138,6 +139,21 @@ protected:
         modGlobals::InitImmediate();
         dialog = new frmCommInterface();
         sessionState().connectionDialog = dialog;
+    }
+
+    // The session windows as DoUnattended makes them, and a connection without a window over the
+    // direct line of the simulator.
+    void openHeadless()
+    {
+        modGlobals::InitQueue();
+        modGlobals::InitImmediate();
+        connection = new PanelConnection();
+        PanelConnection::Link link;
+        link.type = PanelConnection::Direct;
+        link.comPort = kPortNumber;
+        link.baudRate = 9600;
+        link.passcode = QStringLiteral("123456");
+        connection->setLink(link);
     }
 
     void startPanel(const panelsim::PanelConfig &config, const QStringList &panelFaults = {})
@@ -214,6 +230,7 @@ protected:
     }
 
     QPointer<frmCommInterface> dialog;
+    QPointer<PanelConnection> connection;
 };
 
 } // namespace conntest

@@ -76,42 +76,6 @@ TEST_F(ConnectionTest, CommStartupAnnouncesTheLinkAndCommShutdownSaysGoodbye)
     EXPECT_FALSE(sim->resetRequested());
 }
 
-TEST_F(ConnectionTest, RefusalsEndTheAttemptBeforeAnythingMoreIsSent)
-{
-    struct Case
-    {
-        const char *fault;
-        quint8 statusByte;
-        quint16 dataLock;
-        std::int32_t error;
-        int statusRequests, dataLockRequests;
-    };
-    for (const Case &c : {Case{"refuse@passcode*0", 0, 0x1234, ErrorCode::PasscodeFailed, 0, 0},
-                          Case{"", 5, 0x1234, ErrorCode::PanelStatusMismatch, 1, 0},
-                          Case{"", 0, 0x7777, ErrorCode::DataLockMismatch, 1, 1}}) {
-        SCOPED_TRACE(c.error);
-        panelsim::PanelConfig config = panel(panelsim::LinkMode::Direct);
-        config.statusByte = c.statusByte;
-        config.dataLock = c.dataLock;
-        startPanel(config, *c.fault ? QStringList{QLatin1String(c.fault)} : QStringList{});
-        openSession();
-        sessionState().LastErrorNumber = 0;
-        Script script;
-        connectAs(script, frmCommInterface::TypeDirect);
-        script.then(QStringLiteral("attempt failed"), [&c] { return sessionState().LastErrorNumber == c.error; }, hide());
-        display(script);
-        testsupport::waitFor([] { return false; }, 300); // anything still queued would go out now
-        EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 1);
-        EXPECT_EQ(sim->commandCount(QStringLiteral("Request Panel Status")), c.statusRequests);
-        EXPECT_EQ(sim->commandCount(QStringLiteral("Request Data Lock")), c.dataLockRequests);
-        EXPECT_EQ(sim->commandCount(QStringLiteral("Write Item Block")), 0);
-        EXPECT_TRUE(pif->acceptedLocks.empty());
-        EXPECT_FALSE(callback->tags().contains(QStringLiteral("SET_DATALOCK")));
-        EXPECT_TRUE(errorLog().contains(QString::number(quint32(c.error), 16), Qt::CaseInsensitive));
-        endSession();
-    }
-}
-
 TEST_F(ConnectionTest, CancelDuringModemInitialisationKeepsTheDialogOpen)
 {
     // The modem never answers the init string, so the attempt sits in initialisation.

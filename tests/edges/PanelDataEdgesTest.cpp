@@ -9,7 +9,7 @@
 #include "EventLog.h"
 #include "ItemMap.h"
 #include "PanelFrame.h"
-#include "connection/frmCommInterface.h"
+#include "connection/PanelConnection.h"
 #include "core/ErrorCodes.h"
 #include "core/modGlobals.h"
 #include "link/modChecksums.h"
@@ -165,7 +165,7 @@ TEST(StatusEdges, RevisionDigitsAndTheStatusByte)
     for (const Case &c : cases) {
         QString revision;
         std::uint8_t status = 0;
-        frmCommInterface::DecodePanelStatus(PanelFrame::answer(Addressing::Remote, 20, c.data), revision, status);
+        PanelConnection::DecodePanelStatus(PanelFrame::answer(Addressing::Remote, 20, c.data), revision, status);
         EXPECT_EQ(revision.toStdString(), c.revision) << c.data.toHex().constData();
         EXPECT_EQ(status, c.status);
     }
