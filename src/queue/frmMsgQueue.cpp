@@ -976,7 +976,7 @@ void frmMsgQueue::Unload()
     // The connection goes with its window, or alone when it has none (unattended).
     QObject *dialog = state.connectionDialog.widget();
     releaseWindow(state.connectionDialog);
-    if (QObject *connection = state.connection.data(); connection && connection->parent() != dialog)
+    if (QObject *connection = state.connection.data(); connection && (!dialog || connection->parent() != dialog))
         connection->deleteLater();
     state.connection = nullptr;
     releaseWindow(state.historyWindow);
