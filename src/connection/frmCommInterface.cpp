@@ -638,17 +638,16 @@ void frmCommInterface::endAttempt()
 
 void frmCommInterface::cmdTestPanel_Click()
 {
+    std::int32_t started = 0; // the connection reports its own errors
     const std::int32_t rc = errors::guarded(kForm, QStringLiteral("cmdTestPanel_Click"), [&] {
         applyFields();
         m_engine->dropTransport();
         if (ConnectionType == TypeNetwork && CheckIP(true) != 0)
             return;
-        const std::int32_t started = m_engine->startPanelTest(
-            ConnectionType == TypeEnhancedDirect ? PanelConnection::EnhancedDirect : PanelConnection::Network);
-        if (started != 0)
-            raiseError(started);
+        started = m_engine->startPanelTest(ConnectionType == TypeEnhancedDirect ? PanelConnection::EnhancedDirect
+                                                                                : PanelConnection::Network);
     });
-    if (rc != 0 && busy())
+    if ((rc != 0 || started != 0) && busy())
         endAttempt();
 }
 

@@ -973,10 +973,9 @@ void frmMsgQueue::Unload()
     }
 
     // The component's other windows.
-    // The connection goes with its window, or alone when it has none (unattended).
-    QObject *dialog = state.connectionDialog.widget();
+    // A connection without a window (unattended) goes here; a window's goes with its window.
     releaseWindow(state.connectionDialog);
-    if (QObject *connection = state.connection.data(); connection && (!dialog || connection->parent() != dialog))
+    if (QObject *connection = state.connection.data(); connection && (!connection->parent() || connection->parent() == this))
         connection->deleteLater();
     state.connection = nullptr;
     releaseWindow(state.historyWindow);
