@@ -96,6 +96,16 @@ protected:
                 return view;
         return nullptr;
     }
+    // Any window of the kind still there, unloaded or not (after the deletions due).
+    template <typename W>
+    static bool windowLeft()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<W *>(w))
+                return true;
+        return false;
+    }
     frmPanelSyncro *sync() const { return window<frmPanelSyncro>(); }
     frmWorkInProgress *transferWindow() const { return window<frmWorkInProgress>(); }
     // The session's transfer that has not unloaded.
@@ -379,6 +389,20 @@ TEST_F(SyncTest, ATransferCutOffHandsTheHostNothing)
     EXPECT_TRUE(callback->withCode(10).empty());
     EXPECT_TRUE(pif->endReports.isEmpty());
     EXPECT_FALSE(callback->withCode(3).empty());
+    // The transfer window went with its transfer.
+    EXPECT_TRUE(waitFor([] { return !windowLeft<frmWorkInProgress>(); }, 5000));
+}
+
+// A session that ends while "Panel Sync" waits for the operator takes the window with it, and the
+// check tells the host nothing more.
+TEST_F(SyncTest, TheSyncWindowGoesWithTheSession)
+{
+    connectWith({5});
+    ASSERT_TRUE(checkShowsTheWindow());
+    const qsizetype before = callback->events.size();
+    sessionState().queueWindow->Unload();
+    EXPECT_TRUE(waitFor([] { return !windowLeft<frmPanelSyncro>(); }, 5000));
+    EXPECT_FALSE(events().mid(before).contains(QStringLiteral("7")));
 }
 
 // A symbolic link planted at the transfer file's fixed name: the host is not handed the name, the
@@ -437,8 +461,8 @@ TEST_F(SyncTest, ABadCrcAnswerShowsTheBoxOrIsAskedAgain)
     EXPECT_TRUE(hostHoldsThePanelsData());
     EXPECT_EQ(callback->withCode(10).size(), 1u);
     EXPECT_FALSE(transfer());
-    for (QWidget *w : QApplication::topLevelWidgets())
-        EXPECT_FALSE(qobject_cast<frmPanelSyncro *>(w) || qobject_cast<frmWorkInProgress *>(w)) << w->objectName().toStdString();
+    EXPECT_FALSE(windowLeft<frmPanelSyncro>());
+    EXPECT_FALSE(windowLeft<frmWorkInProgress>());
 }
 
 // Screenshots of "Panel Sync" and of the transfer window mid-transfer, for the documentation.
