@@ -1,8 +1,8 @@
-// The panel date answer of the date/time window (frmDateTime::DecodePanelDateTime). Byte 0 picks
+// The panel date answer of the clock setting (ClockSetting::DecodePanelDateTime). Byte 0 picks
 // the locale; the rest is the answer frame with the six clock bytes at 3..8.
 #include "FuzzSupport.h"
 
-#include "operations/frmDateTime.h"
+#include "operations/ClockSetting.h"
 
 #include <QDate>
 #include <QTime>
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray answer = fuzzsupport::bytes(data + 1, size - 1);
     QString date = QStringLiteral("x");
     QString time = QStringLiteral("x");
-    const bool decoded = frmDateTime::DecodePanelDateTime(answer, locale, date, time);
+    const bool decoded = ClockSetting::DecodePanelDateTime(answer, locale, date, time);
     // The six bytes come before the checksum.
     FUZZ_CHECK(decoded == (answer.size() >= 10));
     if (!decoded) {

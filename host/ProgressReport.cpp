@@ -1,11 +1,9 @@
 #include "ProgressReport.h"
 
 #include "core/SessionState.h"
+#include "operations/DataTransfer.h"
 #include "operations/HistoryRetrieval.h"
-#include "operations/frmWorkInProgress.h"
 #include "queue/frmMsgQueue.h"
-
-#include <QProgressBar>
 
 #include <unistd.h>
 
@@ -43,16 +41,16 @@ void ProgressReport::poll()
     frmMsgQueue *queue = state.queueWindow;
     if (!queue)
         return;
-    for (frmWorkInProgress *transfer : queue->findChildren<frmWorkInProgress *>()) {
-        if (transfer->isUnloaded() || transfer->direction() == frmWorkInProgress::Aborted)
+    for (DataTransfer *transfer : queue->findChildren<DataTransfer *>()) {
+        if (transfer->isUnloaded() || transfer->direction() == DataTransfer::Aborted)
             continue;
-        const bool receiving = transfer->direction() == frmWorkInProgress::Receive;
+        const bool receiving = transfer->direction() == DataTransfer::Receive;
         const int item = transfer->TransferState.currentItem;
         const QString what = QStringLiteral("%1 item %2 (%3% of the item)")
                                  .arg(receiving ? QStringLiteral("receiving") : QStringLiteral("sending"))
                                  .arg(item)
-                                 .arg(transfer->PBarHighRes->value());
-        show(what, transfer->ProgressBar1->value(), QStringLiteral("%1:%2").arg(receiving).arg(item));
+                                 .arg(transfer->itemPercent());
+        show(what, transfer->percent(), QStringLiteral("%1:%2").arg(receiving).arg(item));
         return;
     }
     if (const auto *history = qobject_cast<const HistoryRetrieval *>(state.historyRetrieval.data())) {

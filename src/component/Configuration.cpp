@@ -9,6 +9,7 @@
 #include "external/ErrorReporter.h"
 #include "external/StringCatalog.h"
 #include "link/PanelQueueLinks.h"
+#include "operations/OperationWindows.h"
 #include "platform/Paths.h"
 #include "queue/frmMsgQueue.h"
 #include "supervision/SupervisionQueueLinks.h"
@@ -77,6 +78,7 @@ T readNumber(const QString &section, const QString &key, T defaultValue, std::ve
 void installLayerLinks()
 {
     installPanelQueueLinks();
+    installOperationWindows();
     installSupervisionQueueLinks();
 }
 

@@ -13,11 +13,11 @@
 #include "diagnostics/Logging.h"
 #include "diagnostics/frmDiagnostics.h"
 #include "link/modExecFunctions.h"
+#include "operations/ClockSetting.h"
 #include "operations/HistoryRetrieval.h"
 #include "operations/PanelSynchronisation.h"
-#include "operations/frmDateTime.h"
+#include "operations/SyncCheck.h"
 #include "operations/frmHistory.h"
-#include "operations/frmPanelSyncro.h"
 #include "operations/modDateTime.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
@@ -233,8 +233,8 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         QPointer<HistoryRetrieval> history = new HistoryRetrieval(queue);
         // An unattended retrieval unloads itself at its end; then it only has to go.
         QObject::connect(history, &HistoryRetrieval::finished, history, &QObject::deleteLater);
-        QPointer<frmDateTime> dateTime = new frmDateTime(queue);
-        QPointer<frmPanelSyncro> sync = new frmPanelSyncro(queue);
+        QPointer<ClockSetting> dateTime = new ClockSetting(queue);
+        QPointer<SyncCheck> sync = new SyncCheck(queue);
 
         // Connects over the network at once; the handshake goes on as the panel answers.
         const std::int32_t displayed = connection->startUnattended();
@@ -266,10 +266,10 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         }
         std::uint8_t goodbyeCode = 0;
         if (sync && (mask & 16)) {
-            sync->optRecvPanel->setChecked(true);
+            sync->setMode(SyncCheck::ReceivePanel);
             modUnattended::UnattendedSyncStartup(sync, 3);
         } else if (sync && (mask & 32)) {
-            sync->optSendPanel->setChecked(true);
+            sync->setMode(SyncCheck::SendPanel);
             goodbyeCode = 1; // the panel resets after taking the host's data
             modUnattended::UnattendedSyncStartup(sync, 3);
         }

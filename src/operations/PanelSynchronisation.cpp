@@ -9,8 +9,9 @@
 #include "link/modExecFunctions.h"
 #include "link/modSDIFunctions.h"
 #include "link/modToolbox.h"
-#include "operations/frmPanelSyncro.h"
-#include "operations/frmWorkInProgress.h"
+#include "operations/DataTransfer.h"
+#include "operations/OperationViews.h"
+#include "operations/SyncCheck.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
 
@@ -37,20 +38,21 @@ std::int32_t CheckPanelSyncronization()
     return errors::guarded(kModule, QStringLiteral("CheckPanelSyncronization()"), [] {
         frmMsgQueue *queue = sessionQueue();
         modGlobals::ZelCommEvent(6, 0);
-        // A child window of the queue window: it goes with the session.
-        QPointer<frmPanelSyncro> window = new frmPanelSyncro(queue);
+        // A child of the queue window: it goes with the session.
+        QPointer<SyncCheck> check = new SyncCheck(queue);
+        attachWindow(*check);
         QCoreApplication::processEvents();
         SessionState &state = sessionState();
-        if (!window || (state.currentTransport && state.currentTransport->AbortPending()))
+        if (!check || (state.currentTransport && state.currentTransport->AbortPending()))
             raiseError(ErrorCode::Aborted);
         if (state.hostSettings && state.hostSettings->HostDataMode()) {
-            if (modSDIFunctions::SDIRequestCRC(window.data(), 5, false) != 0) {
-                window->Form_Unload();
+            if (modSDIFunctions::SDIRequestCRC(check.data(), 5, false) != 0) {
+                check->unload();
                 raiseError(ErrorCode::SendRefused, QStringLiteral("the CRC request could not be queued"));
             }
             return;
         }
-        window->Display();
+        check->Display();
     });
 }
 
@@ -71,26 +73,29 @@ std::int32_t PerformPanelSyncronization(std::int16_t Mode, const QList<bool> &Sy
         }
 
         frmMsgQueue *queue = sessionQueue();
-        QPointer<frmWorkInProgress> window = new frmWorkInProgress(queue);
-        window->Display(Mode, flags, bExclusive);
+        // A child of the queue window: it goes with the session.
+        QPointer<DataTransfer> transfer = new DataTransfer(queue);
+        attachWindow(*transfer);
+        transfer->begin(Mode, flags, bExclusive);
         // While the requests are queued, an abort keeps the block loop stopped even once the
-        // window has closed; the loop's end lets it go.
-        window->setQueueing(true);
+        // transfer has unloaded; the loop's end lets it go.
+        if (transfer)
+            transfer->setQueueing(true);
         struct Queueing
         {
-            QPointer<frmWorkInProgress> &window;
+            QPointer<DataTransfer> &transfer;
             ~Queueing()
             {
-                if (window && !window->isUnloaded()) {
-                    window->setQueueing(false);
+                if (transfer && !transfer->isUnloaded()) {
+                    transfer->setQueueing(false);
                 } else if (const std::shared_ptr<IControlType> transport = sessionState().currentTransport) {
                     transport->setAbortWorkInProgress(false);
                 }
             }
-        } queueing{window};
-        const auto stopped = [&] { return !window || window->isUnloaded() || window->direction() == frmWorkInProgress::Aborted; };
+        } queueing{transfer};
+        const auto stopped = [&] { return !transfer || transfer->isUnloaded() || transfer->direction() == DataTransfer::Aborted; };
 
-        if (bExclusive && modExecFunctions::SMExclusiveCommand(true, window.data(), 5, false) != 0)
+        if (bExclusive && modExecFunctions::SMExclusiveCommand(true, transfer.data(), 5, false) != 0)
             raiseError(ErrorCode::SendRefused, QStringLiteral("exclusive mode could not be entered"));
         for (int item = 0; item < flags.size(); ++item) {
             if (!flags.at(item))
@@ -98,14 +103,14 @@ std::int32_t PerformPanelSyncronization(std::int16_t Mode, const QList<bool> &Sy
             if (stopped())
                 break;
             const auto i = static_cast<std::int16_t>(item);
-            const std::int32_t result = Mode == 1 ? PanelReceive(i, window.data()) : PanelSend(i, window.data());
+            const std::int32_t result = Mode == 1 ? PanelReceive(i, transfer.data()) : PanelSend(i, transfer.data());
             if (result != 0) {
-                if (window)
-                    window->Form_Unload();
+                if (transfer)
+                    transfer->unload();
                 raiseError(result);
             }
         }
-        if (bExclusive && !stopped() && modExecFunctions::SMExclusiveCommand(false, window.data(), 5, false) != 0)
+        if (bExclusive && !stopped() && modExecFunctions::SMExclusiveCommand(false, transfer.data(), 5, false) != 0)
             raiseError(ErrorCode::SendRefused, QStringLiteral("exclusive mode could not be left"));
     });
     if (rc != 0)
@@ -117,12 +122,12 @@ std::int32_t PerformPanelSyncronization(std::int16_t Mode, const QList<bool> &Sy
 
 namespace modUnattended {
 
-std::int32_t UnattendedSyncStartup(frmPanelSyncro *window, std::int16_t queueArgument)
+std::int32_t UnattendedSyncStartup(SyncCheck *check, std::int16_t queueArgument)
 {
     return errors::guarded(QStringLiteral("modUnattended"), QStringLiteral("UnattendedSyncStartup()"), [&] {
-        if (!window)
-            raiseError(ErrorCode::ObjectRequired, QStringLiteral("no synchronisation window"));
-        if (modSDIFunctions::SDIRequestCRC(window, queueArgument, false) != 0)
+        if (!check)
+            raiseError(ErrorCode::ObjectRequired, QStringLiteral("no synchronisation check"));
+        if (modSDIFunctions::SDIRequestCRC(check, queueArgument, false) != 0)
             raiseError(ErrorCode::SendRefused, QStringLiteral("the CRC request could not be queued"));
     });
 }

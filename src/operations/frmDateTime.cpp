@@ -2,18 +2,11 @@
 
 #include "controls/ButtonKeys.h"
 #include "controls/Calendar.h"
-#include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
-#include "diagnostics/Logging.h"
-#include "external/DateConverter.h"
-#include "link/modExecFunctions.h"
-#include "operations/modDateTime.h"
 #include "platform/Timing.h"
-#include "queue/SessionEnd.h"
-#include "queue/clsMessage.h"
 #include "queue/frmMsgQueue.h"
 
 #include <QCloseEvent>
@@ -36,16 +29,8 @@
 namespace {
 
 const QString kForm = QStringLiteral("frmDateTime");
-const QString kRequestPanelDate = QStringLiteral("Request Panel Date");
-const QString kChangePanelDate = QStringLiteral("Change Panel Date");
-
-// Queue arguments of the window's requests.
-constexpr std::int16_t kPriority = 5;
-constexpr bool kAuto = false;
 
 constexpr int kAdjustmentLimit = 24;
-// The "Request Panel Date" answer holds the clock bytes at 3..8, followed by its checksum.
-constexpr int kClockAnswerSize = 10;
 
 QString catalog(std::int16_t number)
 {
@@ -88,8 +73,8 @@ frmDateTime::frmDateTime(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(kForm);
+    m_clock = new ClockSetting(this);
     buildWindow();
-    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
 frmDateTime::~frmDateTime()
@@ -199,6 +184,14 @@ void frmDateTime::buildWindow()
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+
+    // The clock setting's answers as the operator sees them.
+    connect(m_clock, &ClockSetting::panelClockRead, this, [this](const QByteArray &answer) { ReadPanelDateTime(answer); });
+    connect(m_clock, &ClockSetting::readEnded, this, [this] { enableButtons(true); });
+    connect(m_clock, &ClockSetting::written, this, [this] { hide(); });
+    connect(m_clock, &ClockSetting::failed, this, [this] { hide(); });
+    // An unattended write unloads the clock setting once it is answered: the window goes with it.
+    connect(m_clock, &ClockSetting::unloaded, this, [this] { Form_Unload(); });
     Timer1_Timer();
     Timer1->start();
 
@@ -250,30 +243,17 @@ void frmDateTime::Timer1_Timer()
 
 void frmDateTime::cmdGetCurrentDateTimeFromPanel_Click()
 {
-    const std::int32_t rc = errors::guarded(kForm, QStringLiteral("cmdGetCurrentDateTimeFromPanel_Click()"), [&] {
-        enableButtons(false);
-        if (modExecFunctions::SMReqPanelDateTime(this, kPriority, kAuto) != 0)
-            raiseError(ErrorCode::SendRefused, QStringLiteral("the clock read could not be queued"));
-    });
-    if (rc != 0)
-        endSession();
+    enableButtons(false);
+    m_clock->readPanelClock();
 }
 
 void frmDateTime::cmdOK_Click()
 {
-    const std::int32_t rc = errors::guarded(kForm, QStringLiteral("cmdOK_Click()"), [&] {
-        enableButtons(false);
-        UpDown1->interpretText();
-        const auto adjustment = static_cast<std::int16_t>(UpDown1->value());
-        const modDateTime::PanelClockBytes b = modDateTime::panelClockFor(Timing::currentDateTime(), adjustment);
-        Calendar1->Today();
-        SentDateTime = b.moment;
-        if (modExecFunctions::SMChangeDateTime(b.month, b.day, b.year, b.hour, b.minute, b.amPm, this, kPriority, kAuto)
-            != 0)
-            raiseError(ErrorCode::SendRefused, QStringLiteral("the clock write could not be queued"));
-    });
-    if (rc != 0)
-        endSession();
+    enableButtons(false);
+    UpDown1->interpretText();
+    const auto adjustment = static_cast<std::int16_t>(UpDown1->value());
+    Calendar1->Today();
+    m_clock->writePanelClock(adjustment);
 }
 
 void frmDateTime::cmdCancel_Click()
@@ -292,25 +272,12 @@ void frmDateTime::closeEvent(QCloseEvent *event)
     hide();
 }
 
-bool frmDateTime::DecodePanelDateTime(const QByteArray &data, const QLocale &locale, QString &date, QString &time)
-{
-    date.clear();
-    time.clear();
-    if (data.size() < kClockAnswerSize)
-        return false;
-    const auto byte = [&data](int i) { return static_cast<std::uint8_t>(data.at(i)); };
-    const DateConverter converter(locale);
-    date = converter.BuildDate(byte(3), byte(4), byte(5));
-    time = converter.BuildTimeString(byte(6), byte(7), 0, byte(8));
-    return true;
-}
-
 void frmDateTime::ReadPanelDateTime(const QByteArray &data)
 {
     errors::guarded(kForm, QStringLiteral("ReadPanelDateTime()"), [&] {
         QString date;
         QString time;
-        if (!DecodePanelDateTime(data, locale(), date, time))
+        if (!ClockSetting::DecodePanelDateTime(data, locale(), date, time))
             return;
         lblCurrentDate->setText(date);
         lblCurrentTime->setText(time);
@@ -318,73 +285,17 @@ void frmDateTime::ReadPanelDateTime(const QByteArray &data)
     });
 }
 
-void frmDateTime::ResponseReceived(clsMessage &msg)
-{
-    QPointer<frmDateTime> self(this);
-    bool fatal = false;
-    errors::guardedFatal(kForm, QStringLiteral("ResponseReceived()"), fatal, [&] {
-        if (msg.OwnerName() != Name())
-            return;
-        modGlobals::DebugPrint(QStringLiteral("Callback to ") + Name());
-        const QByteArray data = msg.dataBytes();
-        if (data.isEmpty())
-            raiseError(ErrorCode::SendRefused, QStringLiteral("empty answer to %1").arg(msg.Name()));
-        const QString name = msg.Name();
-        if (name == kRequestPanelDate) {
-            if (data.size() >= kClockAnswerSize) {
-                ReadPanelDateTime(data);
-            } else {
-                // Nothing to show; the request is over, so the operator may ask again.
-                modGlobals::DebugPrint(QStringLiteral("Panel date answer too short: ") + modGlobals::DebugConvert(data));
-                enableButtons(true);
-            }
-        } else if (name == kChangePanelDate) {
-            if (data.size() < 3)
-                raiseError(ErrorCode::SubscriptOutOfRange, QStringLiteral("short answer to the clock write"));
-            if (static_cast<std::uint8_t>(data.at(2)) == 2)
-                raiseError(ErrorCode::SendRefused, QStringLiteral("the panel refused the new date"));
-            modGlobals::MakeCallback(QStringLiteral("SET_TIME"), SentDateTime);
-            if (!self)
-                return;
-            if (sessionState().UnattendedFlag)
-                Form_Unload();
-            else
-                hide();
-        }
-    });
-    if (fatal) {
-        modGlobals::Disconnect(false, 5);
-        if (self && sessionState().UnattendedFlag)
-            Form_Unload();
-        if (self)
-            hide();
-    }
-}
-
 void frmDateTime::Form_Unload()
 {
     if (m_unloaded)
         return;
     m_unloaded = true;
-    errors::guarded(kForm, QStringLiteral("Form_Unload()"), [&] {
-        Timer1->stop();
-        SessionState &state = sessionState();
-        if (frmMsgQueue *queue = state.queueWindow)
-            queue->AbortQueuedMsgOwnedBy(Name());
-        if (m_registered)
-            modGlobals::ForgetGUIDObject(szGUID());
-        m_registered = false;
-    });
+    errors::guarded(kForm, QStringLiteral("Form_Unload()"), [&] { Timer1->stop(); });
+    m_clock->unload();
 }
 
 void frmDateTime::enableButtons(bool enable)
 {
     cmdOK->setEnabled(enable);
     cmdGetCurrentDateTimeFromPanel->setEnabled(enable);
-}
-
-void frmDateTime::endSession()
-{
-    modGlobals::Disconnect(false, 5);
-    hide();
 }

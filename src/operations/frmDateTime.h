@@ -1,21 +1,20 @@
 // "Set Panel Date/Time": shows the computer's date (a calendar) and time (refreshed every second),
 // reads the panel's clock on request ("Get Current"), and writes the computer's time, shifted by
-// the panel time adjustment, into the panel ("Update Panel"). When the panel accepts the write the
-// host hears "SET_TIME" with the moment sent; a refusal ends the session.
+// the panel time adjustment, into the panel ("Update Panel"). The reading and writing is the
+// window's ClockSetting; the window shows it and turns the buttons into its calls. When the panel
+// accepts the write the host hears "SET_TIME" with the moment sent; a refusal ends the session.
 //
 // No operation of IZelComm shows the window; a host (or a front end) that wants it during a
 // session creates it and calls Display(). The caller owns the window: Display() unloads it (its
 // queued requests are dropped and it leaves the registry) but does not delete it.
 #pragma once
 
-#include <QDateTime>
 #include <QDialog>
-#include <QLocale>
 #include <QString>
 
 #include <cstdint>
 
-#include "core/GuidRegistry.h"
+#include "operations/ClockSetting.h"
 
 class Calendar;
 class QCloseEvent;
@@ -25,18 +24,20 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTimer;
-class clsMessage;
 
-class frmDateTime : public QDialog, public GuidObjectBase, public ResponseReceiver
+class frmDateTime : public QDialog
 {
     Q_OBJECT
 public:
-    // Builds the window (catalog captions, centred on the screen) and registers it in GuidRegistry.
+    // Builds the window (catalog captions, centred on the screen) and its clock setting, which
+    // registers in GuidRegistry.
     explicit frmDateTime(QWidget *parent = nullptr);
     ~frmDateTime() override;
 
-    // The window's name: owner name of the requests it queues.
+    // The owner name of the clock setting's requests.
     QString Name() const { return QStringLiteral("frmDateTime"); }
+    // The clock setting the window shows (gone only with the window).
+    ClockSetting *clock() const { return m_clock; }
 
     // Shows today in the calendar, clears "Last Requested", puts the host settings' adjustment in
     // the spinner, then runs the window modally and unloads it when it closes. In an unattended
@@ -52,16 +53,9 @@ public:
     // Fills "Last Requested" from a "Request Panel Date" answer (the six clock bytes at 3..8) and
     // enables the two buttons again; an answer too short to hold them changes nothing.
     void ReadPanelDateTime(const QByteArray &data);
-    // The parse of ReadPanelDateTime: the panel's date and time as display texts in `locale` (each
-    // empty when its bytes are no date or no time). False, and both empty, for an answer too short
-    // to hold the six clock bytes before its checksum.
-    static bool DecodePanelDateTime(const QByteArray &data, const QLocale &locale, QString &date, QString &time);
-    void ResponseReceived(clsMessage &msg) override;
-    // Stops the timer, drops the window's queued requests and leaves the registry; runs once.
+    // Stops the timer and unloads the clock setting (its queued requests dropped, out of the
+    // registry); runs once.
     void Form_Unload();
-
-    // The moment the last "Update Panel" sent (the computer's time plus the adjustment).
-    QDateTime SentDateTime;
 
     // Controls (objectName = the name below). Text1 is the text of the spinner UpDown1.
     QGroupBox *fraSystemDateTime = nullptr;
@@ -89,9 +83,7 @@ protected:
 private:
     void buildWindow();
     void enableButtons(bool enable);
-    // A failed request: the session ends and the window closes.
-    void endSession();
 
-    bool m_registered = false;
+    ClockSetting *m_clock = nullptr;
     bool m_unloaded = false;
 };

@@ -279,14 +279,3 @@ void frmHistory::cmdCancel_Click()
         hide();
     });
 }
-
-// ---- Unattended --------------------------------------------------------------------------------
-
-namespace modUnattended {
-
-std::int32_t UnattendedHistoryStartup(frmHistory *frm, std::int16_t iPriority)
-{
-    return UnattendedHistoryStartup(frm ? frm->retrieval() : nullptr, iPriority);
-}
-
-} // namespace modUnattended

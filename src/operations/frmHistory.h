@@ -95,11 +95,3 @@ private:
     bool m_expanded = false;
     bool m_unloaded = false;
 };
-
-namespace modUnattended {
-
-// The unattended history job on a window that is not shown: starts the window's retrieval (see
-// UnattendedHistoryStartup(HistoryRetrieval *, ...)); the window unloads itself at the end.
-std::int32_t UnattendedHistoryStartup(frmHistory *frm, std::int16_t iPriority);
-
-} // namespace modUnattended

@@ -1,66 +1,53 @@
-// "Panel Sync": the window through which the operator (or an unattended job) decides what happens
-// when the panel's programming and the host's copy differ: receive the panel's data into the host,
-// send the host's data to the panel, or change nothing; optionally in the panel's exclusive mode on
-// a network or enhanced direct link.
+// "Panel Sync": the window through which the operator decides what happens when the panel's
+// programming and the host's copy differ: receive the panel's data into the host, send the host's
+// data to the panel, or change nothing; optionally in the panel's exclusive mode on a network or
+// enhanced direct link.
 //
-// The window is created hidden by the synchronisation check and owns the panel's CRC answer: it
-// compares the CRCs with the host's data (SyncList marks the items that differ), and shows itself
-// when something differs (an unattended session carries out the preselected option instead). OK
-// runs the transfer (PerformPanelSyncronization); Cancel, or closing the window, ends the check
-// without one, which ends the session on a local line.
-//
-// The window is a child window of the queue window, so it goes with the session.
+// The window shows a SyncCheck: it appears when the check asks for the operator, keeps the check's
+// mode and exclusive wish in step with its controls, and asks the operator the check's questions
+// (a bad CRC answer, exclusive mode). OK carries out the choice; Cancel, or closing the window, ends
+// the check without one, which ends the session on a local line. The window goes with its check.
 #pragma once
 
-#include <QList>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
 
-#include "core/GuidRegistry.h"
+#include "operations/SyncCheck.h"
 
 class QCheckBox;
 class QCloseEvent;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
-class clsMessage;
 
-class frmPanelSyncro : public QWidget, public GuidObjectBase, public ResponseReceiver
+class frmPanelSyncro : public QWidget
 {
     Q_OBJECT
 public:
-    // Modes of a synchronisation.
-    enum Mode : std::int16_t { NoUpdate = 0, ReceivePanel = 1, SendPanel = 2 };
-    // State: 2 after loading, 1 once OK carried out a synchronisation.
-    enum : std::int16_t { StateDone = 1, StateLoaded = 2 };
-
-    // Builds the window (catalog captions, centred, hidden) and registers it in GuidRegistry.
-    explicit frmPanelSyncro(QWidget *parent = nullptr);
+    // Builds the window (catalog captions, centred, hidden) for `check`, and supplies the check's
+    // questions to the operator.
+    explicit frmPanelSyncro(SyncCheck *check, QWidget *parent = nullptr);
     ~frmPanelSyncro() override;
 
-    // The window's name: owner name of the messages it queues.
+    // The owner name of the check's requests.
     QString Name() const { return QStringLiteral("frmPanelSyncro"); }
+    // The check the window shows; null once it went.
+    SyncCheck *check() const { return m_check; }
 
     // Prepares the window for the link (exclusive mode only on network and enhanced direct links,
     // and shown only when the "AllowExclusive" setting is "1") and shows it, on top, not modal.
     // Does nothing without a transport. Returns 0 or the error number.
     std::int32_t Display();
-    // The panel's CRC answer.
-    void ResponseReceived(clsMessage &msg) override;
     void cmdOK_Click();
     void cmdCancel_Click();
-    // Ends the check: without a synchronisation (state 2) the host hears event 7, or on a local
-    // line the session ends; the window's queued requests go. Runs once; the window then deletes
-    // itself.
+    // Ends the check (see SyncCheck::unload); the window then goes.
     void Form_Unload();
 
-    // Changed items: one flag per item, true where the panel's CRC differs from the host's. Empty
-    // until a CRC answer was compared (all items then count as changed).
-    QList<bool> SyncList;
-    std::int16_t state() const { return m_state; }
-    bool isUnloaded() const { return m_unloaded; }
+    // True once the check unloaded or went.
+    bool isUnloaded() const { return !m_check || m_check->isUnloaded(); }
 
     // Controls (objectName = the name below).
     QPlainTextEdit *txtSyncMessage = nullptr;
@@ -75,13 +62,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // The CRC answer: compare, then finish, show or carry out the preselected option.
-    void crcAnswer(const QByteArray &data);
-    // Asks the panel for its CRCs again (unattended sessions, after a bad answer).
-    void askAgain();
+    // The choice the controls show, as the check takes it.
+    void choiceChanged();
+    void present(const SyncCheck::Presentation &presentation);
+    // The check unloaded or went: the window goes too.
+    void checkEnded();
 
-    std::int16_t m_state = StateLoaded;
-    int m_badAnswers = 0;
-    bool m_unloaded = false;
-    bool m_registered = false;
+    QPointer<SyncCheck> m_check;
 };

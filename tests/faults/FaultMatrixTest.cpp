@@ -268,7 +268,7 @@ protected:
         sessionState().queueWindow->setUnattended(true);
         history = new frmHistory();
         history->optCurrent->setChecked(true);
-        EXPECT_EQ(modUnattended::UnattendedHistoryStartup(history, 5), 0);
+        EXPECT_EQ(modUnattended::UnattendedHistoryStartup(history->retrieval(), 5), 0);
         EXPECT_TRUE(waitFor([this] { return over(QStringLiteral("HISTORY_END")); }, 30000));
     }
 

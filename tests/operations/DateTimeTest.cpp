@@ -152,7 +152,7 @@ TEST_F(DateTimeTest, DisplayReadsUpdatesAndReadsBack)
     EXPECT_EQ(steps, (QStringList{"-3", "13:05:20", converter.BuildDate(6, 30, 9), "23:58"}));
     EXPECT_EQ(setTimes(), QStringList{"2024-03-09 10:05"});
     EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray("0309180A0500"));
-    EXPECT_FALSE(sessionState().guidRegistry->contains(window->szGUID())); // unloaded
+    EXPECT_FALSE(sessionState().guidRegistry->contains(window->clock()->szGUID())); // unloaded
 
     frmDateTime second;
     second.cmdGetCurrentDateTimeFromPanel->click();
@@ -287,7 +287,7 @@ TEST_F(DateTimeTest, UnattendedWritesTheShiftedClock)
     window = new frmDateTime();
     EXPECT_EQ(window->Display(), 0);
     EXPECT_FALSE(window->isVisible());
-    ASSERT_TRUE(waitFor([&] { return !sessionState().guidRegistry->contains(window->szGUID()); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return !sessionState().guidRegistry->contains(window->clock()->szGUID()); }, 5000));
     EXPECT_EQ(setTimes(), QStringList{"2024-05-10 13:20"});
     EXPECT_EQ(sim->state().lastClockWrite.toHex().toUpper(), QByteArray("050A18011401"));
 }
@@ -331,7 +331,7 @@ TEST_F(DateTimeTest, AShortClockAnswerLeavesTheLabelsAlone)
     const auto msg = messageRecord(QStringLiteral("Request Panel Date"), guid);
     msg->setOwnerName(window->Name());
     msg->setData(QByteArray::fromHex("000714030918021925")); // five clock bytes and the checksum: no PM flag
-    window->ResponseReceived(*msg);
+    window->clock()->ResponseReceived(*msg);
     msgrecord::Discard(guid);
     EXPECT_EQ(window->lblCurrentDate->text(), QStringLiteral("before"));
     EXPECT_EQ(window->lblCurrentTime->text(), QStringLiteral("before"));

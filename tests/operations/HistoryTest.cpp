@@ -204,7 +204,7 @@ TEST_F(HistoryTest, AllEventsRestartOnceOrWrapRoundAFullRingUnattended)
         QPointer<frmHistory> window = new frmHistory();
         window->optAll->setChecked(true);
         EXPECT_FALSE(window->chkSetPointer->isEnabled());
-        EXPECT_EQ(modUnattended::UnattendedHistoryStartup(window, 4), 0);
+        EXPECT_EQ(modUnattended::UnattendedHistoryStartup(window->retrieval(), 4), 0);
         EXPECT_TRUE(waitFor(
             [&] {
                 QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -5,7 +5,9 @@
 
 #include "core/ErrorCodes.h"
 #include "core/modRegistry.h"
+#include "operations/DataTransfer.h"
 #include "operations/PanelSynchronisation.h"
+#include "operations/SyncCheck.h"
 #include "operations/frmPanelSyncro.h"
 #include "operations/frmWorkInProgress.h"
 #include "platform/Paths.h"
@@ -85,19 +87,38 @@ protected:
         callback->events.clear();
     }
 
+    // The window of an engine that has not unloaded.
     template <typename W>
-    W *window() const
+    static W *window()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *view = qobject_cast<W *>(w); view && !view->isUnloaded())
+                return view;
+        return nullptr;
+    }
+    // Any window of the kind still there, unloaded or not (after the deletions due).
+    template <typename W>
+    static bool windowLeft()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<W *>(w))
+                return true;
+        return false;
+    }
+    frmPanelSyncro *sync() const { return window<frmPanelSyncro>(); }
+    frmWorkInProgress *transferWindow() const { return window<frmWorkInProgress>(); }
+    // The session's transfer that has not unloaded.
+    DataTransfer *transfer() const
     {
         frmMsgQueue *queue = sessionState().queueWindow;
         if (!queue)
             return nullptr;
-        for (W *w : queue->findChildren<W *>(Qt::FindDirectChildrenOnly))
-            if (!w->isUnloaded())
-                return w;
+        for (DataTransfer *t : queue->findChildren<DataTransfer *>(Qt::FindDirectChildrenOnly))
+            if (!t->isUnloaded())
+                return t;
         return nullptr;
     }
-    frmPanelSyncro *sync() const { return window<frmPanelSyncro>(); }
-    frmWorkInProgress *transfer() const { return window<frmWorkInProgress>(); }
 
     // The check up to the window the operator answers.
     frmPanelSyncro *checkShowsTheWindow()
@@ -158,7 +179,7 @@ protected:
 // Items 1, 5 and 13 differ: the operator receives them, sends them, or changes nothing.
 TEST_F(SyncTest, TheChoiceReceivesSendsOrLeavesTheDifferingItems)
 {
-    for (const auto mode : {frmPanelSyncro::ReceivePanel, frmPanelSyncro::SendPanel, frmPanelSyncro::NoUpdate}) {
+    for (const auto mode : {SyncCheck::ReceivePanel, SyncCheck::SendPanel, SyncCheck::NoUpdate}) {
         SCOPED_TRACE(mode);
         TearDown();
         SetUp();
@@ -167,21 +188,21 @@ TEST_F(SyncTest, TheChoiceReceivesSendsOrLeavesTheDifferingItems)
         ASSERT_TRUE(window);
         QList<bool> differing(19, false);
         differing[1] = differing[5] = differing[13] = true;
-        EXPECT_EQ(window->SyncList, differing);
+        EXPECT_EQ(window->check()->SyncList, differing);
         EXPECT_EQ(window->txtSyncMessage->toPlainText(), modGlobals::GetCatalogString(986));
         EXPECT_TRUE(window->chkExclusive->isEnabled()); // a network link
         EXPECT_TRUE(window->chkExclusive->isHidden());  // "AllowExclusive" is not "1"
 
         qsizetype eventsAtTake = -1;
         pif->onEndReport = [&] { eventsAtTake = callback->events.size(); };
-        (mode == frmPanelSyncro::ReceivePanel ? window->optRecvPanel
-         : mode == frmPanelSyncro::SendPanel  ? window->optSendPanel
+        (mode == SyncCheck::ReceivePanel ? window->optRecvPanel
+         : mode == SyncCheck::SendPanel  ? window->optSendPanel
                                               : window->optNoUpdate)->setChecked(true);
         QTest::mouseClick(window->cmdOK, Qt::LeftButton);
         const QStringList expectedBlocks = blocksOf({1, 5, 13});
         ASSERT_EQ(expectedBlocks.size(), 8 + 4 + 50);
 
-        if (mode == frmPanelSyncro::ReceivePanel) {
+        if (mode == SyncCheck::ReceivePanel) {
             ASSERT_TRUE(waitFor([&] { return callback->tags().contains(QStringLiteral("RECV_END")); }, 10000));
             EXPECT_EQ(blocks(kRequestBlock), expectedBlocks);
             EXPECT_TRUE(hostHoldsThePanelsData());
@@ -200,7 +221,7 @@ TEST_F(SyncTest, TheChoiceReceivesSendsOrLeavesTheDifferingItems)
             EXPECT_FALSE(sync());
             EXPECT_EQ(sim->commandCount(QStringLiteral("Request CRC")), 2);
             EXPECT_EQ(blocks(kRequestBlock).size(), expectedBlocks.size());
-        } else if (mode == frmPanelSyncro::SendPanel) {
+        } else if (mode == SyncCheck::SendPanel) {
             ASSERT_TRUE(waitFor([&] { return callback->tags().contains(QStringLiteral("SEND_END")); }, 10000));
             EXPECT_EQ(blocks(kWriteBlock), expectedBlocks);
             EXPECT_TRUE(hostHoldsThePanelsData());
@@ -301,8 +322,8 @@ TEST_F(SyncTest, AbortStopsTheTransferWithoutAnEndReport)
     window->optRecvPanel->setChecked(true);
     QTest::mouseClick(window->cmdOK, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return transfer() && transfer()->TransferState.blocksDone >= 5; }, 5000));
-    QTest::mouseClick(transfer()->cmdAbort, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !transfer(); }, 5000));
+    QTest::mouseClick(transferWindow()->cmdAbort, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !transfer() && !transferWindow(); }, 5000));
     waitFor([] { return false; }, 300);
     EXPECT_LT(blocks(kRequestBlock).size(), 150);
     EXPECT_FALSE(callback->tags().contains(QStringLiteral("RECV_END")));
@@ -338,7 +359,7 @@ TEST_F(SyncTest, EnterPressesTheFocusedButtonElseOK)
         testsupport::pressKeyOn(window->findChild<QWidget *>(QLatin1String(c.focus)));
         if (c.abort) {
             ASSERT_TRUE(waitFor([&] { return transfer() && transfer()->TransferState.blocksDone >= 5; }, 5000));
-            testsupport::pressKeyOn(transfer()->cmdAbort);
+            testsupport::pressKeyOn(transferWindow()->cmdAbort);
         }
         ASSERT_TRUE(waitFor([&] { return !sync() && !transfer(); }, 10000));
         waitFor([] { return false; }, 200);
@@ -368,6 +389,20 @@ TEST_F(SyncTest, ATransferCutOffHandsTheHostNothing)
     EXPECT_TRUE(callback->withCode(10).empty());
     EXPECT_TRUE(pif->endReports.isEmpty());
     EXPECT_FALSE(callback->withCode(3).empty());
+    // The transfer window went with its transfer.
+    EXPECT_TRUE(waitFor([] { return !windowLeft<frmWorkInProgress>(); }, 5000));
+}
+
+// A session that ends while "Panel Sync" waits for the operator takes the window with it, and the
+// check tells the host nothing more.
+TEST_F(SyncTest, TheSyncWindowGoesWithTheSession)
+{
+    connectWith({5});
+    ASSERT_TRUE(checkShowsTheWindow());
+    const qsizetype before = callback->events.size();
+    sessionState().queueWindow->Unload();
+    EXPECT_TRUE(waitFor([] { return !windowLeft<frmPanelSyncro>(); }, 5000));
+    EXPECT_FALSE(events().mid(before).contains(QStringLiteral("7")));
 }
 
 // A symbolic link planted at the transfer file's fixed name: the host is not handed the name, the
@@ -409,15 +444,16 @@ TEST_F(SyncTest, ABadCrcAnswerShowsTheBoxOrIsAskedAgain)
     EXPECT_FALSE(sync());
     EXPECT_TRUE(blocks(kRequestBlock).isEmpty());
 
-    // Unattended: a second request, then the preselected receive, reported at once.
+    // Unattended: a second request, then the preset receive, reported at once; no window is made.
     TearDown();
     SetUp();
     faults = QStringList{QStringLiteral("badcrc@crc")};
     connectWith({5});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the first session's windows
     frmMsgQueue *queue = sessionState().queueWindow;
     queue->setUnattended(true);
-    auto *unattended = new frmPanelSyncro(queue);
-    unattended->optRecvPanel->setChecked(true);
+    auto *unattended = new SyncCheck(queue);
+    unattended->setMode(SyncCheck::ReceivePanel);
     ASSERT_EQ(modUnattended::UnattendedSyncStartup(unattended, 3), 0);
     ASSERT_TRUE(waitFor([&] { return callback->tags().contains(QStringLiteral("RECV_END")); }, 5000));
     EXPECT_EQ(sim->commandCount(QStringLiteral("Request CRC")), 2);
@@ -425,8 +461,8 @@ TEST_F(SyncTest, ABadCrcAnswerShowsTheBoxOrIsAskedAgain)
     EXPECT_TRUE(hostHoldsThePanelsData());
     EXPECT_EQ(callback->withCode(10).size(), 1u);
     EXPECT_FALSE(transfer());
-    for (QWidget *w : QApplication::topLevelWidgets())
-        EXPECT_FALSE(w->isVisible() && (qobject_cast<frmPanelSyncro *>(w) || qobject_cast<frmWorkInProgress *>(w)));
+    EXPECT_FALSE(windowLeft<frmPanelSyncro>());
+    EXPECT_FALSE(windowLeft<frmWorkInProgress>());
 }
 
 // Screenshots of "Panel Sync" and of the transfer window mid-transfer, for the documentation.
@@ -446,12 +482,12 @@ TEST_F(SyncTest, Screenshots)
     EXPECT_TRUE(window->grab().save(folder + QStringLiteral("/panel-sync.png")));
     QTest::mouseClick(window->cmdOK, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] {
-        const frmWorkInProgress *t = transfer();
+        const DataTransfer *t = transfer();
         return t && t->TransferState.currentItem == 13 && t->TransferState.blocksDone >= 20;
     }, 20000));
     QApplication::processEvents();
-    EXPECT_TRUE(transfer()->grab().save(folder + QStringLiteral("/work-in-progress.png")));
-    QTest::mouseClick(transfer()->cmdAbort, Qt::LeftButton);
+    EXPECT_TRUE(transferWindow()->grab().save(folder + QStringLiteral("/work-in-progress.png")));
+    QTest::mouseClick(transferWindow()->cmdAbort, Qt::LeftButton);
 }
 
 #endif // QUARVO_HAVE_SIM

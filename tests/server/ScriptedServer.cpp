@@ -9,7 +9,6 @@
 #include "connection/frmCommInterface.h"
 #include "core/SessionState.h"
 #include "operations/frmPanelSyncro.h"
-#include "queue/frmMsgQueue.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -63,11 +62,9 @@ private:
             }
             return;
         }
-        frmMsgQueue *queue = sessionState().queueWindow;
-        if (!queue)
-            return;
-        for (frmPanelSyncro *sync : queue->findChildren<frmPanelSyncro *>()) {
-            if (sync->isUnloaded() || !sync->isVisible() || sync == m_syncWindow)
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            auto *sync = qobject_cast<frmPanelSyncro *>(window);
+            if (!sync || sync->isUnloaded() || !sync->isVisible() || sync == m_syncWindow)
                 continue;
             m_syncWindow = sync;
             (m_sync == QLatin1String("send")   ? sync->optSendPanel

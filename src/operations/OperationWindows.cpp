@@ -1,0 +1,30 @@
+#include "operations/OperationWindows.h"
+
+#include "operations/OperationViews.h"
+#include "operations/frmPanelSyncro.h"
+#include "operations/frmWorkInProgress.h"
+
+#include <QApplication>
+
+namespace {
+
+bool windowsPossible()
+{
+    return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
+} // namespace
+
+void installOperationWindows()
+{
+    OperationViews &views = operationViews();
+    // Top-level windows: each deletes itself when its engine unloads or goes.
+    views.syncCheck = [](SyncCheck &check) {
+        if (windowsPossible())
+            new frmPanelSyncro(&check);
+    };
+    views.dataTransfer = [](DataTransfer &transfer) {
+        if (windowsPossible())
+            new frmWorkInProgress(&transfer);
+    };
+}
