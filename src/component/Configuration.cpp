@@ -12,6 +12,7 @@
 #include "platform/Paths.h"
 #include "queue/frmMsgQueue.h"
 #include "supervision/SupervisionQueueLinks.h"
+#include "supervision/SupervisionViews.h"
 
 #include <QWidget>
 
@@ -78,6 +79,7 @@ void installLayerLinks()
 {
     installPanelQueueLinks();
     installSupervisionQueueLinks();
+    installSupervisionViews();
 }
 
 } // namespace
