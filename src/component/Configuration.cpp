@@ -13,6 +13,7 @@
 #include "platform/Paths.h"
 #include "queue/frmMsgQueue.h"
 #include "supervision/SupervisionQueueLinks.h"
+#include "supervision/SupervisionViews.h"
 
 #include <QWidget>
 
@@ -80,6 +81,7 @@ void installLayerLinks()
     installPanelQueueLinks();
     installOperationWindows();
     installSupervisionQueueLinks();
+    installSupervisionViews();
 }
 
 } // namespace

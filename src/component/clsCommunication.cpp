@@ -21,7 +21,8 @@
 #include "operations/modDateTime.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgQueue.h"
-#include "supervision/frmDisconnect.h"
+#include "supervision/SessionClosing.h"
+#include "supervision/SupervisionViews.h"
 #include "transports/Resolver.h"
 
 #include <QCheckBox>
@@ -36,6 +37,8 @@ const QString kClass = QStringLiteral("clsCommunication");
 clsCommunication::clsCommunication()
 {
     modGlobals::InitApplicationVariables();
+    // The end-session question can be asked before any session has started.
+    installSupervisionViews();
     // SIGTERM and SIGINT end a session cleanly in whatever program embeds the component.
     SessionSignals::install();
 }
@@ -162,9 +165,9 @@ std::int32_t clsCommunication::CommShutdown(bool &Force)
             SessionSignals::endSessionForcibly();
             return;
         }
-        // The operator decides: the dialog says goodbye (or not) itself.
-        frmDisconnect dialog;
-        dialogResult = dialog.Display();
+        // The operator decides in the End Session window: the question says goodbye (or not) itself.
+        SessionClosing closing;
+        dialogResult = closing.Display();
     });
     return rc != 0 ? rc : dialogResult;
 }

@@ -89,6 +89,11 @@ struct SessionState
     // The event history retrieval (operations: HistoryRetrieval), with or without its window; null
     // when there is none. The queue window lets it go when the session ends.
     QPointer<QObject> historyRetrieval;
+    // The running supervision prompts (supervision: InactivityCountdown, EventWarning, both a
+    // SessionPrompt of core/SessionPrompt.h), with or without their windows above; null when none
+    // runs.
+    QPointer<QObject> inactivityPrompt;
+    QPointer<QObject> eventWarning;
 
     Configuration config;
 

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "core/IControlType.h"
+#include "core/SessionPrompt.h"
 #include "core/SessionState.h"
 #include "diagnostics/Logging.h"
 #include "queue/QueueLinks.h"
@@ -9,7 +10,6 @@
 #include "queue/frmMsgQueue.h"
 
 #include <QTimer>
-#include <QWidget>
 
 namespace modGlobals {
 
@@ -54,16 +54,16 @@ std::int32_t DisplayPanelEventForm(std::int32_t level)
     errors::guarded(QStringLiteral("modGlobals"), QStringLiteral("DisplayPanelEventForm()"), [&] {
         SessionState &state = sessionState();
         // The inactivity prompt is abandoned (also while it is still beeping, before it shows): closing
-        // it unloads it without an answer, and its Display returns "keep the session". The window
-        // itself belongs to whoever runs its Display.
-        if (state.inactivityWindow && state.InactivityPromptShown) {
-            QWidget *prompt = state.inactivityWindow.widget();
-            prompt->hide();
-            prompt->close();
+        // it ends it without an answer (its window with it), and its Display returns "keep the
+        // session". The prompt itself belongs to whoever runs its Display.
+        if (state.inactivityPrompt && state.InactivityPromptShown) {
+            if (auto *prompt = dynamic_cast<SessionPrompt *>(state.inactivityPrompt.data()))
+                prompt->closePrompt();
             state.InactivityPromptShown = false;
+            state.inactivityPrompt = nullptr;
             state.inactivityWindow = nullptr;
         }
-        if (state.eventWarningWindow && state.PanelEventWarningShown) {
+        if (state.eventWarning && state.PanelEventWarningShown) {
             DebugPrint(QStringLiteral("Updating the panel form (New Event!)"));
             queueLinks().updateEventWarning(level);
             return;

@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "core/HostObjects.h"
 #include "core/IControlType.h"
+#include "core/SessionPrompt.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
@@ -984,6 +985,11 @@ void frmMsgQueue::Unload()
         retrieval->deleteLater();
     state.historyRetrieval = nullptr;
     releaseWindow(state.diagnosticsWindow);
+    // The supervision prompts end unanswered, with or without their windows.
+    for (QObject *prompt : {state.inactivityPrompt.data(), state.eventWarning.data()}) {
+        if (auto *running = dynamic_cast<SessionPrompt *>(prompt))
+            running->closePrompt();
+    }
     releaseWindow(state.inactivityWindow);
     releaseWindow(state.eventWarningWindow);
     if (state.immediateWindow) {

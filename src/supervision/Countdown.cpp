@@ -5,9 +5,10 @@
 #include "core/modRegistry.h"
 #include "diagnostics/Logging.h"
 #include "platform/Timing.h"
+#include "supervision/SupervisionWindows.h"
 
-#include <QApplication>
 #include <QEventLoop>
+#include <QPointer>
 #include <QTimer>
 
 namespace supervision {
@@ -38,10 +39,16 @@ int countdownSeconds(const QString &key, const QString &module)
     return seconds;
 }
 
-bool announce(QWidget *widget, const std::function<bool()> &wanted)
+void beep()
 {
-    const QPointer<QWidget> window(widget);
-    const auto stillWanted = [&] { return !window.isNull() && wanted(); };
+    if (const std::function<void()> &sound = supervisionWindows().beep)
+        sound();
+}
+
+bool announce(QObject *owner, const std::function<bool()> &wanted)
+{
+    const QPointer<QObject> alive(owner);
+    const auto stillWanted = [&] { return !alive.isNull() && wanted(); };
     if (!stillWanted())
         return false;
     QEventLoop loop;
@@ -49,18 +56,18 @@ bool announce(QWidget *widget, const std::function<bool()> &wanted)
     pause.setSingleShot(false);
     pause.setInterval(static_cast<int>(Timing::scaled(kBeepPauseMs)));
     int beeps = 0;
-    const auto beep = [&] {
+    const auto next = [&] {
         if (!stillWanted() || beeps == kBeeps) {
             pause.stop();
             loop.quit();
             return;
         }
-        QApplication::beep();
+        beep();
         modGlobals::DebugPrint(QStringLiteral("Beep"));
         ++beeps;
     };
-    QObject::connect(&pause, &QTimer::timeout, &loop, beep);
-    beep();
+    QObject::connect(&pause, &QTimer::timeout, &loop, next);
+    next();
     pause.start();
     loop.exec();
     return stillWanted();
@@ -69,17 +76,6 @@ bool announce(QWidget *widget, const std::function<bool()> &wanted)
 int tickMs()
 {
     return static_cast<int>(Timing::scaled(kTickMs));
-}
-
-QList<QWidget *> windowsToHideUnderWarning()
-{
-    QList<QWidget *> found;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        const QString name = widget->objectName();
-        if (widget->isVisible() && !widget->isMinimized() && (name == QLatin1String("frmPanelSyncro") || name == QLatin1String("frmWorkInProgress")))
-            found << widget;
-    }
-    return found;
 }
 
 } // namespace supervision

@@ -2,43 +2,42 @@
 
 #include "core/SessionState.h"
 #include "queue/QueueLinks.h"
-#include "supervision/frmInactivityDisconnect.h"
-#include "supervision/frmPanelEventWarning.h"
+#include "supervision/EventWarning.h"
+#include "supervision/InactivityCountdown.h"
 
 #include <QPointer>
 
 namespace {
 
-// Each window lives for one Display: kept in SessionState meanwhile (so that a panel event can
-// abandon the prompt and refresh the warning), released and deleted afterwards.
+// Each prompt lives for one Display: kept in SessionState meanwhile (so that a panel event can
+// abandon the inactivity prompt and refresh the warning, and the session's end can close them),
+// released and deleted afterwards.
 std::int16_t runInactivityPrompt()
 {
-    SessionState &state = sessionState();
-    QPointer<frmInactivityDisconnect> window = new frmInactivityDisconnect();
-    state.inactivityWindow = window.data();
-    std::int16_t answer = 6;
-    window->Display(answer);
-    if (window) {
-        if (sessionState().inactivityWindow.data() == window)
-            sessionState().inactivityWindow = nullptr;
-        window->deleteLater();
+    QPointer<InactivityCountdown> prompt = new InactivityCountdown();
+    sessionState().inactivityPrompt = prompt.data();
+    std::int16_t answer = InactivityCountdown::Keep;
+    prompt->Display(answer);
+    if (prompt) {
+        if (sessionState().inactivityPrompt.data() == prompt)
+            sessionState().inactivityPrompt = nullptr;
+        prompt->deleteLater();
     }
     return answer;
 }
 
 std::int16_t runEventWarning(std::int16_t level)
 {
-    SessionState &state = sessionState();
-    QPointer<frmPanelEventWarning> window = new frmPanelEventWarning();
-    state.eventWarningWindow = window.data();
+    QPointer<EventWarning> warning = new EventWarning();
+    sessionState().eventWarning = warning.data();
     // The queue keeps the value as a 16-bit number: its bits are the levels.
-    window->Display(static_cast<std::uint16_t>(level));
-    std::int16_t choice = 1; // a window gone with the session: nothing to continue
-    if (window) {
-        choice = window->UsersChoice();
-        if (sessionState().eventWarningWindow.data() == window)
-            sessionState().eventWarningWindow = nullptr;
-        window->deleteLater();
+    warning->Display(static_cast<std::uint16_t>(level));
+    std::int16_t choice = EventWarning::HangUp; // a warning gone with the session: nothing to continue
+    if (warning) {
+        choice = warning->UsersChoice();
+        if (sessionState().eventWarning.data() == warning)
+            sessionState().eventWarning = nullptr;
+        warning->deleteLater();
     }
     return choice;
 }
@@ -51,8 +50,8 @@ void installSupervisionQueueLinks()
         links.inactivityPrompt = runInactivityPrompt;
         links.eventWarning = runEventWarning;
         links.updateEventWarning = [](std::int32_t level) {
-            if (frmPanelEventWarning *window = sessionState().eventWarningWindow)
-                window->UpdatePanelEventForm(level);
+            if (auto *warning = qobject_cast<EventWarning *>(sessionState().eventWarning.data()))
+                warning->UpdatePanelEventForm(level);
         };
     });
 }

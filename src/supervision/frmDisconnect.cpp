@@ -1,40 +1,25 @@
 #include "supervision/frmDisconnect.h"
 
 #include "controls/ButtonKeys.h"
-#include "core/Errors.h"
-#include "core/SessionState.h"
-#include "core/Variant.h"
 #include "core/modGlobals.h"
-#include "queue/SessionEnd.h"
+#include "supervision/SessionClosing.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 
-namespace {
-const QString kForm = QStringLiteral("frmDisconnect");
-constexpr std::int16_t kOK = 1;
-constexpr std::int16_t kCancel = 2;
-constexpr std::int16_t kAfterDialog = 5; // session result of an end chosen in a dialog
-} // namespace
-
-frmDisconnect::frmDisconnect(QWidget *parent)
-    : QDialog(parent)
+frmDisconnect::frmDisconnect(SessionClosing *closing, QWidget *parent)
+    : QDialog(parent), m_closing(closing)
 {
-    setObjectName(kForm);
+    setObjectName(QStringLiteral("frmDisconnect"));
     buildWindow();
-    m_registered = modGlobals::AddGUIDObjectUnowned(this);
 }
 
-frmDisconnect::~frmDisconnect()
-{
-    Form_Unload();
-}
+frmDisconnect::~frmDisconnect() = default;
 
 void frmDisconnect::buildWindow()
 {
@@ -72,60 +57,25 @@ void frmDisconnect::buildWindow()
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
 }
 
-std::int32_t frmDisconnect::Display()
-{
-    QPointer<frmDisconnect> self(this);
-    const std::int32_t rc = errors::guarded(kForm, QStringLiteral("Display()"), [&] {
-        if (!sessionState().UnattendedFlag)
-            modGlobals::ZelCommEvent(6, 0);
-        m_answer = 0;
-        exec();
-        if (!self)
-            return;
-        if (m_answer == kOK) {
-            if (chkPanelReset->isChecked()) {
-                modGlobals::MakeCallback(QStringLiteral("PANEL_RESET"), missingArgument());
-                modGlobals::Disconnect(true, kAfterDialog);
-            } else {
-                modGlobals::Disconnect(false, kAfterDialog);
-            }
-        }
-    });
-    if (self)
-        Form_Unload();
-    return rc;
-}
-
 void frmDisconnect::cmdOK_Click()
 {
-    m_answer = kOK;
+    if (m_closing)
+        m_closing->confirm(chkPanelReset->isChecked());
     hide();
 }
 
 void frmDisconnect::cmdCancel_Click()
 {
-    m_answer = kCancel;
+    if (m_closing)
+        m_closing->cancel();
     hide();
-}
-
-void frmDisconnect::Form_Unload()
-{
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    SessionState &state = sessionState();
-    if (m_answer == kCancel && !state.UnattendedFlag)
-        modGlobals::ZelCommEvent(7, 0);
-    if (m_registered)
-        modGlobals::ForgetGUIDObject(szGUID());
-    m_registered = false;
 }
 
 void frmDisconnect::closeEvent(QCloseEvent *event)
 {
     // The close box answers as Cancel: the host, told of the modal window, hears that it is gone.
-    if (m_answer == 0)
-        m_answer = kCancel;
+    if (m_closing && m_closing->Answer() == 0)
+        m_closing->cancel();
     event->accept();
     hide();
 }

@@ -1,43 +1,47 @@
 #include "supervision/frmInactivityDisconnect.h"
 
 #include "controls/ButtonKeys.h"
-#include "core/Errors.h"
-#include "core/SessionState.h"
-#include "core/Variant.h"
 #include "core/modGlobals.h"
-#include "supervision/Countdown.h"
+#include "supervision/InactivityCountdown.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 
 #include <algorithm>
 
-namespace {
-const QString kForm = QStringLiteral("frmInactivityDisconnect");
-constexpr std::int16_t kKeep = 6;
-constexpr std::int16_t kDisconnectNow = 3;
-constexpr std::int16_t kExpired = 7;
-} // namespace
-
-frmInactivityDisconnect::frmInactivityDisconnect(QWidget *parent)
-    : QDialog(parent)
+frmInactivityDisconnect::frmInactivityDisconnect(InactivityCountdown *prompt, QWidget *parent)
+    : QDialog(parent), m_prompt(prompt)
 {
-    setObjectName(kForm);
+    setObjectName(QStringLiteral("frmInactivityDisconnect"));
     buildWindow();
-    m_registered = modGlobals::AddGUIDObjectUnowned(this);
+    if (!prompt)
+        return;
+    if (prompt->hasStarted()) {
+        showLength(prompt->length());
+        showRemaining(prompt->remaining());
+    }
+    connect(prompt, &InactivityCountdown::countdownStarted, this, [this](int seconds) {
+        showLength(seconds);
+        showRemaining(seconds);
+    });
+    connect(prompt, &InactivityCountdown::remainingChanged, this, [this](int seconds) {
+        showRemaining(seconds);
+        lblMessage->setText(modGlobals::GetCatalogString(279));
+    });
+    connect(prompt, &InactivityCountdown::ticked, this, [this] {
+        if (isVisible() && !isActiveWindow()) {
+            raise();
+            activateWindow();
+        }
+    });
+    connect(prompt, &InactivityCountdown::ended, this, &QWidget::hide);
 }
 
-frmInactivityDisconnect::~frmInactivityDisconnect()
-{
-    Form_Unload();
-}
+frmInactivityDisconnect::~frmInactivityDisconnect() = default;
 
 void frmInactivityDisconnect::buildWindow()
 {
@@ -65,8 +69,6 @@ void frmInactivityDisconnect::buildWindow()
     cmdCancel = new QPushButton(modGlobals::GetCatalogString(108), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setDefault(true);
-    tmrCountDown = new QTimer(this);
-    tmrCountDown->setObjectName(QStringLiteral("tmrCountDown"));
 
     // The remaining seconds show while the pointer rests on the message or the bar.
     for (QWidget *watched : {static_cast<QWidget *>(lblMessage), static_cast<QWidget *>(pbCountDown)}) {
@@ -88,92 +90,38 @@ void frmInactivityDisconnect::buildWindow()
 
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
     connect(cmdDisconnectNow, &QPushButton::clicked, this, [this] { cmdDisconnectNow_Click(); });
-    connect(tmrCountDown, &QTimer::timeout, this, [this] { tmrCountDown_Timer(); });
 }
 
-std::int16_t frmInactivityDisconnect::Display(std::int16_t &answer)
+void frmInactivityDisconnect::showLength(int seconds)
 {
-    QPointer<frmInactivityDisconnect> self(this);
-    m_answer = kKeep;
-    errors::guarded(kForm, QStringLiteral("Display()"), [&] {
-        SessionState &state = sessionState();
-        state.InactivityPromptShown = true;
-        // A panel event during the beeps abandons the prompt before it shows.
-        if (!supervision::announce(this, [this] { return !m_unloaded; }))
-            return;
-        const int length = supervision::countdownSeconds(QStringLiteral("InactivityDisconnectTimeout"), kForm);
-        pbCountDown->setRange(0, std::max(length, 1));
-        pbCountDown->setValue(length);
-        lblMaxSec->setText(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(278), QStringLiteral("MAX"), QString::number(length)));
-        m_tick = 0;
-        tmrCountDown->setInterval(supervision::tickMs());
-        tmrCountDown->start();
-        m_answer = kKeep;
-        exec();
-    });
-    // The window may have gone with the session meanwhile: the session then ends anyway.
-    if (!self) {
-        answer = kKeep;
-        return answer;
-    }
-    answer = m_answer;
-    Form_Unload();
-    return answer;
+    pbCountDown->setRange(0, std::max(seconds, 1));
+    lblMaxSec->setText(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(278), QStringLiteral("MAX"), QString::number(seconds)));
+}
+
+void frmInactivityDisconnect::showRemaining(int seconds)
+{
+    pbCountDown->setValue(seconds);
 }
 
 void frmInactivityDisconnect::cmdCancel_Click()
 {
-    m_answer = kKeep;
+    if (m_prompt)
+        m_prompt->keep();
     hide();
 }
 
 void frmInactivityDisconnect::cmdDisconnectNow_Click()
 {
-    m_answer = kDisconnectNow;
+    if (m_prompt)
+        m_prompt->disconnectNow();
     hide();
-}
-
-void frmInactivityDisconnect::tmrCountDown_Timer()
-{
-    errors::guarded(kForm, QStringLiteral("tmrCountDown_Timer()"), [&] {
-        ++m_tick;
-        if (isVisible() && !isActiveWindow()) {
-            raise();
-            activateWindow();
-        }
-        const int remaining = pbCountDown->value();
-        if (remaining != 0 && m_tick % 10 == 0) {
-            pbCountDown->setValue(remaining - 1);
-            lblMessage->setText(modGlobals::GetCatalogString(279));
-            m_tick = 0;
-            QApplication::beep();
-        } else if (remaining == 0) {
-            // Stopped first: a tick that comes before the modal run has ended must not answer twice.
-            tmrCountDown->stop();
-            modGlobals::MakeCallback(QStringLiteral("PANEL_INACTIVITY"), missingArgument());
-            m_answer = kExpired;
-            hide();
-        }
-    });
-}
-
-void frmInactivityDisconnect::Form_Unload()
-{
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    tmrCountDown->stop();
-    SessionState &state = sessionState();
-    state.InactivityPromptShown = false;
-    if (m_registered)
-        modGlobals::ForgetGUIDObject(szGUID());
-    m_registered = false;
 }
 
 void frmInactivityDisconnect::closeEvent(QCloseEvent *event)
 {
-    // Closed by the close box (the answer stays what it is) or abandoned for a panel event.
-    Form_Unload();
+    // Closed by the close box (the answer stays what it is) or with the session.
+    if (m_prompt)
+        m_prompt->unload();
     event->accept();
     hide();
 }

@@ -1,13 +1,11 @@
 #include "supervision/frmPanelEventWarning.h"
 
 #include "controls/ButtonKeys.h"
-#include "core/Errors.h"
-#include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "link/modToolbox.h"
-#include "platform/Timing.h"
-#include "supervision/Countdown.h"
+#include "supervision/EventWarning.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -17,19 +15,12 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QStyle>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
-const QString kForm = QStringLiteral("frmPanelEventWarning");
-constexpr std::int16_t kContinue = 0;
-constexpr std::int16_t kHangUp = 1;
-constexpr std::int16_t kIgnore = 2;
-
 // A choice label's text: the catalog text with "CRLF" written as a line break.
 QString choiceText(std::int16_t number)
 {
@@ -37,18 +28,37 @@ QString choiceText(std::int16_t number)
 }
 } // namespace
 
-frmPanelEventWarning::frmPanelEventWarning(QWidget *parent)
-    : QDialog(parent)
+frmPanelEventWarning::frmPanelEventWarning(EventWarning *warning, QWidget *parent)
+    : QDialog(parent), m_warning(warning)
 {
-    setObjectName(kForm);
+    setObjectName(QStringLiteral("frmPanelEventWarning"));
     buildWindow();
-    m_registered = modGlobals::AddGUIDObjectUnowned(this);
+    if (!warning)
+        return;
+    UpdatePanelEventForm(warning->newEventsPkt());
+    if (warning->hasStarted()) {
+        showLength(warning->length());
+        pbCountDown->setValue(warning->remaining());
+    }
+    connect(warning, &EventWarning::levelsChanged, this, &frmPanelEventWarning::UpdatePanelEventForm);
+    connect(warning, &EventWarning::countdownStarted, this, [this](int seconds) {
+        showLength(seconds);
+        pbCountDown->setValue(seconds);
+    });
+    connect(warning, &EventWarning::remainingChanged, this, [this](int seconds) {
+        pbCountDown->setValue(seconds);
+        lblMessage->setText(modGlobals::GetCatalogString(279));
+    });
+    connect(warning, &EventWarning::ticked, this, [this] {
+        if (isVisible() && !isActiveWindow()) {
+            raise();
+            activateWindow();
+        }
+    });
+    connect(warning, &EventWarning::ended, this, &QWidget::hide);
 }
 
-frmPanelEventWarning::~frmPanelEventWarning()
-{
-    Form_Unload();
-}
+frmPanelEventWarning::~frmPanelEventWarning() = default;
 
 void frmPanelEventWarning::buildWindow()
 {
@@ -94,8 +104,6 @@ void frmPanelEventWarning::buildWindow()
         watched->setMouseTracking(true);
         watched->installEventFilter(this);
     }
-    tmrCountDown = new QTimer(this);
-    tmrCountDown->setObjectName(QStringLiteral("tmrCountDown"));
 
     auto *choices = new QGridLayout(fraChoices);
     choices->addWidget(cmdContinue, 0, 0);
@@ -136,45 +144,12 @@ void frmPanelEventWarning::buildWindow()
     connect(cmdContinue, &QToolButton::clicked, this, [this] { cmdContinue_Click(); });
     connect(cmdIgnore, &QToolButton::clicked, this, [this] { cmdIgnore_Click(); });
     connect(cmdHangUp, &QToolButton::clicked, this, [this] { cmdHangUp_Click(); });
-    connect(tmrCountDown, &QTimer::timeout, this, [this] { tmrCountDown_Timer(); });
 }
 
-std::int32_t frmPanelEventWarning::Display(std::int32_t newEventsPkt)
+void frmPanelEventWarning::showLength(int seconds)
 {
-    QPointer<frmPanelEventWarning> self(this);
-    QList<QPointer<QWidget>> hidden;
-    const std::int32_t rc = errors::guarded(kForm, QStringLiteral("Display()"), [&] {
-        SessionState &state = sessionState();
-        state.PanelEventWarningShown = true;
-        // The levels first: a newer value that comes during the beeps refreshes them and must not
-        // be overwritten by this older one.
-        UpdatePanelEventForm(newEventsPkt);
-        if (!supervision::announce(this, [this] { return !m_unloaded; }))
-            return;
-        const int length = supervision::countdownSeconds(QStringLiteral("EventWarningTimeout"), kForm);
-        pbCountDown->setRange(0, std::max(length, 1));
-        pbCountDown->setValue(length);
-        m_deadlineMs = Timing::nowMs() + Timing::scaled(static_cast<qint64>(length) * 1000);
-        lblMaxSec->setText(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(278), QStringLiteral("MAX"), QString::number(length)));
-        m_tick = 0;
-        tmrCountDown->setInterval(supervision::tickMs());
-        tmrCountDown->start();
-        // The synchronisation and transfer windows stay on top of everything: out of sight while
-        // the warning is up. They are minimised rather than hidden, so that one that unloads itself
-        // meanwhile (it hides itself) is not brought back afterwards.
-        for (QWidget *window : supervision::windowsToHideUnderWarning()) {
-            hidden << QPointer<QWidget>(window);
-            window->setWindowState(window->windowState() | Qt::WindowMinimized);
-        }
-        exec();
-    });
-    for (const QPointer<QWidget> &window : hidden) {
-        if (window && window->isVisible() && window->isMinimized())
-            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    }
-    if (self)
-        Form_Unload();
-    return rc;
+    pbCountDown->setRange(0, std::max(seconds, 1));
+    lblMaxSec->setText(modGlobals::ReplaceVariable(modGlobals::GetCatalogString(278), QStringLiteral("MAX"), QString::number(seconds)));
 }
 
 void frmPanelEventWarning::UpdatePanelEventForm(std::int32_t newEventsPkt)
@@ -182,75 +157,43 @@ void frmPanelEventWarning::UpdatePanelEventForm(std::int32_t newEventsPkt)
     modToolbox::UpdatePanelEventForm(chkNewEventLevel, newEventsPkt);
 }
 
-void frmPanelEventWarning::answer(std::int16_t choice)
-{
-    m_answered = true;
-    m_choice = choice;
-    tmrCountDown->stop();
-    hide();
-}
-
 void frmPanelEventWarning::cmdContinue_Click()
 {
-    answer(kContinue);
+    if (m_warning)
+        m_warning->continueSession();
+    hide();
 }
 
 void frmPanelEventWarning::cmdIgnore_Click()
 {
-    answer(kIgnore);
+    if (m_warning)
+        m_warning->ignoreFurtherEvents();
+    hide();
 }
 
 void frmPanelEventWarning::cmdHangUp_Click()
 {
-    answer(kHangUp);
+    if (m_warning)
+        m_warning->hangUp();
+    hide();
 }
 
-qint64 frmPanelEventWarning::remainingMs() const
+QList<QWidget *> frmPanelEventWarning::windowsToHideUnderWarning()
 {
-    return m_deadlineMs - Timing::nowMs();
-}
-
-void frmPanelEventWarning::tmrCountDown_Timer()
-{
-    errors::guarded(kForm, QStringLiteral("tmrCountDown_Timer()"), [&] {
-        ++m_tick;
-        if (isVisible() && !isActiveWindow()) {
-            raise();
-            activateWindow();
-        }
-        const qint64 left = remainingMs();
-        if (m_tick % 10 == 0 && left > 0) {
-            // Whole seconds of protocol time, rounded.
-            const double seconds = static_cast<double>(left) / static_cast<double>(Timing::scaled(1000));
-            pbCountDown->setValue(static_cast<int>(std::lround(seconds)));
-            lblMessage->setText(modGlobals::GetCatalogString(279));
-            m_tick = 0;
-        } else if (left <= 0) {
-            answer(kHangUp);
-        }
-    });
-}
-
-void frmPanelEventWarning::Form_Unload()
-{
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    SessionState &state = sessionState();
-    state.PanelEventWarningShown = false;
-    if (!m_answered) {
-        m_choice = kHangUp;
-        tmrCountDown->stop();
+    QList<QWidget *> found;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        const QString name = widget->objectName();
+        if (widget->isVisible() && !widget->isMinimized() && (name == QLatin1String("frmPanelSyncro") || name == QLatin1String("frmWorkInProgress")))
+            found << widget;
     }
-    if (m_registered)
-        modGlobals::ForgetGUIDObject(szGUID());
-    m_registered = false;
+    return found;
 }
 
 void frmPanelEventWarning::closeEvent(QCloseEvent *event)
 {
     // Closed without an answer: hang up.
-    Form_Unload();
+    if (m_warning)
+        m_warning->unload();
     event->accept();
     hide();
 }

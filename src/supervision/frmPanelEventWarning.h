@@ -1,11 +1,8 @@
-// "WARNING: A Panel Event has occurred!": opened when a keep-alive answer reports a new panel event
-// value. It beeps, counts down "EventWarningTimeout" seconds and offers three choices: continue and
-// show the new events (answer 0), continue and ignore further new events (2), hang up now (1). No
-// answer in time, the close box and Escape hang up. While it is up, a newer value only refreshes
-// the (hidden) level boxes. The synchronisation and transfer windows, when showing, are hidden while
-// the warning is up (minimised) and shown again after it, unless they unloaded meanwhile.
-//
-// The caller owns the window; Display unloads it but does not delete it.
+// "WARNING: A Panel Event has occurred!": the window of the panel event warning (EventWarning). It
+// shows the count-down and the three choices: continue and show the new events, continue and
+// ignore further new events, hang up now; a click on a choice's label answers as its button. The
+// levels of the newest value are kept up to date in a frame that is not shown. The window hides
+// when the warning ends; the close box and Escape end it without an answer (hang up).
 #pragma once
 
 #include <QDialog>
@@ -14,40 +11,36 @@
 
 #include <cstdint>
 
-#include "core/GuidRegistry.h"
+#include "supervision/EventWarning.h"
 
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QToolButton;
-class QTimer;
 
-class frmPanelEventWarning : public QDialog, public GuidObjectBase
+class frmPanelEventWarning : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmPanelEventWarning(QWidget *parent = nullptr);
+    // Shows `warning`'s levels and count-down as they stand and follows them; with no warning the
+    // window only shows itself (its buttons hide it).
+    explicit frmPanelEventWarning(EventWarning *warning, QWidget *parent = nullptr);
     ~frmPanelEventWarning() override;
 
     QString Name() const { return QStringLiteral("frmPanelEventWarning"); }
+    EventWarning *warning() const { return m_warning; }
 
-    // Beeps, shows the levels of `newEventsPkt`, counts down and runs the window modally. The
-    // operator's choice is UsersChoice() afterwards. Returns 0 or the error number.
-    std::int32_t Display(std::int32_t newEventsPkt);
-    // Shows the levels of a newer value in the open window.
+    // Ticks the level boxes of `newEventsPkt`.
     void UpdatePanelEventForm(std::int32_t newEventsPkt);
 
     void cmdContinue_Click();
     void cmdIgnore_Click();
     void cmdHangUp_Click();
-    void tmrCountDown_Timer();
-    // Clears PanelEventWarningShown; without an answer the choice becomes 1 (hang up). Runs once.
-    void Form_Unload();
 
-    // 0 continue and show, 1 hang up, 2 continue and ignore further events.
-    std::int16_t UsersChoice() const { return m_choice; }
-    bool Answered() const { return m_answered; }
+    // The top-level windows of the component that the warning minimises while it is up (found by
+    // name so that this folder needs none of their classes).
+    static QList<QWidget *> windowsToHideUnderWarning();
 
     QGroupBox *fraChoices = nullptr;
     QToolButton *cmdContinue = nullptr;
@@ -60,7 +53,6 @@ public:
     QProgressBar *pbCountDown = nullptr;
     QLabel *lblMinSec = nullptr;
     QLabel *lblMaxSec = nullptr;
-    QTimer *tmrCountDown = nullptr;
     QGroupBox *fraLevels = nullptr;
     QGroupBox *fraNewEvents = nullptr;
     QList<QCheckBox *> chkNewEventLevel; // indexes 0..7: levels 1..8
@@ -72,14 +64,7 @@ protected:
 
 private:
     void buildWindow();
-    void answer(std::int16_t choice);
-    // Real milliseconds left until the deadline.
-    qint64 remainingMs() const;
+    void showLength(int seconds);
 
-    std::int16_t m_choice = 1;
-    bool m_answered = false;
-    std::int16_t m_tick = 0;
-    qint64 m_deadlineMs = 0; // monotonic
-    bool m_registered = false;
-    bool m_unloaded = false;
+    QPointer<EventWarning> m_warning;
 };

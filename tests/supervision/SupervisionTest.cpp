@@ -11,6 +11,9 @@
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgDetail.h"
 #include "supervision/Countdown.h"
+#include "supervision/InactivityCountdown.h"
+#include "supervision/SupervisionViews.h"
+#include "supervision/SupervisionWindows.h"
 #include "supervision/frmDisconnect.h"
 #include "supervision/frmInactivityDisconnect.h"
 #include "supervision/frmPanelEventWarning.h"
@@ -301,6 +304,77 @@ TEST_F(SupervisionTest, TheSessionEndingUnderTheOpenPromptClosesIt)
     EXPECT_FALSE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
 }
 
+// Without windows (a process that can show none) the prompts run alone: the end-session question
+// takes the close box's answer, the inactivity count-down expires, a panel event abandons a running
+// prompt, and the warning's count-down hangs up.
+class WithoutWindows : public SupervisionTest
+{
+protected:
+    void SetUp() override
+    {
+        SupervisionTest::SetUp();
+        component = std::make_unique<clsCommunication>(); // loads the configuration afresh
+        SessionState &state = sessionState();
+        state.hostCallback = callback;
+        state.config.standardPollRate = 100;
+        state.config.hbInterval = 2000;
+        connect();
+        supervisionWindows() = SupervisionWindows(); // after InitQueue, which installs the views
+    }
+
+    void TearDown() override
+    {
+        installSupervisionViews();
+        component.reset();
+        SupervisionTest::TearDown();
+    }
+
+    std::unique_ptr<clsCommunication> component;
+};
+
+TEST_F(WithoutWindows, TheQuestionIsCancelledAndTheInactivityCountdownExpires)
+{
+    setSetting(QStringLiteral("InactivityDisconnectTimeout"), QStringLiteral("2"));
+    callback->events.clear();
+    bool force = false;
+    EXPECT_EQ(component->CommShutdown(force), 0);
+    QStringList events;
+    for (const auto &e : callback->events)
+        events << QString::number(e.code);
+    EXPECT_EQ(events, QStringList({"6", "7"}));
+    EXPECT_FALSE(panel->goodbyeReceived());
+
+    sessionState().queueWindow->setInactivityTimeout(1);
+    ASSERT_TRUE(waitFor([&] { return sessionEnded(); }, 15000));
+    EXPECT_TRUE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
+    EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::InactivityDisconnect);
+    EXPECT_EQ(panel->state().goodbyeCode, 0);
+    EXPECT_FALSE(sessionState().InactivityPromptShown);
+}
+
+TEST_F(WithoutWindows, APanelEventAbandonsThePromptAndTheWarningHangsUp)
+{
+    bool abandoned = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        // Once the prompt counts down, the panel reports a new event.
+        auto *prompt = qobject_cast<InactivityCountdown *>(sessionState().inactivityPrompt.data());
+        if (prompt && prompt->hasStarted() && !abandoned) {
+            abandoned = true;
+            sessionState().queueWindow->setInactivityTimeout(0); // no second prompt
+            panel->setEventCounter(0x0400);
+        }
+    });
+    watch.start(20);
+    sessionState().queueWindow->setInactivityTimeout(1);
+    ASSERT_TRUE(waitFor([&] { return sessionEnded(); }, 15000));
+    EXPECT_TRUE(abandoned);
+    EXPECT_EQ(warnings, 1);
+    EXPECT_FALSE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
+    EXPECT_EQ(panel->state().goodbyeCode, 0);
+    EXPECT_FALSE(sessionState().PanelEventWarningShown);
+}
+
 // The count-down ticked by hand: its length from the store (a missing one written back as 30), and
 // how many 100 ms ticks it takes to expire: one step a second, "PANEL_INACTIVITY" at the tick after
 // the bar reached 0, and not before.
@@ -325,14 +399,14 @@ TEST(InactivityCountdown, ExpiresAfterItsLengthInTicks)
         const int length = supervision::countdownSeconds(QStringLiteral("InactivityDisconnectTimeout"), QStringLiteral("test"));
         EXPECT_EQ(length, row.length);
         callback->events.clear();
-        frmInactivityDisconnect window;
-        window.pbCountDown->setRange(0, std::max(length, 1));
-        window.pbCountDown->setValue(length);
+        InactivityCountdown prompt;
+        prompt.startCountdown(length);
+        prompt.tmrCountDown->stop(); // ticked by hand
         int ticks = 0;
         bool early = false;
-        while (window.Answer() != 7 && ticks < 1000) {
+        while (prompt.answer() != 7 && ticks < 1000) {
             early = early || !callback->tags().isEmpty();
-            window.tmrCountDown_Timer();
+            prompt.tmrCountDown_Timer();
             ++ticks;
         }
         EXPECT_EQ(ticks, row.ticksToExpire) << row.length;
@@ -521,21 +595,21 @@ TEST_F(SupervisionTest, Screenshots)
         window->hide();
     };
     {
-        frmInactivityDisconnect window;
+        frmInactivityDisconnect window(nullptr);
         window.pbCountDown->setRange(0, 30);
         window.pbCountDown->setValue(22);
         window.lblMaxSec->setText(QStringLiteral("30 Sec."));
         grab(&window, "inactivity.png");
     }
     {
-        frmPanelEventWarning window;
+        frmPanelEventWarning window(nullptr);
         window.pbCountDown->setRange(0, 30);
         window.pbCountDown->setValue(17);
         window.lblMaxSec->setText(QStringLiteral("30 Sec."));
         grab(&window, "event-warning.png");
     }
     {
-        frmDisconnect window;
+        frmDisconnect window(nullptr);
         grab(&window, "end-session.png");
     }
     {

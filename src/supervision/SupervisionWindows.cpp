@@ -1,0 +1,7 @@
+#include "supervision/SupervisionWindows.h"
+
+SupervisionWindows &supervisionWindows()
+{
+    static SupervisionWindows windows;
+    return windows;
+}
