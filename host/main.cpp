@@ -102,20 +102,22 @@ int main(int argc, char **argv)
                        stderr);
             return hostexit::Usage;
         }
-    } else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        // Nothing is shown: the windows of an unattended session are drawn off screen, also on a
-        // machine without a display.
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    if (command != QLatin1String("session")) {
+        // Unattended jobs, the demo and the data files show nothing: they run on a plain core
+        // application, with or without a display, and no window can be made in them.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("quarvo-host"));
+        if (command == QLatin1String("unattended"))
+            return runUnattended(rest);
+        if (command == QLatin1String("data"))
+            return runData(rest);
+        return runDemo(rest);
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quarvo-host"));
     QApplication::setQuitOnLastWindowClosed(false);
-    if (command == QLatin1String("session"))
-        return runSession(rest);
-    if (command == QLatin1String("unattended"))
-        return runUnattended(rest);
-    if (command == QLatin1String("data"))
-        return runData(rest);
-    return runDemo(rest);
+    return runSession(rest);
 }

@@ -26,12 +26,24 @@
 #include "transports/Resolver.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
 #include <QRadioButton>
 
 namespace {
 const QString kClass = QStringLiteral("clsCommunication");
+
+// The calls that show a window need an application that can make one. A program without a display
+// (quarvo-host unattended, quarvo-server started where there is none) runs on a plain core
+// application: such a call is an error that says so, not a window no one can see or answer.
+void requireWindows(const QString &call)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || !app->inherits("QApplication"))
+        raiseError(ErrorCode::ObjectRequired,
+                   QStringLiteral("no display: %1 opens a window; run the jobs with DoUnattended").arg(call));
+}
 } // namespace
 
 clsCommunication::clsCommunication()
@@ -122,6 +134,7 @@ void clsCommunication::setCommControl(QObject *)
 std::int32_t clsCommunication::CommStartup()
 {
     return errors::guarded(kClass, QStringLiteral("CommStartup()"), [] {
+        requireWindows(QStringLiteral("CommStartup"));
         SessionState &state = sessionState();
         // An operator runs this session, whatever an earlier unattended run in this process left.
         state.UnattendedFlag = false;
@@ -166,6 +179,7 @@ std::int32_t clsCommunication::CommShutdown(bool &Force)
             return;
         }
         // The operator decides in the End Session window: the question says goodbye (or not) itself.
+        requireWindows(QStringLiteral("CommShutdown without Force"));
         SessionClosing closing;
         dialogResult = closing.Display();
     });
@@ -175,6 +189,7 @@ std::int32_t clsCommunication::CommShutdown(bool &Force)
 std::int32_t clsCommunication::DiagStartup()
 {
     return errors::guarded(kClass, QStringLiteral("DiagStartup()"), [] {
+        requireWindows(QStringLiteral("DiagStartup"));
         frmDiagnostics window;
         window.Display();
     });
@@ -188,6 +203,7 @@ void clsCommunication::SetCallBack(std::shared_ptr<HostCallback> &Callback)
 std::int32_t clsCommunication::CommSendReceive()
 {
     return errors::guarded(kClass, QStringLiteral("CommSendReceive()"), [] {
+        requireWindows(QStringLiteral("CommSendReceive"));
         if (modToolbox::CheckPanelSyncronization() != 0)
             raiseError(ErrorCode::SendRefused);
     });
@@ -200,6 +216,7 @@ std::int32_t clsCommunication::HistoryStartup()
         // who can do nothing in it (and on a headless server for ever).
         if (!sessionState().queueWindow)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no session: history needs a connected panel"));
+        requireWindows(QStringLiteral("HistoryStartup"));
         // The window may go while it runs (the queue window closes it when the session ends).
         QPointer<frmHistory> window = new frmHistory();
         struct Release

@@ -34,21 +34,17 @@ QDBusConnection connectBus()
 
 } // namespace
 
-bool ServerApplication::notify(QObject *receiver, QEvent *event)
+void reportEscapedError(const std::exception *e)
 {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception &e) {
-        errors::report(errors::numberOf(e), QStringLiteral("quarvo-server"), QStringLiteral("notify()"),
-                       QString::fromUtf8(e.what()));
-    } catch (...) {
+    if (e)
+        errors::report(errors::numberOf(*e), QStringLiteral("quarvo-server"), QStringLiteral("notify()"),
+                       QString::fromUtf8(e->what()));
+    else
         errors::report(ErrorCode::ObjectRequired, QStringLiteral("quarvo-server"), QStringLiteral("notify()"),
                        QStringLiteral("an error of unknown kind"));
-    }
-    return false;
 }
 
-int runServer(QApplication &app)
+int runServer(QCoreApplication &app)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

@@ -296,6 +296,9 @@ void ZelCommService::closeOperatorWindows()
         if (frmCommInterface *still = sessionState().connectionDialog)
             still->hide();
     }
+    // A server without a display has no windows at all.
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
     for (int n = 0; n < 10; ++n) {
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal)

@@ -33,10 +33,17 @@ void chooseLogFolder()
 
 int main(int argc, char **argv)
 {
-    // Without a display the windows are drawn off screen, so the server also runs where no one sees it.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
-        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // With a display (or a platform named in QT_QPA_PLATFORM, such as offscreen) the server can show
+    // an operator's windows. Without one it needs none: unattended jobs create no window, and the
+    // calls that would open one are refused with an error that says so.
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                         || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!display) {
+        quarvobus::HeadlessServerApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("quarvo-server"));
+        chooseLogFolder();
+        return quarvobus::runServer(app);
+    }
     quarvobus::ServerApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quarvo-server"));
     chooseLogFolder();

@@ -595,9 +595,61 @@ def check_host(args, c):
         panel.stop()
 
 
+def check_headless(args, c):
+    """No display at all (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM unset, for the host and for the
+    bus that starts the server): quarvo-host unattended --jobs clock,history-all,receive in process and
+    through the server. Both programs then run on a core application, where making any window ends the
+    process (Qt refuses a widget without a widget application): a run that succeeds made none. The
+    headless server refuses the calls that would open a window, with an error that says so."""
+    display = [name for name in ('DISPLAY', 'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM') if os.environ.get(name)]
+    c.expect(display == [], 'the check runs with no display in its environment (%s)' % display)
+    panel = Panel(args.sim, os.path.join(args.work, 'headless-trace.json'))
+    try:
+        settings = os.path.join(args.work, 'headless-settings.json')
+        with open(os.open(settings, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w') as f:
+            json.dump({'AccountName': '5150', 'RemoteHost': '127.0.0.1', 'PanelPort': panel.port, 'Passcode': PASSCODE,
+                       'LinkKey': LINK_KEY, 'ResponseTimeout': 2,
+                       'DataLocks': [{'Value': 0x1234, 'Name': 'Office', 'Number': 1, 'Key': 'PRIMARY'}]}, f)
+        runs = {}
+        for how, extra in (('in-process', []), ('out-of-process', ['--out-of-process'])):
+            data = os.path.join(args.work, 'headless-' + how + '.qpd')
+            if os.path.exists(data):
+                os.remove(data)
+            proc = subprocess.Popen([args.host, *extra, 'unattended', '--settings', settings, '--data', data,
+                                     '--jobs', 'clock,history-all,receive'],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            run_until(lambda: proc.poll() is not None, 180)
+            if proc.poll() is None:
+                proc.kill()
+            out, err = proc.communicate()
+            events = [json.loads(line) for line in out.splitlines() if line.strip()]
+            runs[how] = (data, [(e['code'], e.get('tag') or (e.get('data') if e['code'] == 3 else None)) for e in events])
+            c.expect(proc.returncode == 0 and 'QWidget' not in err,
+                     '%s: exit status 0 (%s): %s' % (how, proc.returncode, err.strip()[-400:]))
+            c.expect('panel clock written' in err and 'history events read' in err and 'received item(s)' in err,
+                     '%s: clock, history and receive all done: %s' % (how, err.strip()[-300:]))
+        inproc, remote = runs['in-process'], runs['out-of-process']
+        c.expect(os.path.exists(remote[0]) and open(remote[0], 'rb').read() == open(inproc[0], 'rb').read(),
+                 'the same panel data file both ways')
+        c.expect(remote[1] == inproc[1] and remote[1].count((3, 'SUCCESS')) == 1,
+                 'the same host events in the same order, one SUCCESS: %s, in process %s' % (remote[1], inproc[1]))
+        c.expect(panel.count('Request Item Block') == 2 * 212, 'each run read every block (%d)' % panel.count('Request Item Block'))
+    finally:
+        panel.stop()
+    # The server the bus starts now has no display either: a call that shows a window is refused.
+    client = Client()
+    pid = client.server_pid()
+    for method in ('CommStartup', 'DiagStartup'):
+        result = client.call(method)
+        c.expect(result != 0, '%s on a server without a display returns an error (%s)' % (method, result))
+    c.expect(client.server_pid() == pid, 'the server is still there after the refusals')
+    client.conn.close()
+    c.expect(process_gone(pid, 20), 'the server ends after its client left')
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('check', choices=['introspect', 'receive', 'unattended', 'kill', 'long', 'shutdown', 'host', 'leave', 'bare',
+    parser.add_argument('check', choices=['introspect', 'receive', 'unattended', 'kill', 'long', 'shutdown', 'host', 'leave', 'bare', 'headless',
                                            'kill-victim'])
     parser.add_argument('--sim', help='the panel simulator program')
     parser.add_argument('--xml', help='the interface XML of the repository')
@@ -613,7 +665,7 @@ def main():
     c = Checks()
     checks = {'introspect': check_introspect, 'receive': check_receive, 'kill': check_kill, 'long': check_long,
               'shutdown': check_shutdown, 'host': check_host, 'unattended': check_unattended,
-              'leave': check_leave, 'bare': check_bare}
+              'leave': check_leave, 'bare': check_bare, 'headless': check_headless}
     checks[args.check](args, c)
     return 1 if c.failures else 0
 
