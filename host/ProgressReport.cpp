@@ -3,7 +3,7 @@
 #include "core/SessionState.h"
 #include "operations/HistoryRetrieval.h"
 #include "operations/frmWorkInProgress.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QProgressBar>
 
@@ -40,10 +40,10 @@ void ProgressReport::clear()
 void ProgressReport::poll()
 {
     const SessionState &state = sessionState();
-    frmMsgQueue *queue = state.queueWindow;
+    MessageQueue *queue = state.messageQueue;
     if (!queue)
         return;
-    for (frmWorkInProgress *transfer : queue->findChildren<frmWorkInProgress *>()) {
+    for (frmWorkInProgress *transfer : queue->heldWindows<frmWorkInProgress>()) {
         if (transfer->isUnloaded() || transfer->direction() == frmWorkInProgress::Aborted)
             continue;
         const bool receiving = transfer->direction() == frmWorkInProgress::Receive;

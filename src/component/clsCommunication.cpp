@@ -19,7 +19,7 @@
 #include "operations/frmPanelSyncro.h"
 #include "operations/modDateTime.h"
 #include "queue/SessionEnd.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "supervision/frmDisconnect.h"
 #include "transports/Resolver.h"
 
@@ -146,9 +146,9 @@ std::int32_t clsCommunication::CommStartup()
             modGlobals::MakeCallback(QStringLiteral("GET_REV"), state.panelRevision);
             if (modToolbox::CheckPanelSyncronization() != 0)
                 raiseError(ErrorCode::SendRefused);
-        } else if (frmMsgQueue *queue = state.queueWindow) {
+        } else if (MessageQueue *queue = state.messageQueue) {
             queue->Unload();
-            state.queueWindow = nullptr;
+            state.messageQueue = nullptr;
         }
     });
 }
@@ -194,7 +194,7 @@ std::int32_t clsCommunication::HistoryStartup()
     return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] {
         // Without a session there is no panel to read from: the window would wait for an operator
         // who can do nothing in it (and on a headless server for ever).
-        if (!sessionState().queueWindow)
+        if (!sessionState().messageQueue)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no session: history needs a connected panel"));
         // The window may go while it runs (the queue window closes it when the session ends).
         QPointer<frmHistory> window = new frmHistory();
@@ -219,21 +219,24 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         state.sessionEndReported = false;
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         if (!queue)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no message queue"));
         queue->setUnattended(true);
 
         // The three windows are loaded but never shown; the history retrieval runs without one.
-        // They are children of the queue window: each goes when its job is done, or with the
-        // session (the retrieval tells the host then, as a window does when it unloads).
-        QPointer<frmCommInterface> dialog = new frmCommInterface(queue);
+        // They go with the queue, each when its job is done, or with the session (the retrieval
+        // tells the host then, as a window does when it unloads).
+        QPointer<frmCommInterface> dialog = new frmCommInterface();
+        queue->holdWindow(dialog);
         state.connectionDialog = dialog.data();
         QPointer<HistoryRetrieval> history = new HistoryRetrieval(queue);
         // An unattended retrieval unloads itself at its end; then it only has to go.
         QObject::connect(history, &HistoryRetrieval::finished, history, &QObject::deleteLater);
-        QPointer<frmDateTime> dateTime = new frmDateTime(queue);
-        QPointer<frmPanelSyncro> sync = new frmPanelSyncro(queue);
+        QPointer<frmDateTime> dateTime = new frmDateTime();
+        queue->holdWindow(dateTime);
+        QPointer<frmPanelSyncro> sync = new frmPanelSyncro();
+        queue->holdWindow(sync);
 
         // Connects over the network at once; the handshake goes on as the panel answers.
         std::int16_t connected = frmCommInterface::ResultNotConnected;
@@ -242,7 +245,7 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         // The jobs are only queued here; their requests follow the handshake's in queue order. An
         // attempt that failed at once has ended the session already (no queue), or never made a
         // transport; either way there is nothing to queue the jobs on.
-        queue = state.queueWindow;
+        queue = state.messageQueue;
         if (!queue || queue->isUnloading())
             return;
         if (!state.currentTransport) {
@@ -274,7 +277,7 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
             modUnattended::UnattendedSyncStartup(sync, 3);
         }
 
-        queue = state.queueWindow;
+        queue = state.messageQueue;
         if (queue && !queue->isUnloading()) {
             const std::int32_t rc = modExecFunctions::SMPanelGoodbye(goodbyeCode, queue, 0, false);
             if (rc != 0)
@@ -289,7 +292,7 @@ void clsCommunication::DataArrival(QByteArray &Data)
 {
     errors::guarded(kClass, QStringLiteral("DataArrival()"), [&] {
         // Without a session there is nothing to hand the bytes to.
-        if (frmMsgQueue *queue = sessionState().queueWindow)
+        if (MessageQueue *queue = sessionState().messageQueue)
             queue->DataArrival(Data);
     });
 }

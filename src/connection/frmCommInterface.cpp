@@ -11,9 +11,10 @@
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
+#include "diagnostics/SessionIcon.h"
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "transports/modICMP.h"
 
 #include <QApplication>
@@ -733,7 +734,7 @@ void frmCommInterface::Form_Unload()
                 modGlobals::ZelCommEvent(3, QStringLiteral("UNKNOWN"), modGlobals::ApplicationName);
             }
         } else if (transport->Connected() && !transport->AbortPending()) {
-            if (frmMsgQueue *queue = state.queueWindow)
+            if (MessageQueue *queue = state.messageQueue)
                 queue->AbortQueuedMsgOwnedBy(Name());
             result = ResultConnected;
         } else {

@@ -20,7 +20,7 @@
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -218,7 +218,7 @@ void frmCommInterface::writeItemBlockAnswer(const QByteArray &answer, bool writt
     modGlobals::MakeCallback(QStringLiteral("SET_DATALOCK"), m_dataLock->Number());
     state.connectionAttempt = false; // admitted: from here on the session ends with a goodbye
     if (!state.UnattendedFlag) {
-        if (frmMsgQueue *queue = state.queueWindow) {
+        if (MessageQueue *queue = state.messageQueue) {
             queue->setHeartbeatEnabled(true);
             queue->setDiagRefreshEnabled(true);
             queue->setDisconnecting(false);

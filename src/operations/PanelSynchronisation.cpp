@@ -12,7 +12,7 @@
 #include "operations/frmPanelSyncro.h"
 #include "operations/frmWorkInProgress.h"
 #include "queue/SessionEnd.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -23,9 +23,9 @@ namespace {
 const QString kModule = QStringLiteral("modToolbox");
 
 // The session's queue window, or the error for a check without a session.
-frmMsgQueue *sessionQueue()
+MessageQueue *sessionQueue()
 {
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     if (!queue || queue->isUnloading() || !sessionState().currentTransport)
         raiseError(ErrorCode::SendRefused, QStringLiteral("no panel session"));
     return queue;
@@ -35,10 +35,11 @@ frmMsgQueue *sessionQueue()
 std::int32_t CheckPanelSyncronization()
 {
     return errors::guarded(kModule, QStringLiteral("CheckPanelSyncronization()"), [] {
-        frmMsgQueue *queue = sessionQueue();
+        MessageQueue *queue = sessionQueue();
         modGlobals::ZelCommEvent(6, 0);
-        // A child window of the queue window: it goes with the session.
-        QPointer<frmPanelSyncro> window = new frmPanelSyncro(queue);
+        // A window of the session: it goes with the queue.
+        QPointer<frmPanelSyncro> window = new frmPanelSyncro();
+        queue->holdWindow(window);
         QCoreApplication::processEvents();
         SessionState &state = sessionState();
         if (!window || (state.currentTransport && state.currentTransport->AbortPending()))
@@ -70,8 +71,9 @@ std::int32_t PerformPanelSyncronization(std::int16_t Mode, const QList<bool> &Sy
             return;
         }
 
-        frmMsgQueue *queue = sessionQueue();
-        QPointer<frmWorkInProgress> window = new frmWorkInProgress(queue);
+        MessageQueue *queue = sessionQueue();
+        QPointer<frmWorkInProgress> window = new frmWorkInProgress();
+        queue->holdWindow(window);
         window->Display(Mode, flags, bExclusive);
         // While the requests are queued, an abort keeps the block loop stopped even once the
         // window has closed; the loop's end lets it go.

@@ -8,13 +8,14 @@
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
+#include "diagnostics/SessionIcon.h"
 #include "external/DateConverter.h"
 #include "link/modExecFunctions.h"
 #include "operations/modDateTime.h"
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -227,7 +228,7 @@ std::int32_t frmDateTime::Display()
             return;
         }
         // The window closes with the session: a modal run must not outlive the queue.
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             connect(queue, &QObject::destroyed, this, [this] { hide(); });
         enableButtons(true);
         Timer1_Timer();
@@ -369,7 +370,7 @@ void frmDateTime::Form_Unload()
     errors::guarded(kForm, QStringLiteral("Form_Unload()"), [&] {
         Timer1->stop();
         SessionState &state = sessionState();
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             queue->AbortQueuedMsgOwnedBy(Name());
         if (m_registered)
             modGlobals::ForgetGUIDObject(szGUID());

@@ -9,13 +9,14 @@
 #include "core/modGlobals.h"
 #include "core/modRegistry.h"
 #include "diagnostics/Logging.h"
+#include "diagnostics/SessionIcon.h"
 #include "link/modChecksums.h"
 #include "link/modSDIFunctions.h"
 #include "operations/PanelSynchronisation.h"
 #include "operations/WindowPlacement.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -55,7 +56,7 @@ bool validCrcAnswer(const QByteArray &data)
 bool sessionGoesOn()
 {
     const SessionState &state = sessionState();
-    const frmMsgQueue *queue = state.queueWindow;
+    const MessageQueue *queue = state.messageQueue;
     return queue && !queue->isUnloading() && !(state.currentTransport && state.currentTransport->AbortPending());
 }
 
@@ -270,7 +271,7 @@ void frmPanelSyncro::Form_Unload()
             else
                 modGlobals::Disconnect(false, 5);
         }
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             queue->AbortQueuedMsgOwnedBy(Name());
         if (m_registered) {
             modGlobals::ForgetGUIDObject(szGUID());

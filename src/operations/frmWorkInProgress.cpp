@@ -9,6 +9,7 @@
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
+#include "diagnostics/SessionIcon.h"
 #include "link/clsPanelMsg.h"
 #include "link/modExecFunctions.h"
 #include "link/modToolbox.h"
@@ -17,7 +18,7 @@
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -225,7 +226,7 @@ void frmWorkInProgress::ResponseReceived(clsMessage &msg)
         const QByteArray data = msg.dataBytes();
         if (data.isEmpty())
             raiseError(ErrorCode::SendRefused, QStringLiteral("empty answer to %1").arg(msg.Name()));
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         const QString name = msg.Name();
 
         if (name == kExclusiveCommand) {
@@ -318,7 +319,7 @@ void frmWorkInProgress::endSequenceStep()
 void frmWorkInProgress::leaveExclusiveMode()
 {
     SessionState &state = sessionState();
-    frmMsgQueue *queue = state.queueWindow;
+    MessageQueue *queue = state.messageQueue;
     if (!queue)
         return;
     queue->setWorkerInterval(state.config.standardPollRate);
@@ -341,7 +342,7 @@ void frmWorkInProgress::Form_Unload()
     errors::guarded(kForm, QStringLiteral("Form_Unload()"), [&] {
         aniSync->stop();
         SessionState &state = sessionState();
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         const std::shared_ptr<IControlType> transport = state.currentTransport;
         // A session that is ending takes no report and no further request.
         const bool sessionGoesOn = queue && !queue->isUnloading() && transport && !transport->AbortPending();

@@ -6,10 +6,9 @@
 #include "diagnostics/Logging.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QTimer>
-#include <QWidget>
 
 namespace modGlobals {
 
@@ -17,7 +16,7 @@ std::int32_t Disconnect(bool panelReset, std::int16_t sessionResult)
 {
     errors::guarded(QStringLiteral("modGlobals"), QStringLiteral("Disconnect()"), [&] {
         SessionState &state = sessionState();
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         if (!queue)
             return; // no session: nothing to end
         // A session that ends while its own goodbye is in flight ends because that goodbye failed
@@ -57,9 +56,9 @@ std::int32_t DisplayPanelEventForm(std::int32_t level)
         // it unloads it without an answer, and its Display returns "keep the session". The window
         // itself belongs to whoever runs its Display.
         if (state.inactivityWindow && state.InactivityPromptShown) {
-            QWidget *prompt = state.inactivityWindow.widget();
-            prompt->hide();
-            prompt->close();
+            QObject *prompt = state.inactivityWindow.object();
+            hideSessionWindow(prompt);
+            closeSessionWindow(prompt);
             state.InactivityPromptShown = false;
             state.inactivityWindow = nullptr;
         }
@@ -68,7 +67,7 @@ std::int32_t DisplayPanelEventForm(std::int32_t level)
             queueLinks().updateEventWarning(level);
             return;
         }
-        if (frmMsgQueue *queue = state.queueWindow) {
+        if (MessageQueue *queue = state.messageQueue) {
             queue->EventLevel = static_cast<std::int16_t>(level);
             queue->tmrWarning->start();
         }

@@ -5,6 +5,7 @@
 #include "core/SessionState.h"
 #include "core/Variant.h"
 #include "core/modGlobals.h"
+#include "diagnostics/SessionIcon.h"
 #include "queue/SessionEnd.h"
 
 #include <QCheckBox>

@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/SessionIcon.h"
 #include "link/modToolbox.h"
 #include "platform/Timing.h"
 #include "supervision/Countdown.h"

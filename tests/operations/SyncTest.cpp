@@ -88,10 +88,10 @@ protected:
     template <typename W>
     W *window() const
     {
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         if (!queue)
             return nullptr;
-        for (W *w : queue->findChildren<W *>(Qt::FindDirectChildrenOnly))
+        for (W *w : queue->heldWindows<W>())
             if (!w->isUnloaded())
                 return w;
         return nullptr;
@@ -251,7 +251,7 @@ TEST_P(SyncOverLink, ExclusiveModeBracketsTheTransferAndPausesTheHeartbeat)
     EXPECT_EQ(question.answered, 1);
     EXPECT_EQ(question.title, modGlobals::GetCatalogString(1439));
 
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     const SessionState &state = sessionState();
     ASSERT_TRUE(waitFor([&] { return transfer() && transfer()->TransferState.currentItem == 13; }, 5000));
     EXPECT_EQ(queue->WorkerInterval(), state.config.exclusivePollRate);
@@ -362,7 +362,7 @@ TEST_F(SyncTest, ATransferCutOffHandsTheHostNothing)
     QTest::mouseClick(window->cmdOK, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return transfer() && transfer()->TransferState.blocksDone >= 5; }, 5000));
     sim->addFault(QStringLiteral("silence@read*0"));
-    ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return !sessionState().messageQueue; }, 15000));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
     EXPECT_FALSE(callback->tags().contains(QStringLiteral("RECV_END")));
     EXPECT_TRUE(callback->withCode(10).empty());
@@ -382,7 +382,7 @@ TEST_F(SyncTest, ALinkAtTheTransferFileFailsTheReceiveAndEndsTheSession)
     ASSERT_TRUE(window);
     window->optRecvPanel->setChecked(true);
     QTest::mouseClick(window->cmdOK, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return !sessionState().messageQueue; }, 15000));
     QFile::remove(transferFile());
     EXPECT_EQ(blocks(kRequestBlock), blocksOf({13}));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::PermissionDenied);
@@ -414,9 +414,10 @@ TEST_F(SyncTest, ABadCrcAnswerShowsTheBoxOrIsAskedAgain)
     SetUp();
     faults = QStringList{QStringLiteral("badcrc@crc")};
     connectWith({5});
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     queue->setUnattended(true);
-    auto *unattended = new frmPanelSyncro(queue);
+    auto *unattended = new frmPanelSyncro();
+    queue->holdWindow(unattended);
     unattended->optRecvPanel->setChecked(true);
     ASSERT_EQ(modUnattended::UnattendedSyncStartup(unattended, 3), 0);
     ASSERT_TRUE(waitFor([&] { return callback->tags().contains(QStringLiteral("RECV_END")); }, 5000));

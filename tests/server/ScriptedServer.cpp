@@ -9,7 +9,7 @@
 #include "connection/frmCommInterface.h"
 #include "core/SessionState.h"
 #include "operations/frmPanelSyncro.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -63,10 +63,10 @@ private:
             }
             return;
         }
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         if (!queue)
             return;
-        for (frmPanelSyncro *sync : queue->findChildren<frmPanelSyncro *>()) {
+        for (frmPanelSyncro *sync : queue->heldWindows<frmPanelSyncro>()) {
             if (sync->isUnloaded() || !sync->isVisible() || sync == m_syncWindow)
                 continue;
             m_syncWindow = sync;
