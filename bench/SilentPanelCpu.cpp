@@ -23,7 +23,7 @@
 #include "core/modRegistry.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "support/HostDoubles.h"
 #include "transports/clsEnhancedDirect.h"
 #include "transports/clsModem.h"
@@ -121,7 +121,7 @@ double measure(panelsim::LinkMode mode, const char *name)
     state.currentTransport.reset();
     link.reset();
     panel.stop();
-    delete state.queueWindow.data();
+    delete state.messageQueue.data();
     resetSessionState();
 
     const double percent = wallSeconds > 0 ? 100.0 * cpu / wallSeconds : 0.0;

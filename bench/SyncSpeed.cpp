@@ -30,7 +30,7 @@
 #include "link/modExecFunctions.h"
 #include "operations/PanelSynchronisation.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "BenchSupport.h"
 #include "support/HostDoubles.h"
 #include "transports/clsNetwork.h"
@@ -100,7 +100,7 @@ Run receiveAll(bool exclusive, std::int16_t standardRate, bool encrypted)
     if (bench::waitUntil([&] { return owner.connected; }, 10000)) {
         net->setConnected(true);
         // Unattended: the transfer window reports at the finishing answer, without its closing pause.
-        state.queueWindow->setUnattended(true);
+        state.messageQueue->setUnattended(true);
         QElapsedTimer clock;
         clock.start();
         if (modToolbox::PerformPanelSyncronization(1, QList<bool>(), exclusive) == 0
@@ -133,8 +133,8 @@ Run receiveAll(bool exclusive, std::int16_t standardRate, bool encrypted)
         std::fprintf(stderr, "the panel did not answer the probe\n");
     }
     state.guidRegistry->remove(owner.szGUID());
-    if (state.queueWindow)
-        state.queueWindow->Unload();
+    if (state.messageQueue)
+        state.messageQueue->Unload();
     if (frmImmediate *window = state.immediateWindow) {
         window->unload();
         delete window;

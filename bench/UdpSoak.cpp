@@ -32,7 +32,7 @@
 #include "platform/SharedMemoryIndex.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "BenchSupport.h"
 #include "support/HostDoubles.h"
 #include "transports/clsNetwork.h"
@@ -208,8 +208,8 @@ int main(int argc, char **argv)
         return 2;
     }
     net->setConnected(true);
-    state.queueWindow->setWorkerInterval(state.config.standardPollRate);
-    state.queueWindow->setHeartbeatEnabled(true);
+    state.messageQueue->setWorkerInterval(state.config.standardPollRate);
+    state.messageQueue->setHeartbeatEnabled(true);
 
     std::printf("UDP soak: %d block reads (item 8, 112 bytes each) on 127.0.0.1, encrypted, worker every %d ms\n",
                 exchanges, state.config.standardPollRate);
@@ -219,8 +219,8 @@ int main(int argc, char **argv)
     clock.start();
     reader.requestNext();
     int next = 2500;
-    while (reader.answers < exchanges && state.queueWindow && state.LastErrorNumber == 0) {
-        bench::waitUntil([&] { return reader.answers >= std::min(next, exchanges) || !state.queueWindow || state.LastErrorNumber != 0; },
+    while (reader.answers < exchanges && state.messageQueue && state.LastErrorNumber == 0) {
+        bench::waitUntil([&] { return reader.answers >= std::min(next, exchanges) || !state.messageQueue || state.LastErrorNumber != 0; },
                   120000);
         if (reader.answers >= next && reader.answers < exchanges) {
             print("", reader.answers, usage());
@@ -237,7 +237,7 @@ int main(int argc, char **argv)
     modGlobals::Disconnect(false, 0);
     bench::waitUntil([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return !state.queueWindow;
+        return !state.messageQueue;
     }, 10000);
     if (state.guidRegistry->contains(reader.szGUID()))
         state.guidRegistry->remove(reader.szGUID());

@@ -12,7 +12,7 @@
 #include "external/ErrorReporter.h"
 #include "platform/SignalBridge.h"
 #include "platform/Timing.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -224,7 +224,7 @@ bool HostSession::sessionOver() const
 {
     if (m_remote)
         return !m_events->ending().isEmpty() || m_remote->serverGone();
-    return !sessionState().queueWindow;
+    return !sessionState().messageQueue;
 }
 
 bool HostSession::waitForEnd(int seconds)
@@ -254,7 +254,7 @@ bool HostSession::waitForEnd(int seconds)
         if (forced && clock.elapsed() > limitMs + 30000) {
             if (m_remote)
                 loop.quit();
-            else if (frmMsgQueue *queue = sessionState().queueWindow)
+            else if (MessageQueue *queue = sessionState().messageQueue)
                 queue->Unload();
         }
     });
@@ -324,7 +324,7 @@ void HostSession::close()
         return;
     }
     SessionState &state = sessionState();
-    if (frmMsgQueue *queue = state.queueWindow)
+    if (MessageQueue *queue = state.messageQueue)
         queue->Unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     // The transport's end closes the session log.

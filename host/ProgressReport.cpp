@@ -3,7 +3,7 @@
 #include "core/SessionState.h"
 #include "operations/DataTransfer.h"
 #include "operations/HistoryRetrieval.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <unistd.h>
 
@@ -38,7 +38,7 @@ void ProgressReport::clear()
 void ProgressReport::poll()
 {
     const SessionState &state = sessionState();
-    frmMsgQueue *queue = state.queueWindow;
+    MessageQueue *queue = state.messageQueue;
     if (!queue)
         return;
     for (DataTransfer *transfer : queue->findChildren<DataTransfer *>()) {

@@ -13,7 +13,7 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "operations/frmDateTime.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -150,7 +150,7 @@ int runSession(const QStringList &arguments)
     const SessionState &state = sessionState();
     const bool connected = session.outOfProcess()
                                ? started == 0 && !session.sessionOver()
-                               : started == 0 && state.queueWindow && state.currentTransport && state.currentTransport->Connected();
+                               : started == 0 && state.messageQueue && state.currentTransport && state.currentTransport->Connected();
     if (connected) {
         OperatorWindow window(session, session.settings().PanelName());
         window.show();

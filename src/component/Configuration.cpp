@@ -11,10 +11,15 @@
 #include "link/PanelQueueLinks.h"
 #include "operations/OperationWindows.h"
 #include "platform/Paths.h"
+#include "diagnostics/frmDiagnostics.h"
+#include "queue/MessageQueue.h"
 #include "queue/frmMsgQueue.h"
 #include "supervision/SupervisionQueueLinks.h"
 #include "supervision/SupervisionViews.h"
+#include "transports/TransportNotices.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QWidget>
 
 #include <cfenv>
@@ -74,7 +79,7 @@ T readNumber(const QString &section, const QString &key, T defaultValue, std::ve
 }
 
 // The calls of the lower layers into the higher ones that go through a table of links: installed
-// before the session's queue window, which makes most of them, exists. A new folder that serves
+// before the session's message queue, which makes most of them, exists. A new folder that serves
 // such a link adds its install procedure here.
 void installLayerLinks()
 {
@@ -82,6 +87,13 @@ void installLayerLinks()
     installOperationWindows();
     installSupervisionQueueLinks();
     installSupervisionViews();
+    // A transport's notices are message boxes where windows can be shown; elsewhere there are none.
+    if (qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        transportNotices().information = [](const QString &title, const QString &text) {
+            QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok);
+            box.exec();
+        };
+    }
 }
 
 } // namespace
@@ -157,15 +169,22 @@ void InitQueue()
     errors::guarded(kModule, QStringLiteral("InitQueue()"), [&] {
         installLayerLinks();
         SessionState &state = sessionState();
-        if (state.queueWindow)
-            state.queueWindow->Unload(); // a new session starts with a new queue
-        auto *window = new frmMsgQueue();
-        state.queueWindow = window;
-        if (modRegistry::GetRegSetting(kApp, kSaved, QStringLiteral("Debug"), QStringLiteral("-1")) == QLatin1String("Yes"))
-            window->show();
-        else
-            window->hide();
-        window->Form_Load();
+        if (state.messageQueue)
+            state.messageQueue->Unload(); // a new session starts with a new queue
+        auto *queue = new MessageQueue();
+        state.messageQueue = queue;
+        // The diagnostics window, when the session has one, follows the queue's refresh.
+        QObject::connect(queue, &MessageQueue::DiagRefresh, queue, [] {
+            if (auto *diagnostics = qobject_cast<frmDiagnostics *>(sessionState().diagnosticsWindow.object()))
+                diagnostics->Display();
+        });
+        // The queue console is shown only when "Debug" asks for it; otherwise there is none.
+        if (modRegistry::GetRegSetting(kApp, kSaved, QStringLiteral("Debug"), QStringLiteral("-1")) == QLatin1String("Yes")) {
+            auto *console = new frmMsgQueue(queue);
+            state.queueWindow = console;
+            console->show();
+        }
+        queue->Form_Load();
     });
 }
 

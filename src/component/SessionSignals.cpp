@@ -5,7 +5,7 @@
 #include "platform/SignalBridge.h"
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -25,7 +25,7 @@ bool g_ended = false; // its end of the session is complete
 bool sessionOver()
 {
     const SessionState &state = sessionState();
-    if (!state.queueWindow)
+    if (!state.messageQueue)
         return true;
     // Answered (or failed) goodbye: the transport has closed the link.
     return !state.currentTransport || !state.currentTransport->Connected();
@@ -35,7 +35,7 @@ void finish()
 {
     // Whatever is left of the session goes now: the queue window's unload unlinks its records.
     SessionState &state = sessionState();
-    if (frmMsgQueue *queue = state.queueWindow)
+    if (MessageQueue *queue = state.messageQueue)
         queue->Unload();
     // A program that does not leave its loop can still be stopped by the next signal.
     if (SignalBridge *bridge = SignalBridge::install())

@@ -20,7 +20,7 @@
 #include "operations/frmHistory.h"
 #include "operations/modDateTime.h"
 #include "queue/SessionEnd.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "supervision/SessionClosing.h"
 #include "supervision/SupervisionViews.h"
 #include "transports/Resolver.h"
@@ -163,9 +163,9 @@ std::int32_t clsCommunication::CommStartup()
             modGlobals::MakeCallback(QStringLiteral("GET_REV"), state.panelRevision);
             if (modToolbox::CheckPanelSyncronization() != 0)
                 raiseError(ErrorCode::SendRefused);
-        } else if (frmMsgQueue *queue = state.queueWindow) {
+        } else if (MessageQueue *queue = state.messageQueue) {
             queue->Unload();
-            state.queueWindow = nullptr;
+            state.messageQueue = nullptr;
         }
     });
 }
@@ -214,7 +214,7 @@ std::int32_t clsCommunication::HistoryStartup()
     return errors::guarded(kClass, QStringLiteral("HistoryStartup()"), [] {
         // Without a session there is no panel to read from: the window would wait for an operator
         // who can do nothing in it (and on a headless server for ever).
-        if (!sessionState().queueWindow)
+        if (!sessionState().messageQueue)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no session: history needs a connected panel"));
         requireWindows(QStringLiteral("HistoryStartup"));
         // The window may go while it runs (the queue window closes it when the session ends).
@@ -240,13 +240,12 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         state.sessionEndReported = false;
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         if (!queue)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no message queue"));
         queue->setUnattended(true);
 
-        // The two windows are loaded but never shown; the connection and the history retrieval
-        // run without one. They are children of the queue window: each goes when its job is done,
+        // Engines only, no window: children of the message queue, each goes when its job is done,
         // or with the session (the connection and the retrieval tell the host then, as a window
         // does when it unloads).
         QPointer<PanelConnection> connection = new PanelConnection(queue);
@@ -262,7 +261,7 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         // The jobs are only queued here; their requests follow the handshake's in queue order. An
         // attempt that failed at once has ended the session already (no queue), or never made a
         // transport; either way there is nothing to queue the jobs on.
-        queue = state.queueWindow;
+        queue = state.messageQueue;
         if (!queue || queue->isUnloading())
             return;
         if (!state.currentTransport) {
@@ -294,7 +293,7 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
             modUnattended::UnattendedSyncStartup(sync, 3);
         }
 
-        queue = state.queueWindow;
+        queue = state.messageQueue;
         if (queue && !queue->isUnloading()) {
             const std::int32_t rc = modExecFunctions::SMPanelGoodbye(goodbyeCode, queue, 0, false);
             if (rc != 0)
@@ -309,7 +308,7 @@ void clsCommunication::DataArrival(QByteArray &Data)
 {
     errors::guarded(kClass, QStringLiteral("DataArrival()"), [&] {
         // Without a session there is nothing to hand the bytes to.
-        if (frmMsgQueue *queue = sessionState().queueWindow)
+        if (MessageQueue *queue = sessionState().messageQueue)
             queue->DataArrival(Data);
     });
 }

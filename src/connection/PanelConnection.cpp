@@ -14,7 +14,7 @@
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "transports/Resolver.h"
 #include "transports/clsEnhancedDirect.h"
 #include "transports/clsModem.h"
@@ -647,7 +647,7 @@ std::int16_t PanelConnection::unload()
                 modGlobals::ZelCommEvent(3, QStringLiteral("UNKNOWN"), modGlobals::ApplicationName);
             }
         } else if (t->Connected() && !t->AbortPending()) {
-            if (frmMsgQueue *queue = state.queueWindow)
+            if (MessageQueue *queue = state.messageQueue)
                 queue->AbortQueuedMsgOwnedBy(Name());
             result = ResultConnected;
         } else {
@@ -830,7 +830,7 @@ void PanelConnection::writeItemBlockAnswer(const QByteArray &answer, bool writte
     state.connectionAttempt = false; // admitted: from here on the session ends with a goodbye
     emit stepChanged(Step::Admitted);
     if (!state.UnattendedFlag) {
-        if (frmMsgQueue *queue = state.queueWindow) {
+        if (MessageQueue *queue = state.messageQueue) {
             queue->setHeartbeatEnabled(true);
             queue->setDiagRefreshEnabled(true);
             queue->setDisconnecting(false);

@@ -4,6 +4,7 @@
 #include "connection/frmCommInterface.h"
 
 #include "controls/ButtonKeys.h"
+#include "diagnostics/SessionIcon.h"
 #include "core/ErrorCodes.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"

@@ -4,7 +4,6 @@
 #include "external/ErrorReporter.h"
 #include "external/StringCatalog.h"
 
-#include <QWidget>
 
 namespace {
 std::unique_ptr<SessionState> g_state;

@@ -16,7 +16,7 @@
 // The classes of what the record holds are only declared here; several belong to higher layers.
 // A file uses such a member typed only where it includes the class, at or above the class's own
 // folder (std::shared_ptr and SessionWindow need the full class only where they are used). Below
-// it, a window is a plain QWidget (SessionWindow::widget()), and a lower layer that must act on a
+// it, a window is a plain QObject (SessionWindow::object()), and a lower layer that must act on a
 // higher object asks it for an interface of its own layer (CommDialog, AutoAnswerDialog,
 // SerialTransport) or goes through the links of queue/QueueLinks.h.
 class HostCallback;
@@ -28,7 +28,8 @@ class IControlType;     // core; implemented by the transports
 class clsSessionLog;    // diagnostics
 class frmDiagnostics;   // diagnostics
 class frmImmediate;     // diagnostics
-class frmMsgQueue;      // queue
+class MessageQueue;     // queue
+class frmMsgQueue;      // queue (the console)
 class frmCommInterface; // connection
 class frmHistory;       // operations
 class frmInactivityDisconnect; // supervision
@@ -72,7 +73,11 @@ struct SessionState
     std::shared_ptr<clsSessionLog> sessionLog;
     std::shared_ptr<IControlType> currentTransport;
 
-    // Session windows (null when not open).
+    // The session's message queue; null outside a session.
+    QPointer<MessageQueue> messageQueue;
+
+    // Session windows (null when not open). The queue console exists only when the "Debug"
+    // setting shows it.
     SessionWindow<frmMsgQueue> queueWindow;
     SessionWindow<frmCommInterface> connectionDialog;
     SessionWindow<frmHistory> historyWindow;
@@ -87,7 +92,7 @@ struct SessionState
     QPointer<QObject> connection;
 
     // The event history retrieval (operations: HistoryRetrieval), with or without its window; null
-    // when there is none. The queue window lets it go when the session ends.
+    // when there is none. The message queue lets it go when the session ends.
     QPointer<QObject> historyRetrieval;
     // The running supervision prompts (supervision: InactivityCountdown, EventWarning, both a
     // SessionPrompt of core/SessionPrompt.h), with or without their windows above; null when none

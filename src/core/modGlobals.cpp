@@ -8,8 +8,6 @@
 #include "external/BitOps.h"
 #include "external/StringCatalog.h"
 
-#include <QIcon>
-#include <QWidget>
 #include <QUuid>
 
 #include <cstring>
@@ -104,13 +102,6 @@ bool AddGUIDObjectUnowned(GuidObject *object)
     addToRegistry(object, nullptr);
     const SessionState &state = sessionState();
     return object && state.guidRegistry && state.guidRegistry->contains(object->szGUID());
-}
-
-void ApplySessionIcon(QWidget *window)
-{
-    const QString icon = sessionState().config.icon;
-    if (window && !icon.isEmpty())
-        window->setWindowIcon(QIcon(icon));
 }
 
 std::shared_ptr<GuidObject> GetGUIDObject(const QString &guid)

@@ -1,10 +1,9 @@
 // Procedures every part of the component shares: host notifications, the owner registry and GUIDs,
 // and byte and text helpers. The rest of the module sits with the types it acts on: the logging
-// procedures in diagnostics/Logging.h, the end of a session and the hand-over of new panel events
-// in queue/SessionEnd.h, the start-up in component/Configuration.h.
+// procedures in diagnostics/Logging.h, the session windows' icon in diagnostics/SessionIcon.h, the
+// end of a session and the hand-over of new panel events in queue/SessionEnd.h, the start-up in
+// component/Configuration.h.
 #pragma once
-
-class QWidget;
 
 #include <QByteArray>
 #include <QString>
@@ -33,8 +32,6 @@ void AddGUIDObject(const std::shared_ptr<GuidObject> &object);
 // Registers an object whose lifetime is managed elsewhere (a window); it removes itself on unload.
 // True when the registry holds it afterwards (there is no registry outside a session).
 bool AddGUIDObjectUnowned(GuidObject *object);
-// Gives a session window the host's icon, when the host named one.
-void ApplySessionIcon(QWidget *window);
 std::shared_ptr<GuidObject> GetGUIDObject(const QString &guid);
 void RemoveGUIDObject(const QString &guid);
 // Removes the object from the registry when the registry holds it; silent otherwise (a window that

@@ -2,13 +2,13 @@
 
 #include "core/SessionState.h"
 #include "diagnostics/clsSessionLog.h"
-#include "diagnostics/frmImmediate.h"
+#include "diagnostics/ImmediateLog.h"
 
 namespace modGlobals {
 
 void DebugPrint(const QVariant &text)
 {
-    if (frmImmediate *window = sessionState().immediateWindow)
+    if (auto *window = dynamic_cast<ImmediateLog *>(sessionState().immediateWindow.object()))
         window->DebugPrint(text);
 }
 

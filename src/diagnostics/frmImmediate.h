@@ -16,13 +16,14 @@
 #include <memory>
 
 #include "core/GuidRegistry.h"
+#include "diagnostics/ImmediateLog.h"
 
 class QCheckBox;
 class QPlainTextEdit;
 class QPushButton;
 class QTemporaryFile;
 
-class frmImmediate : public QWidget, public GuidObjectBase
+class frmImmediate : public QWidget, public GuidObjectBase, public ImmediateLog
 {
     Q_OBJECT
 public:
@@ -32,14 +33,14 @@ public:
     static constexpr qsizetype DisplayKept = 1000;
     static constexpr qsizetype DumpKept = 5000;
 
-    void DebugPrint(const QVariant &text);
+    void DebugPrint(const QVariant &text) override;
     // Refreshes the text box with the last `n` entries (-1: all).
     void refreshDisplay(int n);
 
     void cmdDump_Click();
     void cmdClear_Click();
     // Dumps when visible, then releases both lists.
-    void unload();
+    void unload() override;
 
     static QString dumpPath();
 

@@ -4,14 +4,14 @@
 #include "link/modExecFunctions.h"
 #include "link/modToolbox.h"
 #include "queue/QueueLinks.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 void installPanelQueueLinks()
 {
     installQueueLinks([](QueueLinks &links) {
         // Keep-alive and goodbye requests, owned by the queue window.
-        links.heartBeat = [](frmMsgQueue &queue) { return modExecFunctions::SMHeartBeat(&queue, 0, false); };
-        links.panelGoodbye = [](std::uint8_t code, frmMsgQueue &queue, std::int16_t sessionResult) {
+        links.heartBeat = [](MessageQueue &queue) { return modExecFunctions::SMHeartBeat(&queue, 0, false); };
+        links.panelGoodbye = [](std::uint8_t code, MessageQueue &queue, std::int16_t sessionResult) {
             return modExecFunctions::SMPanelGoodbye(code, &queue, sessionResult, false);
         };
         // Their answers.

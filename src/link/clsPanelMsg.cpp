@@ -5,7 +5,7 @@
 #include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 namespace {
 
@@ -149,7 +149,7 @@ std::int32_t clsPanelMsg::SendCmd(std::int32_t CommandNo, std::int32_t FunctionN
 
 void clsPanelMsg::queueMessage()
 {
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     if (!queue)
         return; // no session queue: the frame is built, nothing is sent
 

@@ -16,7 +16,7 @@
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QSerialPort>
 
@@ -566,7 +566,7 @@ std::int32_t SendCmd(clsMessage &message)
 
         if (const auto owner = std::dynamic_pointer_cast<ResponseReceiver>(modGlobals::GetGUIDObject(message.OwnerGUID())))
             owner->ResponseReceived(message);
-        if (frmMsgQueue *queue = sessionState().queueWindow)
+        if (MessageQueue *queue = sessionState().messageQueue)
             queue->ReceiveComplete();
         if (result == 0 && unanswered > 0)
             dropLateAnswers(link, frame, blockLength, unanswered,

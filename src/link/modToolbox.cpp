@@ -10,11 +10,9 @@
 #include "link/modSDIFunctions.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
-#include <QWidget>
 
 #include <array>
 
@@ -207,7 +205,7 @@ std::int32_t ProcessKeepAlive(const QByteArray &answer)
         if (answer.size() < 16)
             return; // no event counter in it
         const std::int32_t count = static_cast<std::uint8_t>(answer.at(15)) * 256 + static_cast<std::uint8_t>(answer.at(14));
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         if (count == lastEventCount() || !queue || queue->IgnoreFurtherWarnings)
             return;
         lastEventCount() = count;
@@ -256,7 +254,7 @@ std::int32_t ProcessPanelGoodbye(clsMessage &msg)
             default: text = QStringLiteral("UNKNOWN"); break;
             }
             modGlobals::ZelCommEvent(3, text, modGlobals::ApplicationName);
-            if (frmMsgQueue *queue = state.queueWindow)
+            if (MessageQueue *queue = state.messageQueue)
                 queue->Unload();
             return;
         }
@@ -266,19 +264,8 @@ std::int32_t ProcessPanelGoodbye(clsMessage &msg)
         // operator ended: the connection dialog, closing with the queue window, reports it once.
         if (!state.connectionAttempt)
             modGlobals::ZelCommEvent(3, QStringLiteral("USERDISCONNECTING"), modGlobals::ApplicationName);
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             queue->Unload();
-    });
-}
-
-void UpdatePanelEventForm(const QList<QCheckBox *> &boxes, std::int32_t eventWord)
-{
-    errors::guarded(kModule, QStringLiteral("UpdatePanelEventForm()"), [&] {
-        for (int bit = 15; bit >= 8; --bit) {
-            QCheckBox *box = boxes.value(bit - 8, nullptr);
-            if (box)
-                box->setChecked((eventWord >> bit) & 1);
-        }
     });
 }
 

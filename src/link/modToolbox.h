@@ -30,7 +30,6 @@
 
 #include "link/clsPanelMsg.h"
 
-class QCheckBox;
 class clsMessage;
 
 // The connection as the goodbye processing uses it (PanelConnection implements it): it waits for
@@ -110,7 +109,15 @@ using AutoAnswerCall = std::function<std::int32_t()>;
 void setAutoAnswerCall(AutoAnswerCall call);
 
 // Ticks box b - 8 for each set bit b = 15 .. 8 of eventWord, clears it otherwise; bits 0-7 are not
-// shown. Missing boxes are skipped.
-void UpdatePanelEventForm(const QList<QCheckBox *> &boxes, std::int32_t eventWord);
+// shown. Missing boxes are skipped. A box is anything with setChecked(bool) (the warning window's
+// check boxes), so the link needs no window classes.
+template <typename Box>
+void UpdatePanelEventForm(const QList<Box *> &boxes, std::int32_t eventWord)
+{
+    for (int bit = 15; bit >= 8; --bit) {
+        if (Box *box = boxes.value(bit - 8, nullptr))
+            box->setChecked(((eventWord >> bit) & 1) != 0);
+    }
+}
 
 } // namespace modToolbox

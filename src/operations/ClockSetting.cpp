@@ -11,7 +11,7 @@
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QPointer>
 
@@ -133,7 +133,7 @@ void ClockSetting::unload()
     m_unloaded = true;
     errors::guarded(kOwner, QStringLiteral("Form_Unload()"), [&] {
         SessionState &state = sessionState();
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             queue->AbortQueuedMsgOwnedBy(Name());
         if (m_registered)
             modGlobals::ForgetGUIDObject(szGUID());

@@ -14,7 +14,7 @@
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 
@@ -164,7 +164,7 @@ void DataTransfer::ResponseReceived(clsMessage &msg)
         const QByteArray data = msg.dataBytes();
         if (data.isEmpty())
             raiseError(ErrorCode::SendRefused, QStringLiteral("empty answer to %1").arg(msg.Name()));
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         const QString name = msg.Name();
 
         if (name == kExclusiveCommand) {
@@ -257,7 +257,7 @@ void DataTransfer::endSequenceStep()
 void DataTransfer::leaveExclusiveMode()
 {
     SessionState &state = sessionState();
-    frmMsgQueue *queue = state.queueWindow;
+    MessageQueue *queue = state.messageQueue;
     if (!queue)
         return;
     queue->setWorkerInterval(state.config.standardPollRate);
@@ -279,7 +279,7 @@ void DataTransfer::unload()
     m_endTimer.stop();
     errors::guarded(kOwner, QStringLiteral("Form_Unload()"), [&] {
         SessionState &state = sessionState();
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         const std::shared_ptr<IControlType> transport = state.currentTransport;
         // A session that is ending takes no report and no further request.
         const bool sessionGoesOn = queue && !queue->isUnloading() && transport && !transport->AbortPending();

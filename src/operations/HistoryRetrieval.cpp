@@ -9,7 +9,7 @@
 #include "link/modExecFunctions.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -85,7 +85,7 @@ void HistoryRetrieval::unload()
     errors::guarded(kOwner, QStringLiteral("Form_Unload()"), [&] {
         modGlobals::ZelCommEvent(7, 0);
         // Requests of this retrieval still waiting in the queue are of no use any more.
-        if (frmMsgQueue *queue = sessionState().queueWindow)
+        if (MessageQueue *queue = sessionState().messageQueue)
             queue->AbortQueuedMsgOwnedBy(Name());
         if (m_registered) {
             m_registered = false;
@@ -107,7 +107,7 @@ bool HistoryRetrieval::cancel()
 {
     // While one of this retrieval's requests is with the panel, it stops once its answer has been
     // handled; otherwise there is nothing to wait for.
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     if (!queue || !m_started)
         return false;
     const std::shared_ptr<clsMessage> current = queue->CurrentMessage();

@@ -13,7 +13,7 @@
 #include "operations/OperationViews.h"
 #include "operations/SyncCheck.h"
 #include "queue/SessionEnd.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -24,9 +24,9 @@ namespace {
 const QString kModule = QStringLiteral("modToolbox");
 
 // The session's queue window, or the error for a check without a session.
-frmMsgQueue *sessionQueue()
+MessageQueue *sessionQueue()
 {
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     if (!queue || queue->isUnloading() || !sessionState().currentTransport)
         raiseError(ErrorCode::SendRefused, QStringLiteral("no panel session"));
     return queue;
@@ -36,7 +36,7 @@ frmMsgQueue *sessionQueue()
 std::int32_t CheckPanelSyncronization()
 {
     return errors::guarded(kModule, QStringLiteral("CheckPanelSyncronization()"), [] {
-        frmMsgQueue *queue = sessionQueue();
+        MessageQueue *queue = sessionQueue();
         modGlobals::ZelCommEvent(6, 0);
         // A child of the queue window: it goes with the session.
         QPointer<SyncCheck> check = new SyncCheck(queue);
@@ -72,7 +72,7 @@ std::int32_t PerformPanelSyncronization(std::int16_t Mode, const QList<bool> &Sy
             return;
         }
 
-        frmMsgQueue *queue = sessionQueue();
+        MessageQueue *queue = sessionQueue();
         // A child of the queue window: it goes with the session.
         QPointer<DataTransfer> transfer = new DataTransfer(queue);
         attachWindow(*transfer);

@@ -13,7 +13,7 @@
 #include "operations/PanelSynchronisation.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QPointer>
 
@@ -41,7 +41,7 @@ bool validCrcAnswer(const QByteArray &data)
 bool sessionGoesOn()
 {
     const SessionState &state = sessionState();
-    const frmMsgQueue *queue = state.queueWindow;
+    const MessageQueue *queue = state.messageQueue;
     return queue && !queue->isUnloading() && !(state.currentTransport && state.currentTransport->AbortPending());
 }
 
@@ -197,7 +197,7 @@ void SyncCheck::unload()
             else
                 modGlobals::Disconnect(false, 5);
         }
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             queue->AbortQueuedMsgOwnedBy(Name());
         if (m_registered) {
             modGlobals::ForgetGUIDObject(szGUID());

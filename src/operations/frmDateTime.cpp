@@ -2,12 +2,13 @@
 
 #include "controls/ButtonKeys.h"
 #include "controls/Calendar.h"
+#include "diagnostics/SessionIcon.h"
 #include "core/Errors.h"
 #include "core/HostObjects.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
 #include "platform/Timing.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -220,7 +221,7 @@ std::int32_t frmDateTime::Display()
             return;
         }
         // The window closes with the session: a modal run must not outlive the queue.
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             connect(queue, &QObject::destroyed, this, [this] { hide(); });
         enableButtons(true);
         Timer1_Timer();

@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"
+#include "diagnostics/SessionIcon.h"
 #include "platform/Timing.h"
 
 #include <QApplication>

@@ -1,6 +1,7 @@
 #include "operations/frmPanelSyncro.h"
 
 #include "controls/ButtonKeys.h"
+#include "diagnostics/SessionIcon.h"
 #include "core/modGlobals.h"
 #include "operations/WindowPlacement.h"
 

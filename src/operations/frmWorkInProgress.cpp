@@ -2,6 +2,7 @@
 
 #include "controls/AnimationStrip.h"
 #include "controls/ButtonKeys.h"
+#include "diagnostics/SessionIcon.h"
 #include "core/Errors.h"
 #include "core/SessionState.h"
 #include "core/modGlobals.h"

@@ -8,7 +8,7 @@
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 namespace modDateTime {
 
@@ -41,7 +41,7 @@ std::int32_t UnattendedSetDateTime(std::int16_t iPriority)
         const std::shared_ptr<HostSettings> settings = state.hostSettings;
         const std::int16_t adjustment = settings ? settings->TimeOffsetHours() : 0;
         const PanelClockBytes b = panelClockFor(Timing::currentDateTime(), adjustment);
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         const std::int32_t queued = modExecFunctions::SMChangeDateTime(b.month, b.day, b.year, b.hour, b.minute, b.amPm,
                                                                        queue, iPriority, false);
         if (queued != 0)

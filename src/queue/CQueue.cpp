@@ -198,7 +198,7 @@ bool CQueue::headsIntact() const
 
 void CQueue::moveNextMessage()
 {
-    // One message in flight at a time: the queue window empties the current list (ReceiveComplete).
+    // One message in flight at a time: the message queue empties the current list (ReceiveComplete).
     if (!m_current->isEmpty() || m_work->isEmpty())
         return;
     std::shared_ptr<clsMessage> msg = m_work->FirstMsg();

@@ -1,5 +1,5 @@
 // The queue server: keeps the three list heads of a session (work queue, current message, last
-// sent) in shared memory, runs its four timers and raises its five events to the queue window.
+// sent) in shared memory, runs its four timers and raises its five events to the message queue.
 // It runs in-process on the GUI thread; its timers are QTimers whose intervals go through Timing.
 // Its lists are chains of message records (clsMessage), so it lives beside them in the queue folder.
 //
@@ -57,7 +57,7 @@ public:
     explicit CQueue(std::int32_t workerIntervalMs = 500, QObject *parent = nullptr);
     ~CQueue() override;
 
-    // False when the list heads could not be created (the queue window then marks itself failed).
+    // False when the list heads could not be created (the message queue then marks itself failed).
     bool isValid() const { return m_valid; }
 
     void setDisconnecting(bool disconnecting);

@@ -19,8 +19,8 @@ QueueLinks queueOwn()
 {
     QueueLinks links;
     // Keep-alive and goodbye requests and their answers: the panel link (link) puts them in.
-    links.heartBeat = [](frmMsgQueue &) { return notBuilt("SMHeartBeat()"); };
-    links.panelGoodbye = [](std::uint8_t, frmMsgQueue &, std::int16_t) { return notBuilt("SMPanelGoodbye()"); };
+    links.heartBeat = [](MessageQueue &) { return notBuilt("SMHeartBeat()"); };
+    links.panelGoodbye = [](std::uint8_t, MessageQueue &, std::int16_t) { return notBuilt("SMPanelGoodbye()"); };
     links.processKeepAlive = [](const QByteArray &) { return notBuilt("ProcessKeepAlive()"); };
     links.processPanelGoodbye = [](clsMessage &) { return notBuilt("ProcessPanelGoodbye()"); };
     // Supervision windows: without them the session simply continues.

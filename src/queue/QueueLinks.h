@@ -1,7 +1,7 @@
-// The queue window's calls into the parts built on top of it: the keep-alive and goodbye requests,
+// The message queue's calls into the parts built on top of it: the keep-alive and goodbye requests,
 // the processing of their answers, the inactivity and panel-event windows, and the retry state of
 // the object that queued a message. They are gathered here so the queue does not depend on those
-// parts: the layers above put their entries in (installQueueLinks) before the first queue window
+// parts: the layers above put their entries in (installQueueLinks) before the first message queue
 // is made, and each entry can be replaced (tests use this to observe the calls).
 #pragma once
 
@@ -14,7 +14,7 @@
 
 class GuidObject;
 class clsMessage;
-class frmMsgQueue;
+class MessageQueue;
 
 // What the queue needs of the object that queued a message (the client): its retry state. Panel
 // commands keep theirs in their own fields; other clients can offer this interface.
@@ -37,12 +37,12 @@ struct QueueClientDetails
 
 struct QueueLinks
 {
-    // Queues a keep-alive owned by the queue window (heartbeat).
-    std::function<std::int32_t(frmMsgQueue &queue)> heartBeat;
-    // Queues the panel goodbye with its code (0 plain, 1 reset) owned by the queue window; the
+    // Queues a keep-alive owned by the queue (heartbeat).
+    std::function<std::int32_t(MessageQueue &queue)> heartBeat;
+    // Queues the panel goodbye with its code (0 plain, 1 reset) owned by the queue; the
     // session result travels as the message's priority.
-    std::function<std::int32_t(std::uint8_t goodbyeCode, frmMsgQueue &queue, std::int16_t sessionResult)> panelGoodbye;
-    // Answers to the queue window's own messages.
+    std::function<std::int32_t(std::uint8_t goodbyeCode, MessageQueue &queue, std::int16_t sessionResult)> panelGoodbye;
+    // Answers to the queue's own messages.
     std::function<std::int32_t(const QByteArray &answer)> processKeepAlive;
     std::function<std::int32_t(clsMessage &msg)> processPanelGoodbye;
     // Runs the inactivity window; returns its answer (6 keep, 3 disconnect now, 7 expired).
@@ -66,7 +66,7 @@ void resetQueueLinks();
 
 // The built-in links start as the queue's own: an entry whose part is not there reports so and
 // gives a neutral result, and the session goes on. A layer above the queue puts its entries in
-// with this before the first queue window exists (InitQueue runs the install procedures of the
+// with this before the first message queue exists (InitQueue runs the install procedures of the
 // layers): `install` changes the built-in links and the links in use alike.
 void installQueueLinks(const std::function<void(QueueLinks &links)> &install);
 

@@ -7,7 +7,7 @@
 #include "diagnostics/Logging.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QTimer>
 
@@ -17,7 +17,7 @@ std::int32_t Disconnect(bool panelReset, std::int16_t sessionResult)
 {
     errors::guarded(QStringLiteral("modGlobals"), QStringLiteral("Disconnect()"), [&] {
         SessionState &state = sessionState();
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         if (!queue)
             return; // no session: nothing to end
         // A session that ends while its own goodbye is in flight ends because that goodbye failed
@@ -68,7 +68,7 @@ std::int32_t DisplayPanelEventForm(std::int32_t level)
             queueLinks().updateEventWarning(level);
             return;
         }
-        if (frmMsgQueue *queue = state.queueWindow) {
+        if (MessageQueue *queue = state.messageQueue) {
             queue->EventLevel = static_cast<std::int16_t>(level);
             queue->tmrWarning->start();
         }

@@ -409,3 +409,13 @@ std::shared_ptr<clsMessage> clsMessages::FirstMsg() const
         return msg;
     });
 }
+
+void msgrecord::ListWalk::visit(const clsMessage &msg)
+{
+    const QString guid = msg.szGUID();
+    if (m_seen.contains(guid))
+        raiseDamaged(QStringLiteral("the links of a list form a cycle at %1").arg(guid));
+    if (m_seen.size() >= MaxWalk)
+        raiseDamaged(QStringLiteral("a list longer than %1 messages").arg(MaxWalk));
+    m_seen.insert(guid);
+}

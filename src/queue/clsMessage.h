@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -55,7 +56,7 @@ QByteArray guidBytes(const QString &guid);
 QByteArray int16Bytes(std::int16_t value);
 
 // Who hears that a record was found damaged (cut short by another process, a length word beyond
-// its field, links that go round in a cycle): the queue window of the running session, which ends
+// its field, links that go round in a cycle): the message queue of the running session, which ends
 // the session over it. It is told as the damage is found, before BadRecord is raised, and must
 // defer its reaction (the finder is in the middle of its own work). None by default.
 using DamageWatcher = std::function<void()>;
@@ -67,6 +68,23 @@ void setDamageWatcher(DamageWatcher watcher);
 // opened is a damaged record: error BadRecord (160), never a read or write past its end.
 QByteArray readBlock(const SharedMemory &block, std::size_t offset, std::size_t size);
 void writeBlock(SharedMemory &block, std::size_t offset, const QByteArray &bytes);
+} // namespace msgrecord
+
+class clsMessage;
+
+namespace msgrecord {
+// Guards a walk along a list's links. Every list ends at its head, so a record met twice means the
+// links form a cycle (records damaged by someone else): the walk fails at once (raiseDamaged)
+// instead of going round until its step limit of MaxWalk messages.
+class ListWalk
+{
+public:
+    static constexpr int MaxWalk = 100000;
+    void visit(const clsMessage &msg);
+
+private:
+    QSet<QString> m_seen;
+};
 } // namespace msgrecord
 
 class clsMessage : public GuidObject

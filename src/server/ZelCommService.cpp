@@ -8,7 +8,7 @@
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
 #include "platform/Timing.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "server/RemoteHostObjects.h"
 #include "server/ServerNames.h"
 
@@ -59,7 +59,7 @@ ZelCommService::ZelCommService(QDBusConnection bus, int idleMs, QObject *parent)
 
 ZelCommService::~ZelCommService()
 {
-    if (frmMsgQueue *queue = sessionState().queueWindow)
+    if (MessageQueue *queue = sessionState().messageQueue)
         queue->Unload();
     m_component.reset();
 }
@@ -266,12 +266,12 @@ void ZelCommService::clientGone()
 void ZelCommService::finishEnding()
 {
     SessionState &state = sessionState();
-    const bool goodbyeDone = !state.queueWindow || !state.currentTransport || !state.currentTransport->Connected();
+    const bool goodbyeDone = !state.messageQueue || !state.currentTransport || !state.currentTransport->Connected();
     if (!goodbyeDone && !m_goodbye->expired())
         return;
-    if (frmMsgQueue *queue = state.queueWindow) {
+    if (MessageQueue *queue = state.messageQueue) {
         queue->Unload();
-        state.queueWindow = nullptr;
+        state.messageQueue = nullptr;
     }
     if (!m_running.isEmpty()) {
         // The operation's windows are closing; its call returns into the loop once they have.

@@ -1,6 +1,7 @@
 #include "supervision/frmDisconnect.h"
 
 #include "controls/ButtonKeys.h"
+#include "diagnostics/SessionIcon.h"
 #include "core/modGlobals.h"
 #include "supervision/SessionClosing.h"
 

@@ -1,6 +1,7 @@
 #include "supervision/frmInactivityDisconnect.h"
 
 #include "controls/ButtonKeys.h"
+#include "diagnostics/SessionIcon.h"
 #include "core/modGlobals.h"
 #include "supervision/InactivityCountdown.h"
 

@@ -2,6 +2,7 @@
 
 #include "controls/ButtonKeys.h"
 #include "core/modGlobals.h"
+#include "diagnostics/SessionIcon.h"
 #include "link/modToolbox.h"
 #include "supervision/EventWarning.h"
 

@@ -12,7 +12,7 @@
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "transports/CommDialog.h"
 
 #include <QRandomGenerator>
@@ -143,7 +143,7 @@ std::int32_t DatagramTransport::Ping(std::int16_t numTimes, CommDialog *frm)
 void DatagramTransport::setNetCallBack(bool value)
 {
     errors::guarded(m_class, QStringLiteral("[Let]NetCallBack()"), [&] {
-        if (frmMsgQueue *queue = sessionState().queueWindow) {
+        if (MessageQueue *queue = sessionState().messageQueue) {
             queue->setHeartbeatEnabled(value);
             queue->setDiagRefreshEnabled(value);
         }
@@ -319,7 +319,7 @@ void DatagramTransport::completeExchange(clsMessage &msg, bool deliver)
     }
     // The owner may have ended the session, or an abort may have emptied the queue meanwhile: only
     // the message still in flight is completed.
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     if (!queue)
         return;
     const std::shared_ptr<clsMessage> current = queue->CurrentMessage();

@@ -10,7 +10,7 @@
 #include "link/clsPanelMsg.h"
 #include "platform/Timing.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "transports/CommDialog.h"
 #include "transports/EnhancedEnvelope.h"
 #include "transports/SerialLine.h"
@@ -38,7 +38,7 @@ clsEnhancedDirect::clsEnhancedDirect()
 {
     errors::guarded(kClass, QStringLiteral("Class_Initialize()"), [&] {
         SessionState &state = sessionState();
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             m_port = queue->MSComm1;
         if (const std::shared_ptr<HostSettings> settings = state.hostSettings) {
             DataBits = settings->DataBits();
@@ -154,7 +154,7 @@ std::int32_t clsEnhancedDirect::SendData(clsMessage &msg)
             modGlobals::AddLogEntry(modGlobals::GetCatalogString(command->MsgType != 0 ? 329 : 328), envelope);
             afterSend(*command, name);
 
-            if (!sessionState().queueWindow)
+            if (!sessionState().messageQueue)
                 return;
             if (command->TimeOut == 0 || m_abortPending) {
                 deliver = true; // awaits no answer: the owner is told at once
@@ -272,7 +272,7 @@ void clsEnhancedDirect::onReadyRead()
         m_port->skip(envelope.consumed);
         // Taken only while nothing else waits for an answer: no message in flight, or the
         // "Wait Command" of a net-ring wait. Anything else is a late answer to an earlier send.
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         const std::shared_ptr<clsMessage> current = queue ? queue->CurrentMessage() : nullptr;
         if (!queue || (current && current->Name() != kWaitCommand)) {
             modGlobals::DebugPrint(QStringLiteral("Dropped (unasked): ") + modGlobals::DebugConvert(envelope.datagram));

@@ -9,12 +9,12 @@
 #include "diagnostics/clsSessionLog.h"
 #include "link/modModem.h"
 #include "platform/Timing.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "transports/CommDialog.h"
 #include "transports/SerialLine.h"
+#include "transports/TransportNotices.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QSerialPort>
 
 #include <algorithm>
@@ -54,8 +54,8 @@ clsModem::clsModem()
             state.sessionLog = std::make_shared<clsSessionLog>();
             state.sessionLog->OpenLog(state.UnattendedFlag ? state.accountName + QStringLiteral(".log") : QString());
         }
-        if (!state.UnattendedFlag && state.queueWindow) {
-            m_port = state.queueWindow->MSComm1;
+        if (!state.UnattendedFlag && state.messageQueue) {
+            m_port = state.messageQueue->MSComm1;
             m_rtsEnable = true;
         }
         m_connected = state.UnattendedFlag;
@@ -326,8 +326,8 @@ std::int32_t clsModem::ControlRinging(CommDialog *frm, bool bDisplay)
         if (rc != Expected) {
             const QString text = modGlobals::GetCatalogString(309) + QStringLiteral("\r\n") + modGlobals::GetCatalogString(310);
             const QString title = modGlobals::ReplaceVariable(modGlobals::GetCatalogString(157), QStringLiteral("APP_NAME"), QStringLiteral("Tamsel"));
-            QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok);
-            box.exec();
+            if (const auto &notice = transportNotices().information)
+                notice(title, text);
             raiseError(ErrorCode::NoRing);
         }
         status(frm, modGlobals::GetCatalogString(311));

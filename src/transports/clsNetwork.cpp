@@ -10,8 +10,8 @@
 #include "link/modEncryption.h"
 #include "platform/Timing.h"
 #include "queue/SessionEnd.h"
+#include "queue/MessageQueue.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
 #include "transports/CommDialog.h"
 
 #include <QCoreApplication>
@@ -44,7 +44,7 @@ clsNetwork::clsNetwork()
 {
     errors::guarded(kClass, QStringLiteral("Class_Initialize()"), [&] {
         SessionState &state = sessionState();
-        if (frmMsgQueue *queue = state.queueWindow)
+        if (MessageQueue *queue = state.messageQueue)
             m_socket = queue->Socket;
         m_connected = false;
         m_abortPending = false;
@@ -151,7 +151,7 @@ std::int32_t clsNetwork::SendData(clsMessage &msg)
         modGlobals::DebugPrint(QStringLiteral("Send: ") + modGlobals::DebugConvert(datagram));
         afterSend(*command, name);
 
-        frmMsgQueue *queue = state.queueWindow;
+        MessageQueue *queue = state.messageQueue;
         if (!queue)
             return;
         if (command->TimeOut != 0 && !m_abortPending) {
@@ -281,19 +281,28 @@ void clsNetwork::readDatagrams()
         if (sender.toString() != RemoteHost || QString::number(datagram.senderPort()) != RemotePort.trimmed())
             continue; // not the panel
         QByteArray bytes = datagram.data();
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         std::shared_ptr<clsPanelMsg> command;
         if (queue) {
             if (const std::shared_ptr<clsMessage> current = queue->CurrentMessage())
                 command = commandOf(*current);
         }
-        const Datagram decoded = DecodeDatagram(bytes, session(command.get()));
+        Datagram decoded = DecodeDatagram(bytes, session(command.get()));
         if (decoded.dropped) {
             noteDropped(decoded.dropReason, bytes);
             continue;
         }
-        if (queue)
-            queue->DataArrival(bytes);
+        if (!queue)
+            continue;
+        // The queue hands the bytes straight back (DataReceived) with the same message in flight:
+        // the decoded form goes with them, so the datagram is decoded and decrypted only once.
+        m_arrival = Arrival{bytes, std::move(decoded)};
+        struct Forget
+        {
+            std::optional<Arrival> &arrival;
+            ~Forget() { arrival.reset(); }
+        } forget{m_arrival};
+        queue->DataArrival(bytes);
     }
 }
 
@@ -304,7 +313,12 @@ std::int32_t clsNetwork::DataReceived(clsMessage &msg)
         SessionState &state = sessionState();
         const QByteArray raw = msg.dataBytes();
         const std::shared_ptr<clsPanelMsg> command = commandOf(msg);
-        const Datagram datagram = DecodeDatagram(raw, session(command.get()));
+        // Bytes that readDatagrams has just decoded for this exchange are not decoded again; bytes
+        // from elsewhere (the host's DataArrival) are decoded here.
+        std::optional<Arrival> arrival;
+        arrival.swap(m_arrival);
+        const Datagram datagram = arrival && arrival->raw == raw ? std::move(arrival->decoded)
+                                                                 : DecodeDatagram(raw, session(command.get()));
         if (datagram.dropped) {
             noteDropped(datagram.dropReason, raw);
             dropped = true;
@@ -326,7 +340,7 @@ std::int32_t clsNetwork::DataReceived(clsMessage &msg)
         msg.setData(QVariant()); // nothing for the owner: the exchange goes on
         // The queue stopped the answer time-out when the bytes arrived; the message in flight
         // still waits for its answer.
-        if (frmMsgQueue *queue = sessionState().queueWindow; queue && queue->CurrentMessage())
+        if (MessageQueue *queue = sessionState().messageQueue; queue && queue->CurrentMessage())
             queue->setTimeoutEnabled(true);
     }
     if (rc != 0) {
@@ -340,7 +354,7 @@ std::int32_t clsNetwork::DataReceived(clsMessage &msg)
 std::int32_t clsNetwork::ProcessReceive(clsMessage &msg)
 {
     return errors::guarded(kClass, QStringLiteral("ProcessReceive()"), [&] {
-        if (frmMsgQueue *queue = sessionState().queueWindow)
+        if (MessageQueue *queue = sessionState().messageQueue)
             queue->setTimeoutEnabled(false);
         const std::shared_ptr<clsPanelMsg> command = commandOf(msg);
         QByteArray response;

@@ -34,6 +34,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "transports/DatagramTransport.h"
 
@@ -60,9 +61,10 @@ public:
     // command that awaits no answer, completes the message at once). An error ends the session.
     std::int32_t SendData(clsMessage &msg) override;
     // Decodes a received datagram in place in the message record: envelope, sequence byte, XOR,
-    // then the checks of ProcessReceive. A datagram that is dropped, or whose message is being sent
-    // again, leaves the record without data (the queue then neither delivers nor completes it). An
-    // error ends the session.
+    // then the checks of ProcessReceive. A datagram the socket reader has decoded already (it hands
+    // the queue only datagrams that decode) is taken as decoded. A datagram that is dropped, or
+    // whose message is being sent again, leaves the record without data (the queue then neither
+    // delivers nor completes it). An error ends the session.
     std::int32_t DataReceived(clsMessage &msg) override;
 
     // Public properties (the sequence numbers and net-ring state are DatagramTransport's).
@@ -136,4 +138,12 @@ private:
     qint64 m_dropLogMs = -1;
     int m_dropsUnlogged = 0;
     int m_dropped = 0;
+    // The datagram readDatagrams has decoded (and decrypted) and is handing the queue: the
+    // DataReceived that the queue calls with the same bytes takes it instead of decoding again.
+    struct Arrival
+    {
+        QByteArray raw;
+        Datagram decoded;
+    };
+    std::optional<Arrival> m_arrival;
 };

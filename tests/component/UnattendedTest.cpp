@@ -11,7 +11,7 @@
 #include "platform/SharedMemoryIndex.h"
 #include "platform/Timing.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
 
@@ -59,7 +59,7 @@ protected:
 
     void TearDown() override
     {
-        if (frmMsgQueue *queue = sessionState().queueWindow)
+        if (MessageQueue *queue = sessionState().messageQueue)
             queue->Unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         if (panel)
@@ -98,7 +98,7 @@ protected:
     bool run(std::int32_t mask)
     {
         EXPECT_EQ(component->DoUnattended(mask), 0);
-        const bool ended = waitFor([] { return !sessionState().queueWindow; }, 30000);
+        const bool ended = waitFor([] { return !sessionState().messageQueue; }, 30000);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         return ended;
     }
@@ -250,7 +250,7 @@ TEST_F(UnattendedTest, ARecordCutShortEndsTheSessionAsAFailure)
         ASSERT_NO_FATAL_FAILURE(startPanel());
         std::int32_t mask = 16;
         ASSERT_EQ(component->DoUnattended(mask), 0);
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         ASSERT_TRUE(queue);
         const QStringList heads{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
         const QString block = QStringLiteral("Request Item Block");
@@ -265,7 +265,7 @@ TEST_F(UnattendedTest, ARecordCutShortEndsTheSessionAsAFailure)
         ASSERT_TRUE(cutShort(cut, 10));
 
         // Far beyond the moment it takes, far short of any time-out that would end it otherwise.
-        ASSERT_TRUE(waitFor([] { return !sessionState().queueWindow; }, 20000));
+        ASSERT_TRUE(waitFor([] { return !sessionState().messageQueue; }, 20000));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_EQ(endings(), "FAILURE");
         EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::BadRecord);
@@ -287,7 +287,7 @@ TEST_F(UnattendedTest, AForcedShutdownIsAnAbort)
     ASSERT_TRUE(waitFor([this] { return panel->exchangeCount() > 0; }, 5000));
     bool force = true;
     EXPECT_EQ(component->CommShutdown(force), 0);
-    EXPECT_TRUE(waitFor([] { return !sessionState().queueWindow; }, 10000));
+    EXPECT_TRUE(waitFor([] { return !sessionState().messageQueue; }, 10000));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(endings(), "ABORTED");
 }
@@ -305,7 +305,7 @@ TEST_F(UnattendedTest, AnInteractiveSessionAfterAnUnattendedOneIsAttended)
     QTimer poll;
     poll.setInterval(10);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget *dialog = sessionState().connectionDialog.widget();
+        auto *dialog = qobject_cast<QWidget *>(sessionState().connectionDialog.object());
         if (!dialog || !dialog->isVisible())
             return;
         sawDialog = true;
@@ -315,7 +315,7 @@ TEST_F(UnattendedTest, AnInteractiveSessionAfterAnUnattendedOneIsAttended)
     });
     poll.start();
     QTimer::singleShot(10000, [] {
-        if (QWidget *dialog = sessionState().connectionDialog.widget())
+        if (auto *dialog = qobject_cast<QWidget *>(sessionState().connectionDialog.object()))
             dialog->hide();
     });
     EXPECT_EQ(component->CommStartup(), 0);

@@ -14,7 +14,7 @@
 #include "connection/frmCommInterface.h"
 #include "core/ErrorCodes.h"
 #include "core/IControlType.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "support/SimSession.h"
 
 namespace conntest {
@@ -129,7 +129,7 @@ protected:
         state.currentTransport.reset();
         if (sim)
             sim->stop();
-        delete state.queueWindow.data();
+        delete state.messageQueue.data();
     }
 
     // The session windows as CommStartup makes them, and a dialog kept in SessionState.

@@ -39,7 +39,7 @@ TEST_F(ConnectionTest, DirectLineAndModemConnectAndReportLockEventAndRevision)
         EXPECT_EQ(sim->commandCount(QStringLiteral("Write Item Block")), c.writes);
         EXPECT_EQ(sim->state().dataLockPlain(), 0x1234);
         EXPECT_TRUE(sessionState().currentTransport->Connected());
-        EXPECT_TRUE(sessionState().queueWindow->HeartbeatEnabled());
+        EXPECT_TRUE(sessionState().messageQueue->HeartbeatEnabled());
         endSession();
     }
 }
@@ -66,7 +66,7 @@ TEST_F(ConnectionTest, CommStartupAnnouncesTheLinkAndCommShutdownSaysGoodbye)
     EXPECT_TRUE(testsupport::waitFor([this] { return sim->commandCount(QStringLiteral("Request CRC")) == 1; }, 5000));
     SessionState &state = sessionState();
     EXPECT_FALSE(state.connectionDialog);
-    ASSERT_TRUE(state.queueWindow); // the session goes on
+    ASSERT_TRUE(state.messageQueue); // the session goes on
     ASSERT_TRUE(state.currentTransport->Connected());
 
     bool force = true;

@@ -136,7 +136,7 @@ TEST_P(LinkSession, ConnectAdmitsThePanelKeepsTheLinkAliveAndSaysGoodbye)
     const int admitted = sim->commandCount(QStringLiteral("Request Panel Status"));
     ASSERT_TRUE(waitFor([&] { return sim->commandCount(QStringLiteral("Request Panel Status")) >= admitted + 2; }, 5000));
     modGlobals::Disconnect(false, 0);
-    ASSERT_TRUE(waitFor([] { return !sessionState().queueWindow; }, 5000));
+    ASSERT_TRUE(waitFor([] { return !sessionState().messageQueue; }, 5000));
     EXPECT_EQ(hostEvents().last(), QStringLiteral("3:USERDISCONNECTING"));
     EXPECT_EQ(hostEvents().filter(QRegularExpression(QStringLiteral("^3:"))).size(), 1);
     EXPECT_FALSE(transport->Connected());
@@ -182,7 +182,7 @@ TEST_F(LinkDialogTest, AProbeThatKeepsTimingOutAlternatesTheCipherAndGivesUp)
     startLinkPanel(Link::Encrypted, {QStringLiteral("silence@null*0")}, 0);
     Script script;
     connectOverLink(script);
-    script.then(QStringLiteral("attempt given up"), [] { return !sessionState().queueWindow; }, hide());
+    script.then(QStringLiteral("attempt given up"), [] { return !sessionState().messageQueue; }, hide());
     EXPECT_EQ(display(script), frmCommInterface::ResultNotConnected);
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::NoCompleteAnswer);
     // 1 + RetryMax probes, each in the other cipher setting; the passcode never went out.
@@ -222,7 +222,7 @@ TEST_F(LinkDialogTest, AFailedAttemptEndsWithOneFailure)
         openSession();
         Script script;
         connectOverLink(script);
-        script.then(QStringLiteral("attempt over"), [] { return !sessionState().queueWindow; }, hide());
+        script.then(QStringLiteral("attempt over"), [] { return !sessionState().messageQueue; }, hide());
         EXPECT_EQ(display(script), frmCommInterface::ResultNotConnected);
         EXPECT_EQ(sessionState().LastErrorNumber, c.error);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -76,7 +76,7 @@ TEST_F(ConnectionTest, RefusalsEndTheAttemptBeforeAnythingMoreIsSent)
         ASSERT_EQ(connection->connectPanel(), 0);
         ASSERT_TRUE(testsupport::waitFor([&c] { return sessionState().LastErrorNumber == c.error; }, 20000));
         // The attempt's end is the session's: once the goodbye is through, nothing more goes out.
-        EXPECT_TRUE(testsupport::waitFor([] { return !sessionState().queueWindow; }, 10000));
+        EXPECT_TRUE(testsupport::waitFor([] { return !sessionState().messageQueue; }, 10000));
         ASSERT_FALSE(finished.isEmpty());
         EXPECT_EQ(finished.first(), (QVariantList{false, c.error}));
         EXPECT_EQ(sim->commandCount(QStringLiteral("Passcode Verification")), 1);

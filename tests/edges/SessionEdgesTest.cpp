@@ -28,10 +28,10 @@ protected:
         auto msg = messageRecord(QStringLiteral("Keep Alive"), guid);
         msg->setOwnerName(QStringLiteral("frmMsgQueue"));
         msg->setData(answer);
-        sessionState().queueWindow->ResponseReceived(*msg);
+        sessionState().messageQueue->ResponseReceived(*msg);
         msgrecord::Discard(guid);
         waitFor([] { return false; }, 50); // the warning is shown from the event loop
-        ASSERT_TRUE(sessionState().queueWindow);
+        ASSERT_TRUE(sessionState().messageQueue);
         EXPECT_EQ(sessionState().LastErrorNumber, 0);
     }
 };

@@ -242,7 +242,7 @@ protected:
         script.then(QStringLiteral("attempt over"),
                     [this] {
                         return !dialog || !dialog->isVisible()
-                               || (sessionState().LastErrorNumber != 0 && !sessionState().queueWindow && dialog->cmdConnect->isEnabled());
+                               || (sessionState().LastErrorNumber != 0 && !sessionState().messageQueue && dialog->cmdConnect->isEnabled());
                     },
                     [this] {
                         if (dialog && dialog->isVisible())
@@ -254,7 +254,7 @@ protected:
     // A receive of the transfer's items, as an unattended job runs it.
     void transfer()
     {
-        sessionState().queueWindow->setUnattended(true);
+        sessionState().messageQueue->setUnattended(true);
         QList<bool> flags(modToolbox::ItemCount, false);
         for (const int item : kTransferItems)
             flags[item] = true;
@@ -265,7 +265,7 @@ protected:
     // The events since the panel's read pointer, as an unattended job reads them.
     void retrieveHistory()
     {
-        sessionState().queueWindow->setUnattended(true);
+        sessionState().messageQueue->setUnattended(true);
         history = new frmHistory();
         history->optCurrent->setChecked(true);
         EXPECT_EQ(modUnattended::UnattendedHistoryStartup(history->retrieval(), 5), 0);
@@ -276,7 +276,7 @@ protected:
     bool over(const QString &tag) const
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return callback->tags().contains(tag) || !sessionState().queueWindow;
+        return callback->tags().contains(tag) || !sessionState().messageQueue;
     }
 
     QByteArray hostBlock(int item, int start, int length) const
@@ -315,12 +315,12 @@ protected:
     // Ends a session that goes on, as the operator does, and waits until it is gone.
     void endSessionNow()
     {
-        if (sessionState().queueWindow)
+        if (sessionState().messageQueue)
             modGlobals::Disconnect(false, 0);
         EXPECT_TRUE(waitFor(
             [] {
                 QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-                return !sessionState().queueWindow;
+                return !sessionState().messageQueue;
             },
             10000));
     }
@@ -359,7 +359,7 @@ TEST_P(FaultMatrix, EndsInItsDefinedOutcome)
     if (error == 0 && dialog)
         error = dialog->lastAttemptError();
     EXPECT_EQ(error, r.error) << std::hex << "0x" << quint32(error) << " instead of 0x" << quint32(r.error);
-    EXPECT_EQ(bool(sessionState().queueWindow), goesOn) << (goesOn ? "the session ended" : "the session goes on");
+    EXPECT_EQ(bool(sessionState().messageQueue), goesOn) << (goesOn ? "the session ended" : "the session goes on");
     const QStringList tags = callback->tags();
     switch (r.phase) {
     case Phase::Handshake: {

@@ -7,7 +7,7 @@
 #include "link/modSDIFunctions.h"
 #include "platform/SharedMemory.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -23,7 +23,7 @@ protected:
     {
         LinkTest::SetUp();
         modGlobals::InitQueue();
-        queue = sessionState().queueWindow;
+        queue = sessionState().messageQueue;
         ASSERT_TRUE(queue);
         // Keep the worker from moving messages on while the test reads the work queue.
         queue->setWorkerEnabled(false);
@@ -37,12 +37,12 @@ protected:
         LinkTest::TearDown();
     }
 
-    QPointer<frmMsgQueue> queue;
+    QPointer<MessageQueue> queue;
 };
 
 TEST_F(PanelMsgQueue, QueuedRecordCarriesTheCommand)
 {
-    ASSERT_EQ(modExecFunctions::SMHeartBeat(sessionState().queueWindow, 4, true), 0);
+    ASSERT_EQ(modExecFunctions::SMHeartBeat(sessionState().messageQueue, 4, true), 0);
     const auto heartbeat = newCommand();
     ASSERT_EQ(modSDIFunctions::SDIRequestItemBlock(5, 16, &owner, 9, false), 0);
     const auto request = newCommand();

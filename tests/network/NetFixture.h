@@ -19,7 +19,7 @@
 #include "link/modToolbox.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "support/SimSession.h"
 #include "transports/clsEnhancedDirect.h"
 #include "transports/clsNetwork.h"
@@ -109,7 +109,7 @@ protected:
 
     void TearDown() override
     {
-        if (frmMsgQueue *queue = sessionState().queueWindow)
+        if (MessageQueue *queue = sessionState().messageQueue)
             queue->Unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         sessionState().currentTransport.reset();
@@ -127,7 +127,7 @@ protected:
         state.SequenceNumbersEnabled = sequenceNumbers;
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
-        ASSERT_TRUE(state.queueWindow);
+        ASSERT_TRUE(state.messageQueue);
         net = std::make_shared<clsNetwork>();
         net->RemoteHost = QStringLiteral("127.0.0.1");
         net->RemotePort = port != 0 ? QString::number(port) : QString();
@@ -149,7 +149,7 @@ protected:
                 modExecFunctions::SMReqPanelStatus(&owner, 6, false);
             } else if (name == QLatin1String("Request Panel Status")) {
                 admitted = true;
-                if (frmMsgQueue *queue = sessionState().queueWindow)
+                if (MessageQueue *queue = sessionState().messageQueue)
                     queue->setHeartbeatEnabled(true);
             }
         };
@@ -193,7 +193,7 @@ protected:
         state.SequenceNumbersEnabled = sequenceNumbers;
         modGlobals::InitQueue();
         modGlobals::InitImmediate();
-        ASSERT_TRUE(state.queueWindow);
+        ASSERT_TRUE(state.messageQueue);
         pointPortAt(1, sim->devicePath());
         auto enhanced = std::make_shared<clsEnhancedDirect>();
         enhanced->CommPort = 1;

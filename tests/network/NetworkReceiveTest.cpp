@@ -107,7 +107,7 @@ TEST_F(NetTest, DataReceivedDropsWhatNoOneAwaitsAndASettledCipherHolds)
         msgrecord::Discard(guid);
         EXPECT_EQ(sessionState().EncryptionEnabled, c.encryptedAfter);
     }
-    EXPECT_TRUE(sessionState().queueWindow);
+    EXPECT_TRUE(sessionState().messageQueue);
     EXPECT_EQ(sessionState().LastErrorNumber, 0);
     EXPECT_EQ(net->SeqNumIn, 0x10);
     EXPECT_EQ(net->droppedCount(), 5);
@@ -262,7 +262,7 @@ TEST_F(NetTest, SendingIsRefusedUntilTheLinkIsUpAndEndsTheAttempt)
     ASSERT_TRUE(waitFor([] { return sessionState().LastErrorNumber != 0; }, 2000));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::SendRefused);
     EXPECT_TRUE(fake.receive(50).isEmpty());
-    EXPECT_TRUE(waitFor([] { return !sessionState().queueWindow; }, 2000)); // not connected: closed and unloaded
+    EXPECT_TRUE(waitFor([] { return !sessionState().messageQueue; }, 2000)); // not connected: closed and unloaded
 }
 
 TEST_F(NetTest, AWriteOfItem3TakesTheNewPasscodeForLaterSequenceKeys)

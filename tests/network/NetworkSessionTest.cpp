@@ -138,7 +138,7 @@ TEST_F(NetTest, NaksAreRetriedWithNewSequenceNumbersAndBeyondRetryMaxEndTheSessi
     startSession(false, true, sim->udpPort());
     admitOnConnect();
     ASSERT_EQ(modExecFunctions::SMNullCommand(QByteArrayLiteral("LANVesk"), &owner, 0, false), 0);
-    ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return !sessionState().messageQueue; }, 5000));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
     EXPECT_EQ(owner.count(QStringLiteral("Passcode Verification")), 0); // no NAK reached the owner
     EXPECT_TRUE(waitFor([&] { return sim->goodbyeReceived(); }, 2000)); // the link was up: goodbye
@@ -158,7 +158,7 @@ TEST_F(NetTest, NaksAreRetriedWithNewSequenceNumbersAndBeyondRetryMaxEndTheSessi
 TEST_F(NetTest, PanelReceiveRequestsEveryBlockInOrderAndPanelSendWritesTheHostsItem)
 {
     connectAndAdmit(true);
-    sessionState().queueWindow->setHeartbeatEnabled(false);
+    sessionState().messageQueue->setHeartbeatEnabled(false);
     QVector<std::int16_t> itemOf, startOf, blockLen, blockCount;
     modToolbox::GetItemMap(itemOf, startOf, blockLen, blockCount);
     int next = 0;
@@ -247,7 +247,7 @@ TEST_F(NetTest, JunkFromThePanelsPortNeitherTurnsEncryptionOffNorEndsTheSession)
     EXPECT_GE(sent, 3900);
     EXPECT_TRUE(sessionState().EncryptionEnabled);
     EXPECT_EQ(sessionState().LastErrorNumber, 0);
-    ASSERT_TRUE(sessionState().queueWindow);
+    ASSERT_TRUE(sessionState().messageQueue);
     EXPECT_TRUE(net->Connected());
     // The heartbeats were answered throughout, and still travel encrypted.
     EXPECT_GE(sim->commandCount(QStringLiteral("Request Panel Status")) - statusBefore, 8);

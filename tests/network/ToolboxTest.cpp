@@ -47,7 +47,7 @@ TEST_F(NetTest, AnAbortStopsTheBlockLoop)
     startSession(false, true, 0);
     net->setAbortWorkInProgress(true);
     EXPECT_EQ(modToolbox::PanelReceive(-1, &owner), 0);
-    EXPECT_FALSE(sessionState().queueWindow->FirstQueuedMsg());
+    EXPECT_FALSE(sessionState().messageQueue->FirstQueuedMsg());
 }
 
 TEST_F(NetTest, InsertResponseStoresTheDataBytesOfAWellFormedBlockOnly)
@@ -85,10 +85,10 @@ TEST_F(NetTest, KeepAliveAnswersThroughTheQueueReportANewCountOnceAndZeroWarnsNo
         auto msg = messageRecord(QStringLiteral("Keep Alive"), guid);
         msg->setOwnerName(QStringLiteral("frmMsgQueue"));
         msg->setData(answer);
-        sessionState().queueWindow->ResponseReceived(*msg);
+        sessionState().messageQueue->ResponseReceived(*msg);
         msgrecord::Discard(guid);
         waitFor([] { return false; }, 30);
-        ASSERT_TRUE(sessionState().queueWindow); // no answer ends the session
+        ASSERT_TRUE(sessionState().messageQueue); // no answer ends the session
         EXPECT_EQ(sessionState().LastErrorNumber, 0);
     };
     QByteArray answer = answerFrame(20, QByteArray(13, '\0')); // 17 bytes
@@ -107,7 +107,7 @@ TEST_F(NetTest, KeepAliveAnswersThroughTheQueueReportANewCountOnceAndZeroWarnsNo
     EXPECT_EQ(warnings.size(), 1);
 
     // The operator chose to ignore further warnings: nothing changes.
-    sessionState().queueWindow->IgnoreFurtherWarnings = true;
+    sessionState().messageQueue->IgnoreFurtherWarnings = true;
     answer[14] = 5;
     keepAlive(answer);
     EXPECT_EQ(modToolbox::LastPanelEventCount(), 0);
@@ -142,11 +142,11 @@ TEST_F(NetTest, GoodbyeReportsTheSessionResultAndClosesTheLink)
         if (c.text) {
             ASSERT_EQ(ended.size(), 1u);
             EXPECT_EQ(ended[0].data.toString(), QString::fromLatin1(c.text));
-            EXPECT_FALSE(sessionState().queueWindow);
+            EXPECT_FALSE(sessionState().messageQueue);
         } else {
             EXPECT_TRUE(ended.empty());
-            EXPECT_TRUE(sessionState().queueWindow); // the abort's own path ends the session
-            sessionState().queueWindow->Unload();
+            EXPECT_TRUE(sessionState().messageQueue); // the abort's own path ends the session
+            sessionState().messageQueue->Unload();
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         sessionState().currentTransport.reset();

@@ -195,7 +195,7 @@ TEST_F(HistoryTest, AllEventsRestartOnceOrWrapRoundAFullRingUnattended)
             config.eventCount = c.events;
             config.firstEventSlot = c.firstSlot;
         }));
-        sessionState().queueWindow->setUnattended(true);
+        sessionState().messageQueue->setUnattended(true);
         const panelsim::EventLog log = sim->state().eventLog;
         const int newest = log.newestIndex(), size = log.size();
         const bool full = log.slot(newest + 1) != QByteArray(4, '\0');
@@ -259,7 +259,7 @@ TEST_F(HistoryTest, UnattendedRetrievalRunsWithoutAWindow)
             config.eventCount = 20;
             config.newEventCount = 9;
         }));
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         queue->setUnattended(true);
         const panelsim::EventLog log = sim->state().eventLog;
         const QWidgetList before = QApplication::allWidgets();
@@ -384,7 +384,7 @@ TEST_F(HistoryTest, CancelStopsAfterTheNextAnswerAndUnloadDropsTheQueuedRequest)
     const QPointer<frmHistory> window = run({false, false}, [&](conntest::Script &script, frmHistory *w) {
         script.then(QStringLiteral("a block request in flight"),
                     [] {
-                        frmMsgQueue *queue = sessionState().queueWindow;
+                        MessageQueue *queue = sessionState().messageQueue;
                         const std::shared_ptr<clsMessage> current = queue ? queue->CurrentMessage() : nullptr;
                         return current && current->Name() == QLatin1String("Request Event Log");
                     },
@@ -395,7 +395,7 @@ TEST_F(HistoryTest, CancelStopsAfterTheNextAnswerAndUnloadDropsTheQueuedRequest)
     });
     EXPECT_TRUE(cancelled);
     EXPECT_EQ(notificationText(), "6 HISTORY_CURRENT 13 7");
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     ASSERT_TRUE(queue);
     for (std::shared_ptr<clsMessage> msg = queue->FirstQueuedMsg(); msg; msg = msg->NextMessage())
         EXPECT_NE(msg->OwnerName(), QStringLiteral("frmHistory"));

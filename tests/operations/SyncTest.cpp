@@ -111,7 +111,7 @@ protected:
     // The session's transfer that has not unloaded.
     DataTransfer *transfer() const
     {
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         if (!queue)
             return nullptr;
         for (DataTransfer *t : queue->findChildren<DataTransfer *>(Qt::FindDirectChildrenOnly))
@@ -272,7 +272,7 @@ TEST_P(SyncOverLink, ExclusiveModeBracketsTheTransferAndPausesTheHeartbeat)
     EXPECT_EQ(question.answered, 1);
     EXPECT_EQ(question.title, modGlobals::GetCatalogString(1439));
 
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     const SessionState &state = sessionState();
     ASSERT_TRUE(waitFor([&] { return transfer() && transfer()->TransferState.currentItem == 13; }, 5000));
     EXPECT_EQ(queue->WorkerInterval(), state.config.exclusivePollRate);
@@ -383,7 +383,7 @@ TEST_F(SyncTest, ATransferCutOffHandsTheHostNothing)
     QTest::mouseClick(window->cmdOK, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return transfer() && transfer()->TransferState.blocksDone >= 5; }, 5000));
     sim->addFault(QStringLiteral("silence@read*0"));
-    ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return !sessionState().messageQueue; }, 15000));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::RetriesExhausted);
     EXPECT_FALSE(callback->tags().contains(QStringLiteral("RECV_END")));
     EXPECT_TRUE(callback->withCode(10).empty());
@@ -400,7 +400,7 @@ TEST_F(SyncTest, TheSyncWindowGoesWithTheSession)
     connectWith({5});
     ASSERT_TRUE(checkShowsTheWindow());
     const qsizetype before = callback->events.size();
-    sessionState().queueWindow->Unload();
+    sessionState().messageQueue->Unload();
     EXPECT_TRUE(waitFor([] { return !windowLeft<frmPanelSyncro>(); }, 5000));
     EXPECT_FALSE(events().mid(before).contains(QStringLiteral("7")));
 }
@@ -417,7 +417,7 @@ TEST_F(SyncTest, ALinkAtTheTransferFileFailsTheReceiveAndEndsTheSession)
     ASSERT_TRUE(window);
     window->optRecvPanel->setChecked(true);
     QTest::mouseClick(window->cmdOK, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !sessionState().queueWindow; }, 15000));
+    ASSERT_TRUE(waitFor([&] { return !sessionState().messageQueue; }, 15000));
     QFile::remove(transferFile());
     EXPECT_EQ(blocks(kRequestBlock), blocksOf({13}));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::PermissionDenied);
@@ -450,7 +450,7 @@ TEST_F(SyncTest, ABadCrcAnswerShowsTheBoxOrIsAskedAgain)
     faults = QStringList{QStringLiteral("badcrc@crc")};
     connectWith({5});
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the first session's windows
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     queue->setUnattended(true);
     auto *unattended = new SyncCheck(queue);
     unattended->setMode(SyncCheck::ReceivePanel);

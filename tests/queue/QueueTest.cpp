@@ -18,6 +18,7 @@
 #include "queue/QueueLinks.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
+#include "queue/MessageQueue.h"
 #include "queue/frmMsgQueue.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
@@ -129,12 +130,12 @@ protected:
         state.hostCallback = callback = std::make_shared<testsupport::CallbackDouble>();
         state.currentTransport = transport = std::make_shared<FakeTransport>();
         modGlobals::InitQueue();
-        useQueue(state.queueWindow);
+        useQueue(state.messageQueue);
         owner = std::make_shared<Owner>();
         modGlobals::AddGUIDObject(owner);
     }
 
-    void useQueue(frmMsgQueue *q)
+    void useQueue(MessageQueue *q)
     {
         queue = q;
         ASSERT_TRUE(queue && !queue->queueFailed());
@@ -187,7 +188,7 @@ protected:
     std::shared_ptr<testsupport::CallbackDouble> callback;
     std::shared_ptr<FakeTransport> transport;
     std::shared_ptr<Owner> owner;
-    QPointer<frmMsgQueue> queue;
+    QPointer<MessageQueue> queue;
     QStringList heads, guids;
 };
 
@@ -392,7 +393,7 @@ TEST_F(QueueTest, UnloadLeavesNoSegmentAndNoRegistryEntry)
     queue->Unload();
     flushDeletes();
     EXPECT_FALSE(queue);
-    EXPECT_EQ(sessionState().queueWindow, nullptr);
+    EXPECT_EQ(sessionState().messageQueue, nullptr);
     EXPECT_EQ(sessionState().guidRegistry->size(), 0);
     EXPECT_TRUE(transport->abortPending);
     // TearDown checks that no record of heads, queued or sent messages is left in /dev/shm.
@@ -422,7 +423,7 @@ TEST_F(QueueTest, DisconnectSaysGoodbyeOnAConnectedLink)
 {
     transport->connected = true;
     std::vector<std::pair<int, int>> goodbyes;
-    queueLinks().panelGoodbye = [&](std::uint8_t code, frmMsgQueue &, std::int16_t result) {
+    queueLinks().panelGoodbye = [&](std::uint8_t code, MessageQueue &, std::int16_t result) {
         goodbyes.push_back({code, result});
         return 0;
     };
@@ -441,7 +442,7 @@ TEST_F(QueueTest, AFailedGoodbyeClosesTheLinkInsteadOfSayingGoodbyeAgain)
 {
     transport->connected = true;
     int goodbyes = 0;
-    queueLinks().panelGoodbye = [&](std::uint8_t, frmMsgQueue &q, std::int16_t result) {
+    queueLinks().panelGoodbye = [&](std::uint8_t, MessageQueue &q, std::int16_t result) {
         ++goodbyes;
         return q.Add(newGuid(), q.szGUID(), q.Name(), QString(), QStringLiteral("Panel Goodbye"), result, false,
                      QByteArray("\x00\x03\x14\x1e", 4));
@@ -502,16 +503,22 @@ TEST_F(QueueTest, InactivityIsRaisedOnceUntilComplete)
 
 TEST_F(QueueTest, ConsoleShowsTheListsWhenDebugIsOn)
 {
-    EXPECT_FALSE(queue->isVisible());
+    EXPECT_FALSE(sessionState().queueWindow); // no console without "Debug"
     modRegistry::SaveRegSetting(QStringLiteral("Tamsel"), QStringLiteral("SavedSettings"), QStringLiteral("Debug"), QStringLiteral("Yes"));
-    modGlobals::InitQueue(); // a new session replaces the old queue window
+    modGlobals::InitQueue(); // a new session replaces the old queue
     flushDeletes();
-    useQueue(sessionState().queueWindow);
-    EXPECT_TRUE(queue->isVisible());
+    useQueue(sessionState().messageQueue);
+    QPointer<frmMsgQueue> console = sessionState().queueWindow.data();
+    ASSERT_TRUE(console);
+    EXPECT_TRUE(console->isVisible());
     queue->setWorkerEnabled(false);
     const QString a = add(QStringLiteral("Request CRC"), 5);
-    ASSERT_EQ(queue->lstWorkQueue->count(), 1);
-    EXPECT_EQ(queue->lstWorkQueue->item(0)->text(), QStringLiteral("Request CRC  ") + a);
+    ASSERT_EQ(console->lstWorkQueue->count(), 1);
+    EXPECT_EQ(console->lstWorkQueue->item(0)->text(), QStringLiteral("Request CRC  ") + a);
+    // The console goes with its queue.
+    queue->Unload();
+    flushDeletes();
+    EXPECT_FALSE(console);
 }
 
 // Another process cuts records short while the queue has them open: the work-queue head (open for
@@ -566,9 +573,10 @@ TEST_F(QueueTest, LinksThatFormACycleFailAtOnce)
     clsMessage mb;
     ASSERT_EQ(mb.Load(b), 0);
     mb.setNextMsgGUID(a);
-    queue->show();
-    queue->RefreshQueue(queue->WorkQueueGUID(), queue->lstWorkQueue);
-    EXPECT_EQ(queue->lstWorkQueue->count(), 2);
+    frmMsgQueue console(queue);
+    console.show();
+    console.RefreshQueue(queue->WorkQueueGUID(), console.lstWorkQueue);
+    EXPECT_EQ(console.lstWorkQueue->count(), 2);
     const QString c = newGuid();
     guids << c;
     EXPECT_EQ(queue->Add(client()->szGUID(), owner->szGUID(), QStringLiteral("frmOwner"), c, QStringLiteral("C"), 1, false, kOne),
@@ -583,7 +591,7 @@ TEST_F(QueueTest, LinksThatFormACycleFailAtOnce)
 TEST_F(QueueTest, HeartbeatIsPeriodicAndTimeoutFiresOnce)
 {
     int beats = 0;
-    queueLinks().heartBeat = [&](frmMsgQueue &) { return ++beats, 0; };
+    queueLinks().heartBeat = [&](MessageQueue &) { return ++beats, 0; };
     QSignalSpy timeouts(queue->queueServer(), &CQueue::Timeout);
     queue->queueServer()->HeartbeatTimer()->setInterval(10);
     queue->setHeartbeatEnabled(true);
@@ -643,7 +651,7 @@ TEST(QueueExit, ChildLeavesItsQueueLoaded)
     resetSessionState();
     modGlobals::InitApplicationVariables();
     modGlobals::InitQueue();
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     ASSERT_TRUE(queue);
     queue->setWorkerEnabled(false);
     QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
@@ -676,14 +684,14 @@ TEST(QueueExit, ChildWaitsForATerminationSignal)
             return;
         std::printf("GOODBYE\n");
         std::fflush(stdout);
-        if (frmMsgQueue *queue = sessionState().queueWindow) {
+        if (MessageQueue *queue = sessionState().messageQueue) {
             queue->ResponseReceived(msg);
             queue->ReceiveComplete();
         }
     };
     state.currentTransport = transport;
     modGlobals::InitQueue();
-    frmMsgQueue *queue = state.queueWindow;
+    MessageQueue *queue = state.messageQueue;
     ASSERT_TRUE(queue);
     queue->setWorkerEnabled(false);
     QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID(), newGuid()};
@@ -697,7 +705,7 @@ TEST(QueueExit, ChildWaitsForATerminationSignal)
     giveUp.start(60000);
     const int rc = QCoreApplication::exec();
     std::printf("EXIT:%d\n", rc);
-    EXPECT_FALSE(sessionState().queueWindow);
+    EXPECT_FALSE(sessionState().messageQueue);
 }
 
 TEST(QueueExit, TerminationSignalSaysGoodbyeAndRemovesRecords)
@@ -727,7 +735,7 @@ TEST(QueueExit, RecordsOfAKilledProcessGoAtTheNextStartOrAtProcessEnd)
     resetSessionState();
     modGlobals::InitApplicationVariables();
     modGlobals::InitQueue();
-    QPointer<frmMsgQueue> ours = static_cast<frmMsgQueue *>(sessionState().queueWindow);
+    QPointer<MessageQueue> ours = static_cast<MessageQueue *>(sessionState().messageQueue);
     ASSERT_TRUE(ours);
     const QStringList own{ours->WorkQueueGUID(), ours->CurrentMsgGUID(), ours->LastSentMsgGUID()};
 

@@ -10,6 +10,8 @@
 #include "link/clsPanelMsg.h"
 #include "queue/SessionEnd.h"
 #include "queue/frmMsgDetail.h"
+#include "queue/MessageQueue.h"
+#include "queue/frmMsgQueue.h"
 #include "supervision/Countdown.h"
 #include "supervision/InactivityCountdown.h"
 #include "supervision/SupervisionViews.h"
@@ -84,7 +86,7 @@ protected:
         return [] { return prompt() && prompt()->isVisible(); };
     }
 
-    bool sessionEnded() const { return panel->goodbyeReceived() && !sessionState().queueWindow; }
+    bool sessionEnded() const { return panel->goodbyeReceived() && !sessionState().messageQueue; }
 
     // Runs the script and waits (bounded) until `done` holds.
     void run(Script &script, const std::function<bool()> &done, int timeoutMs = 15000)
@@ -184,7 +186,7 @@ TEST_P(WarningChoice, AnswersTheWarning)
     else
         ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) >= before + 4; }, 8000));
     EXPECT_EQ(warnings, choice.warningsAfterNextEvent);
-    EXPECT_TRUE(sessionState().queueWindow);
+    EXPECT_TRUE(sessionState().messageQueue);
     EXPECT_FALSE(panel->goodbyeReceived());
 }
 
@@ -204,7 +206,7 @@ TEST_F(SupervisionTest, APanelEventClosesTheInactivityPromptAndTheSessionGoesOn)
     connect();
     Script script;
     script.then(QStringLiteral("prompt shown"), promptShown(), [&] {
-        sessionState().queueWindow->setInactivityTimeout(0); // no second prompt
+        sessionState().messageQueue->setInactivityTimeout(0); // no second prompt
         panel->setEventCounter(0x0400);
     });
     script.then(QStringLiteral("warning shown"), warningShown(), [] {
@@ -212,9 +214,9 @@ TEST_F(SupervisionTest, APanelEventClosesTheInactivityPromptAndTheSessionGoesOn)
         EXPECT_FALSE(sessionState().InactivityPromptShown);
         warning()->cmdContinue_Click();
     });
-    sessionState().queueWindow->setInactivityTimeout(1);
+    sessionState().messageQueue->setInactivityTimeout(1);
     run(script, [&] { return warnings == 1 && !warning(); });
-    EXPECT_TRUE(sessionState().queueWindow);
+    EXPECT_TRUE(sessionState().messageQueue);
     EXPECT_FALSE(panel->goodbyeReceived());
     EXPECT_FALSE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
 }
@@ -236,7 +238,7 @@ TEST_F(SupervisionTest, CancelInTheLastSecondKeepsTheSessionAndExpiryDisconnects
                 });
     // Kept: the watch starts again and the prompt comes back; this time nobody answers.
     script.then(QStringLiteral("prompt shown again"), promptShown(), [] {});
-    sessionState().queueWindow->setInactivityTimeout(1);
+    sessionState().messageQueue->setInactivityTimeout(1);
     run(script, [&] { return sessionEnded(); });
     EXPECT_TRUE(clicked) << "the prompt expired before Cancel was pressed";
     EXPECT_EQ(callback->tags(), QStringList{QStringLiteral("PANEL_INACTIVITY")});
@@ -265,12 +267,12 @@ TEST_P(InactivityKeys, AnswerThePrompt)
     Script script;
     bool pressed = false;
     script.then(QStringLiteral("prompt shown"), promptShown(), [&] {
-        sessionState().queueWindow->setInactivityTimeout(0); // no second prompt
+        sessionState().messageQueue->setInactivityTimeout(0); // no second prompt
         pressed = true;
         QWidget *focus = row.focus ? prompt()->findChild<QWidget *>(QLatin1String(row.focus)) : prompt();
         testsupport::pressKeyOn(focus, row.key);
     });
-    sessionState().queueWindow->setInactivityTimeout(1);
+    sessionState().messageQueue->setInactivityTimeout(1);
     if (row.disconnects) {
         run(script, [&] { return sessionEnded(); });
         EXPECT_EQ(panel->state().goodbyeCode, 0);
@@ -280,7 +282,7 @@ TEST_P(InactivityKeys, AnswerThePrompt)
     const int before = panel->commandCount(QStringLiteral("Request Panel Status"));
     ASSERT_TRUE(waitFor([&] { return panel->commandCount(QStringLiteral("Request Panel Status")) >= before + 2; }, 5000));
     EXPECT_FALSE(panel->goodbyeReceived());
-    EXPECT_TRUE(sessionState().queueWindow);
+    EXPECT_TRUE(sessionState().messageQueue);
     EXPECT_FALSE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
 }
 
@@ -296,7 +298,7 @@ TEST_F(SupervisionTest, TheSessionEndingUnderTheOpenPromptClosesIt)
     connect();
     Script script;
     script.then(QStringLiteral("prompt shown"), promptShown(), [] { modGlobals::Disconnect(false, 5); });
-    sessionState().queueWindow->setInactivityTimeout(1);
+    sessionState().messageQueue->setInactivityTimeout(1);
     run(script, [&] { return sessionEnded(); });
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(prompt());
@@ -344,7 +346,7 @@ TEST_F(WithoutWindows, TheQuestionIsCancelledAndTheInactivityCountdownExpires)
     EXPECT_EQ(events, QStringList({"6", "7"}));
     EXPECT_FALSE(panel->goodbyeReceived());
 
-    sessionState().queueWindow->setInactivityTimeout(1);
+    sessionState().messageQueue->setInactivityTimeout(1);
     ASSERT_TRUE(waitFor([&] { return sessionEnded(); }, 15000));
     EXPECT_TRUE(callback->tags().contains(QStringLiteral("PANEL_INACTIVITY")));
     EXPECT_EQ(sessionState().LastErrorNumber, ErrorCode::InactivityDisconnect);
@@ -361,12 +363,12 @@ TEST_F(WithoutWindows, APanelEventAbandonsThePromptAndTheWarningHangsUp)
         auto *prompt = qobject_cast<InactivityCountdown *>(sessionState().inactivityPrompt.data());
         if (prompt && prompt->hasStarted() && !abandoned) {
             abandoned = true;
-            sessionState().queueWindow->setInactivityTimeout(0); // no second prompt
+            sessionState().messageQueue->setInactivityTimeout(0); // no second prompt
             panel->setEventCounter(0x0400);
         }
     });
     watch.start(20);
-    sessionState().queueWindow->setInactivityTimeout(1);
+    sessionState().messageQueue->setInactivityTimeout(1);
     ASSERT_TRUE(waitFor([&] { return sessionEnded(); }, 15000));
     EXPECT_TRUE(abandoned);
     EXPECT_EQ(warnings, 1);
@@ -490,34 +492,35 @@ TEST_F(SupervisionTest, ConsoleDetailsShowAQueuedMessageAndLaterItsEndedCommand)
 {
     modRegistry::SaveRegSetting(kApp, QStringLiteral("SavedSettings"), QStringLiteral("Debug"), QStringLiteral("Yes"));
     connect();
-    frmMsgQueue *queue = sessionState().queueWindow;
-    ASSERT_TRUE(queue->isVisible());
+    MessageQueue *queue = sessionState().messageQueue;
+    frmMsgQueue *console = sessionState().queueWindow;
+    ASSERT_TRUE(console && console->isVisible());
     queue->setHeartbeatEnabled(false);
     ASSERT_TRUE(waitFor([&] { return !queue->FirstQueuedMsg() && !queue->CurrentMessage(); }, 5000));
     queue->setWorkerEnabled(false);
-    auto details = [queue] {
-        const QList<frmMsgDetail *> open = queue->findChildren<frmMsgDetail *>();
+    auto details = [console] {
+        const QList<frmMsgDetail *> open = console->findChildren<frmMsgDetail *>();
         return open.isEmpty() ? nullptr : open.last();
     };
 
     // Nothing selected: a beep, no window.
-    queue->SelectedMsgGUID.clear();
-    queue->cmdDetails_Click();
+    console->SelectedMsgGUID.clear();
+    console->cmdDetails_Click();
     EXPECT_FALSE(details());
 
     ASSERT_EQ(modExecFunctions::SMReqPanelStatus(&owner, 6, false), 0);
-    ASSERT_EQ(queue->lstWorkQueue->count(), 1);
-    const QString guid = queue->lstWorkQueue->item(0)->text().section(QStringLiteral("  "), 1);
+    ASSERT_EQ(console->lstWorkQueue->count(), 1);
+    const QString guid = console->lstWorkQueue->item(0)->text().section(QStringLiteral("  "), 1);
     const auto msg = std::dynamic_pointer_cast<clsMessage>(modGlobals::GetGUIDObject(guid));
     ASSERT_TRUE(msg);
     const auto command = std::dynamic_pointer_cast<clsPanelMsg>(modGlobals::GetGUIDObject(msg->ClientGUID()));
     ASSERT_TRUE(command);
     QCoreApplication::processEvents(); // the list lays its items out
     // A double click: the first click, then the second one.
-    const QPoint item = queue->lstWorkQueue->visualItemRect(queue->lstWorkQueue->item(0)).center();
-    QTest::mouseClick(queue->lstWorkQueue->viewport(), Qt::LeftButton, {}, item);
-    QTest::mouseDClick(queue->lstWorkQueue->viewport(), Qt::LeftButton, {}, item);
-    EXPECT_EQ(queue->SelectedMsgGUID, guid);
+    const QPoint item = console->lstWorkQueue->visualItemRect(console->lstWorkQueue->item(0)).center();
+    QTest::mouseClick(console->lstWorkQueue->viewport(), Qt::LeftButton, {}, item);
+    QTest::mouseDClick(console->lstWorkQueue->viewport(), Qt::LeftButton, {}, item);
+    EXPECT_EQ(console->SelectedMsgGUID, guid);
     frmMsgDetail *first = details();
     ASSERT_TRUE(first);
     EXPECT_EQ(first->lblID->text(), guid);
@@ -539,12 +542,12 @@ TEST_F(SupervisionTest, ConsoleDetailsShowAQueuedMessageAndLaterItsEndedCommand)
     // The exchange ends: the message is the last sent, its command has gone.
     queue->setWorkerEnabled(true);
     ASSERT_TRUE(waitFor([&] { return owner.count(QStringLiteral("Request Panel Status")) >= 2; }, 5000));
-    QTest::mouseClick(queue->cmdRefresh, Qt::LeftButton);
+    QTest::mouseClick(console->cmdRefresh, Qt::LeftButton);
     QCoreApplication::processEvents();
-    QTest::mouseClick(queue->lstLastSentMsg->viewport(), Qt::LeftButton, {},
-                      queue->lstLastSentMsg->visualItemRect(queue->lstLastSentMsg->item(0)).center());
-    EXPECT_EQ(queue->SelectedMsgGUID, guid);
-    QTest::mouseClick(queue->cmdDetails, Qt::LeftButton);
+    QTest::mouseClick(console->lstLastSentMsg->viewport(), Qt::LeftButton, {},
+                      console->lstLastSentMsg->visualItemRect(console->lstLastSentMsg->item(0)).center());
+    EXPECT_EQ(console->SelectedMsgGUID, guid);
+    QTest::mouseClick(console->cmdDetails, Qt::LeftButton);
     frmMsgDetail *second = details();
     ASSERT_TRUE(second && second != first);
     EXPECT_EQ(second->lblName->text(), QStringLiteral("Request Panel Status"));
@@ -559,7 +562,7 @@ TEST_F(SupervisionTest, ConsoleDetailsShowAQueuedMessageAndLaterItsEndedCommand)
 TEST_F(SupervisionTest, OneKeepAliveWaitsInTheQueueAtATime)
 {
     connect();
-    frmMsgQueue *queue = sessionState().queueWindow;
+    MessageQueue *queue = sessionState().messageQueue;
     // A long run of requests holds the queue: heartbeats come meanwhile.
     queue->setWorkerEnabled(false);
     const auto queuedKeepAlives = [queue] {
@@ -614,7 +617,7 @@ TEST_F(SupervisionTest, Screenshots)
     }
     {
         connect();
-        frmMsgQueue *queue = sessionState().queueWindow;
+        MessageQueue *queue = sessionState().messageQueue;
         queue->setWorkerEnabled(false);
         ASSERT_EQ(modExecFunctions::SMReqPanelStatus(&owner, 6, false), 0);
         const QString guid = queue->FirstQueuedMsg()->szGUID();

@@ -4,6 +4,7 @@
 
 #include "PtyPort.h"
 #include "core/ErrorCodes.h"
+#include "transports/TransportNotices.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -151,6 +152,14 @@ TEST_F(SerialTest, RingThenAnswerAndNoRing)
     closer.start(10);
     EXPECT_EQ(modem->ControlRinging(nullptr, true), ErrorCode::NoRing);
     EXPECT_EQ(shownText, modGlobals::GetCatalogString(309) + QStringLiteral("\r\n") + modGlobals::GetCatalogString(310));
+
+    // Where no window may be shown nobody installs the notice: the wait fails alike, without a box.
+    const TransportNotices installed = transportNotices();
+    transportNotices().information = nullptr;
+    shownText.clear();
+    EXPECT_EQ(modem->ControlRinging(nullptr, true), ErrorCode::NoRing);
+    EXPECT_TRUE(shownText.isEmpty());
+    transportNotices() = installed;
 }
 
 TEST_F(SerialTest, HangUpOnlyOnRemoteLinks)

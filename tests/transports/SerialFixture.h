@@ -9,7 +9,7 @@
 #include "link/clsPanelMsg.h"
 #include "link/modExecFunctions.h"
 #include "queue/clsMessage.h"
-#include "queue/frmMsgQueue.h"
+#include "queue/MessageQueue.h"
 #include "support/SimSession.h"
 #include "transports/clsModem.h"
 
@@ -46,7 +46,7 @@ protected:
         sessionState().immediateWindow->show(); // it collects only while visible
         sessionState().immediateWindow->chkShow->setChecked(false); // no repaint (and no event run) per line
         modGlobals::InitQueue();
-        queue = sessionState().queueWindow;
+        queue = sessionState().messageQueue;
         ASSERT_TRUE(queue);
         owner = std::make_shared<OwnerDouble>();
         modGlobals::AddGUIDObject(owner);
@@ -57,7 +57,7 @@ protected:
         sessionState().currentTransport.reset();
         modem.reset();
         // The session's windows outlive the session record: end them with it.
-        delete sessionState().queueWindow.data();
+        delete sessionState().messageQueue.data();
         SimSessionTest::TearDown();
     }
 
@@ -148,7 +148,7 @@ protected:
 
     std::shared_ptr<OwnerDouble> owner;
     std::shared_ptr<clsModem> modem;
-    frmMsgQueue *queue = nullptr;
+    MessageQueue *queue = nullptr;
 };
 
 } // namespace serialtest

@@ -1,0 +1,7 @@
+#include "transports/TransportNotices.h"
+
+TransportNotices &transportNotices()
+{
+    static TransportNotices notices;
+    return notices;
+}
