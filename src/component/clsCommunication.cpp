@@ -18,8 +18,8 @@
 #include "operations/frmHistory.h"
 #include "operations/frmPanelSyncro.h"
 #include "operations/modDateTime.h"
-#include "queue/SessionEnd.h"
 #include "queue/MessageQueue.h"
+#include "queue/SessionEnd.h"
 #include "supervision/frmDisconnect.h"
 #include "transports/Resolver.h"
 
@@ -126,7 +126,7 @@ std::int32_t clsCommunication::CommStartup()
 
         QPointer<frmCommInterface> dialog = new frmCommInterface();
         state.connectionDialog = dialog;
-        // The dialog goes whatever happens below; the queue window may have closed it already.
+        // The dialog goes whatever happens below; the message queue may have closed it already.
         struct Release
         {
             QPointer<frmCommInterface> &dialog;
@@ -196,7 +196,7 @@ std::int32_t clsCommunication::HistoryStartup()
         // who can do nothing in it (and on a headless server for ever).
         if (!sessionState().messageQueue)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no session: history needs a connected panel"));
-        // The window may go while it runs (the queue window closes it when the session ends).
+        // The window may go while it runs (the message queue closes it when the session ends).
         QPointer<frmHistory> window = new frmHistory();
         struct Release
         {

@@ -4,9 +4,9 @@
 #include "core/IControlType.h"
 #include "core/SessionState.h"
 #include "diagnostics/Logging.h"
+#include "queue/MessageQueue.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
-#include "queue/MessageQueue.h"
 
 #include <QTimer>
 
