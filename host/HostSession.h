@@ -63,11 +63,11 @@ public:
     // host application does. False with the reason when the server cannot be reached.
     bool attach(QString *error = nullptr);
 
-    // Whether the session has ended: in process its queue window is gone; out of process the end
+    // Whether the session has ended: in process its message queue is gone; out of process the end
     // (event 3) has arrived, or the server has left the bus.
     bool sessionOver() const;
 
-    // Runs the event loop until the session has ended (its queue window is gone) and its windows
+    // Runs the event loop until the session has ended (its message queue is gone) and its windows
     // have reported. Past `seconds` (0: no limit) the session is shut down as the host's own abort;
     // false then. A termination signal ends the wait too (terminationStatus() then says so).
     bool waitForEnd(int seconds);

@@ -8,7 +8,7 @@ namespace modGlobals {
 // Loads the configuration keys into SessionState (writing defaults back) and creates the owner
 // registry, the string catalog and the error reporter.
 void InitApplicationVariables();
-// Create the queue window and the immediate log window of a session. InitQueue first installs the
+// Create the message queue and the immediate log window of a session. InitQueue first installs the
 // links through which the queue and the panel link call the layers above them.
 void InitQueue();
 void InitImmediate();

@@ -4,8 +4,8 @@
 #include "core/SessionState.h"
 #include "platform/SignalBridge.h"
 #include "platform/Timing.h"
-#include "queue/SessionEnd.h"
 #include "queue/MessageQueue.h"
+#include "queue/SessionEnd.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -33,7 +33,7 @@ bool sessionOver()
 
 void finish()
 {
-    // Whatever is left of the session goes now: the queue window's unload unlinks its records.
+    // Whatever is left of the session goes now: the message queue's unload unlinks its records.
     SessionState &state = sessionState();
     if (MessageQueue *queue = state.messageQueue)
         queue->Unload();

@@ -1,6 +1,6 @@
 // The end of a session on SIGTERM or SIGINT, in the host program and in any program that embeds
 // the component: the signal reaches the event loop through the SignalBridge and runs the path of a
-// forced CommShutdown (goodbye to a connected panel, then the queue window unloads and its records
+// forced CommShutdown (goodbye to a connected panel, then the message queue unloads and its records
 // are unlinked); then every event loop of the thread is told to exit with 128 + the signal number.
 // The goodbye gets a bounded time; a second signal ends the wait at once.
 #pragma once

@@ -19,8 +19,8 @@
 #include "operations/SyncCheck.h"
 #include "operations/frmHistory.h"
 #include "operations/modDateTime.h"
-#include "queue/SessionEnd.h"
 #include "queue/MessageQueue.h"
+#include "queue/SessionEnd.h"
 #include "supervision/SessionClosing.h"
 #include "supervision/SupervisionViews.h"
 #include "transports/Resolver.h"
@@ -143,7 +143,7 @@ std::int32_t clsCommunication::CommStartup()
 
         QPointer<frmCommInterface> dialog = new frmCommInterface();
         state.connectionDialog = dialog;
-        // The dialog goes whatever happens below; the queue window may have closed it already.
+        // The dialog goes whatever happens below; the message queue may have closed it already.
         struct Release
         {
             QPointer<frmCommInterface> &dialog;
@@ -217,7 +217,7 @@ std::int32_t clsCommunication::HistoryStartup()
         if (!sessionState().messageQueue)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no session: history needs a connected panel"));
         requireWindows(QStringLiteral("HistoryStartup"));
-        // The window may go while it runs (the queue window closes it when the session ends).
+        // The window may go while it runs (the message queue closes it when the session ends).
         QPointer<frmHistory> window = new frmHistory();
         struct Release
         {

@@ -109,7 +109,7 @@ struct SessionState
     bool InactivityPromptShown = false;
     bool PanelEventWarningShown = false;
     // An abort that someone asked for (the dialog's Cancel, CommShutdown, a termination signal).
-    // The transport's AbortPending is also set when a session merely ends (the queue window's
+    // The transport's AbortPending is also set when a session merely ends (the message queue's
     // unload); only an abort asked for is reported to the host as "ABORTED".
     bool abortRequested = false;
     // The host has been told that the session ended (event 3); ZelCommEvent sets it.

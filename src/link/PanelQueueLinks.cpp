@@ -3,13 +3,13 @@
 #include "link/clsPanelMsg.h"
 #include "link/modExecFunctions.h"
 #include "link/modToolbox.h"
-#include "queue/QueueLinks.h"
 #include "queue/MessageQueue.h"
+#include "queue/QueueLinks.h"
 
 void installPanelQueueLinks()
 {
     installQueueLinks([](QueueLinks &links) {
-        // Keep-alive and goodbye requests, owned by the queue window.
+        // Keep-alive and goodbye requests, owned by the message queue.
         links.heartBeat = [](MessageQueue &queue) { return modExecFunctions::SMHeartBeat(&queue, 0, false); };
         links.panelGoodbye = [](std::uint8_t code, MessageQueue &queue, std::int16_t sessionResult) {
             return modExecFunctions::SMPanelGoodbye(code, &queue, sessionResult, false);

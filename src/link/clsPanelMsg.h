@@ -10,9 +10,9 @@
 // its szGUID, and the registry keeps it alive while the message is queued or in flight, so that the
 // transport can find it by the message's client GUID and read OutputData, TimeOut, RetryCount,
 // RetryMax and Name. The queue removes it again when the exchange completes (ReceiveComplete: the
-// current message's client is removed), when its message is aborted, or when the queue window
+// current message's client is removed), when its message is aborted, or when the message queue
 // unloads and empties the registry. SendCmd removes it itself when the frame cannot be built or the
-// queue refuses the message. Without a queue window SendCmd only builds the frame and the command
+// queue refuses the message. Without a message queue SendCmd only builds the frame and the command
 // stays registered (findable by its GUID) until the registry is emptied.
 #pragma once
 
@@ -37,7 +37,7 @@
 // offers `QString szGUID() const` (its key in GuidRegistry, where answers are routed to it through
 // ResponseReceiver) and `QString Name() const` (the name its queued messages are filed under; the
 // queue aborts an owner's messages by this name when the owner unloads, e.g. "frmMsgQueue")
-// converts to a MsgOwner implicitly, so windows, the queue window and operation objects are passed
+// converts to a MsgOwner implicitly, so windows, the message queue and operation objects are passed
 // as they are. The reference is not owning; for QObject owners a guard notices when the owner is
 // destroyed, and reading it then raises ObjectRequired instead of touching freed memory.
 template <typename T>
@@ -130,8 +130,8 @@ public:
     std::int16_t RetryMax = 0;
     std::int16_t TimeOut = 0; // 12 normally; 0 when no answer is awaited
 
-    // Builds the frame for CommandNo/FunctionNo into OutputData and adds the message to the queue
-    // window's work queue (when a queue window exists; otherwise only the frame is built). Returns 0,
+    // Builds the frame for CommandNo/FunctionNo into OutputData and adds the message to the
+    // message queue's work queue (when one exists; otherwise only the frame is built). Returns 0,
     // or the error number: a frame that cannot be built (more data than the frame can carry, a
     // number outside a byte) or the queue's refusal. On an error nothing is queued and the command
     // leaves the registry (a later SendCmd registers it again).

@@ -14,9 +14,9 @@
 #include "link/modChecksums.h"
 #include "link/modToolbox.h"
 #include "platform/Timing.h"
+#include "queue/MessageQueue.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/MessageQueue.h"
 
 #include <QSerialPort>
 

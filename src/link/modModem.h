@@ -111,7 +111,7 @@ private:
 // when the command went out again after a silent wait, answers the panel still owes it are waited
 // for and dropped before the next request goes out (a late answer the direct line already took in
 // before a resend is not owed any more). The answer goes into the message's Data; the owner gets
-// ResponseReceived and the queue window is told the exchange is complete. Returns 0, 0x8004139B for
+// ResponseReceived and the message queue is told the exchange is complete. Returns 0, 0x8004139B for
 // a callback request (owner still called), or the error number: then the error is reported,
 // LastErrorNumber set and the session ended with Disconnect(false, 5), and the owner is not called.
 std::int32_t SendCmd(clsMessage &message);

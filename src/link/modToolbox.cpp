@@ -8,9 +8,9 @@
 #include "core/modGlobals.h"
 #include "diagnostics/Logging.h"
 #include "link/modSDIFunctions.h"
+#include "queue/MessageQueue.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/MessageQueue.h"
 
 #include <QCoreApplication>
 
@@ -261,7 +261,7 @@ std::int32_t ProcessPanelGoodbye(clsMessage &msg)
         if (transport->AbortPending())
             return;
         // A connection attempt that failed before the panel was admitted is no session the
-        // operator ended: the connection dialog, closing with the queue window, reports it once.
+        // operator ended: the connection dialog, closing with the message queue, reports it once.
         if (!state.connectionAttempt)
             modGlobals::ZelCommEvent(3, QStringLiteral("USERDISCONNECTING"), modGlobals::ApplicationName);
         if (MessageQueue *queue = state.messageQueue)

@@ -99,7 +99,7 @@ void ResetPanelEventCount();
 // panel's call (the connection dialog's AutoAnswer); otherwise tells the host (event 3: in
 // unattended sessions the result carried as the message's priority, "SUCCESS", "FAILURE",
 // "ABORTED" or "UNKNOWN", else "USERDISCONNECTING" unless an abort is pending or a connection
-// attempt failed, which the connection dialog reports) and unloads the queue window. Returns 0 or
+// attempt failed, which the connection dialog reports) and unloads the message queue. Returns 0 or
 // the error number.
 std::int32_t ProcessPanelGoodbye(clsMessage &msg);
 

@@ -5,9 +5,9 @@
 #include "core/SessionPrompt.h"
 #include "core/SessionState.h"
 #include "diagnostics/Logging.h"
+#include "queue/MessageQueue.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
-#include "queue/MessageQueue.h"
 
 #include <QTimer>
 

@@ -254,7 +254,7 @@ void ZelCommService::clientGone()
     m_ending = true;
     m_link->markGone();
     sessionState().hostCallback.reset();
-    // As a forced CommShutdown: goodbye to a connected panel; the queue window unloads once the
+    // As a forced CommShutdown: goodbye to a connected panel; the message queue unloads once the
     // goodbye is answered, and with it every record of the session.
     SessionSignals::endSessionForcibly();
     closeOperatorWindows();

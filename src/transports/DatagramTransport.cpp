@@ -10,9 +10,9 @@
 #include "link/clsPanelMsg.h"
 #include "link/modExecFunctions.h"
 #include "platform/Timing.h"
+#include "queue/MessageQueue.h"
 #include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
-#include "queue/MessageQueue.h"
 #include "transports/CommDialog.h"
 
 #include <QRandomGenerator>

@@ -2,7 +2,7 @@
 // the network link (DatagramTransport: sequence numbers, sequence key XOR, answer checks), each
 // datagram wrapped in the serial envelope of EnhancedEnvelope, without block encryption.
 //
-// It is synchronous like the modem transport: SendData writes the envelope to the queue window's
+// It is synchronous like the modem transport: SendData writes the envelope to the message queue's
 // serial port and waits for the answer itself, resending with a new sequence number on silence or
 // a failed answer until the command's RetryMax is exceeded (0x800413A1, the session ends). Only a
 // decoded, checked answer is stored in the message and delivered to its owner.
@@ -31,7 +31,7 @@
 class clsEnhancedDirect : public QObject, public DatagramTransport
 {
 public:
-    // Opens the session log when none is open, takes the queue window's serial port, copies the
+    // Opens the session log when none is open, takes the message queue's serial port, copies the
     // line settings from HostSettings and draws the first sequence number.
     clsEnhancedDirect();
     ~clsEnhancedDirect() override;

@@ -4,7 +4,7 @@
 // dials, answers, waits for a ring and hangs up. Once the link is up every queued message goes
 // through the frame exchange of modModem on the same port.
 //
-// The port is the queue window's MSComm1. Port number N opens the device named by the
+// The port is the message queue's MSComm1. Port number N opens the device named by the
 // "Communications" setting "Port<N>" when it exists, else /dev/ttyS<N-1> (COM<N> on Windows).
 //
 // Every wait here is a loop of bounded waits on a monotonic deadline that lets pending events run,
@@ -26,7 +26,7 @@
 class clsModem : public QObject, public ControlTypeBase, public SerialTransport
 {
 public:
-    // Opens the session log when none exists yet; takes the queue window's serial port (unless the
+    // Opens the session log when none exists yet; takes the message queue's serial port (unless the
     // session is unattended); copies the line settings from HostSettings.
     clsModem();
     // Closes the session log and releases it.

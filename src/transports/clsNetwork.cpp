@@ -9,8 +9,8 @@
 #include "link/clsPanelMsg.h"
 #include "link/modEncryption.h"
 #include "platform/Timing.h"
-#include "queue/SessionEnd.h"
 #include "queue/MessageQueue.h"
+#include "queue/SessionEnd.h"
 #include "queue/clsMessage.h"
 #include "transports/CommDialog.h"
 

@@ -1,4 +1,4 @@
-// The network transport: reaches the panel with UDP datagrams on the queue window's socket.
+// The network transport: reaches the panel with UDP datagrams on the message queue's socket.
 //
 // It is event-driven: SendData sends one datagram (DatagramTransport) and returns; the panel's
 // answer arrives later on the socket, is handed by the queue (DataArrival) to DataReceived,
@@ -42,10 +42,10 @@ class clsNetwork : public QObject, public DatagramTransport
 {
     Q_OBJECT
 public:
-    // Opens the session log when none is open, takes the queue window's UDP socket and binds it to
+    // Opens the session log when none is open, takes the message queue's UDP socket and binds it to
     // any local IPv4 port, draws the first sequence number and reads the link key.
     clsNetwork();
-    // The socket stays with the queue window.
+    // The socket stays with the message queue.
     ~clsNetwork() override;
 
     // IControlType properties.
@@ -109,7 +109,7 @@ public:
     };
     static Datagram DecodeDatagram(const QByteArray &raw, const Session &session);
 
-    // The UDP socket (the queue window's) and the local port it is bound to (0 when unbound).
+    // The UDP socket (the message queue's) and the local port it is bound to (0 when unbound).
     QUdpSocket *CommControl() const { return m_socket.data(); }
     quint16 localPort() const;
     // Datagrams from the panel's address that were dropped (see above) since the transport was made.

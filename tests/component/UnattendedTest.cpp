@@ -10,8 +10,8 @@
 #include "platform/SharedMemory.h"
 #include "platform/SharedMemoryIndex.h"
 #include "platform/Timing.h"
-#include "queue/clsMessage.h"
 #include "queue/MessageQueue.h"
+#include "queue/clsMessage.h"
 #include "support/HostDoubles.h"
 #include "support/TestSupport.h"
 

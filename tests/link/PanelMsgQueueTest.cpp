@@ -6,8 +6,8 @@
 #include "link/modExecFunctions.h"
 #include "link/modSDIFunctions.h"
 #include "platform/SharedMemory.h"
-#include "queue/clsMessage.h"
 #include "queue/MessageQueue.h"
+#include "queue/clsMessage.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -17,9 +17,9 @@
 #include "core/GuidRegistry.h"
 #include "link/modExecFunctions.h"
 #include "link/modToolbox.h"
+#include "queue/MessageQueue.h"
 #include "queue/QueueLinks.h"
 #include "queue/clsMessage.h"
-#include "queue/MessageQueue.h"
 #include "support/SimSession.h"
 #include "transports/clsEnhancedDirect.h"
 #include "transports/clsNetwork.h"
@@ -118,7 +118,7 @@ protected:
         SimSessionTest::TearDown();
     }
 
-    // The queue window and a network transport aimed at `port` on 127.0.0.1 (0: no panel, and
+    // The message queue and a network transport aimed at `port` on 127.0.0.1 (0: no panel, and
     // nothing can be sent).
     void startSession(bool encryption, bool sequenceNumbers, quint16 port)
     {
@@ -185,7 +185,7 @@ protected:
         ASSERT_TRUE(waitFor([&] { return admitted; }, 8000));
     }
 
-    // The queue window and an enhanced direct transport on the panel's pty (port 1).
+    // The message queue and an enhanced direct transport on the panel's pty (port 1).
     void startEnhancedSession(bool sequenceNumbers)
     {
         SessionState &state = sessionState();

@@ -8,8 +8,8 @@
 #include "diagnostics/clsSessionLog.h"
 #include "link/clsPanelMsg.h"
 #include "link/modExecFunctions.h"
-#include "queue/clsMessage.h"
 #include "queue/MessageQueue.h"
+#include "queue/clsMessage.h"
 #include "support/SimSession.h"
 #include "transports/clsModem.h"
 
