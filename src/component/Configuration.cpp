@@ -9,7 +9,7 @@
 #include "external/ErrorReporter.h"
 #include "external/StringCatalog.h"
 #include "link/PanelQueueLinks.h"
-#include "operations/OperationWindows.h"
+#include "operations/OperationViews.h"
 #include "platform/Paths.h"
 #include "diagnostics/frmDiagnostics.h"
 #include "queue/MessageQueue.h"
@@ -84,7 +84,7 @@ T readNumber(const QString &section, const QString &key, T defaultValue, std::ve
 void installLayerLinks()
 {
     installPanelQueueLinks();
-    installOperationWindows();
+    installOperationViews();
     installSupervisionQueueLinks();
     installSupervisionViews();
     // A transport's notices are message boxes where windows can be shown; elsewhere there are none.

@@ -1,21 +1,30 @@
 #include "operations/OperationViews.h"
 
-#include "core/SessionState.h"
+#include "operations/OperationWindows.h"
+#include "operations/frmPanelSyncro.h"
+#include "operations/frmWorkInProgress.h"
 
-OperationViews &operationViews()
+#include <QApplication>
+
+namespace {
+
+bool windowsPossible()
 {
-    static OperationViews views;
-    return views;
+    return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
 }
 
-void attachWindow(SyncCheck &check)
-{
-    if (!sessionState().UnattendedFlag && operationViews().syncCheck)
-        operationViews().syncCheck(check);
-}
+} // namespace
 
-void attachWindow(DataTransfer &transfer)
+void installOperationViews()
 {
-    if (!sessionState().UnattendedFlag && operationViews().dataTransfer)
-        operationViews().dataTransfer(transfer);
+    OperationWindows &views = operationWindows();
+    // Top-level windows: each deletes itself when its engine unloads or goes.
+    views.syncCheck = [](SyncCheck &check) {
+        if (windowsPossible())
+            new frmPanelSyncro(&check);
+    };
+    views.dataTransfer = [](DataTransfer &transfer) {
+        if (windowsPossible())
+            new frmWorkInProgress(&transfer);
+    };
 }

@@ -1,24 +1,6 @@
-// The windows the operation engines ask for: the "Panel Sync" window of a synchronisation check
-// and the transfer window of a data transfer. The operations' views library puts its entries in
-// (installOperationWindows, when the application can show windows); without them the engines run
-// alone, as they always do in an unattended session.
+// Installs the operations' windows for the engines that ask for them (see OperationWindows.h).
 #pragma once
 
-#include <functional>
-
-class DataTransfer;
-class SyncCheck;
-
-struct OperationViews
-{
-    // Each makes the window of the engine; the window goes with the engine.
-    std::function<void(SyncCheck &check)> syncCheck;
-    std::function<void(DataTransfer &transfer)> dataTransfer;
-};
-
-// The entries in use (empty until installed).
-OperationViews &operationViews();
-
-// Gives the engine its window, unless the session is unattended or no window is installed.
-void attachWindow(SyncCheck &check);
-void attachWindow(DataTransfer &transfer);
+// Puts the window makers into operationWindows(); they make a window only in an application that
+// can show one (a QApplication).
+void installOperationViews();

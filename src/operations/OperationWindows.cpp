@@ -1,30 +1,21 @@
 #include "operations/OperationWindows.h"
 
-#include "operations/OperationViews.h"
-#include "operations/frmPanelSyncro.h"
-#include "operations/frmWorkInProgress.h"
+#include "core/SessionState.h"
 
-#include <QApplication>
-
-namespace {
-
-bool windowsPossible()
+OperationWindows &operationWindows()
 {
-    return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
+    static OperationWindows views;
+    return views;
 }
 
-} // namespace
-
-void installOperationWindows()
+void attachWindow(SyncCheck &check)
 {
-    OperationViews &views = operationViews();
-    // Top-level windows: each deletes itself when its engine unloads or goes.
-    views.syncCheck = [](SyncCheck &check) {
-        if (windowsPossible())
-            new frmPanelSyncro(&check);
-    };
-    views.dataTransfer = [](DataTransfer &transfer) {
-        if (windowsPossible())
-            new frmWorkInProgress(&transfer);
-    };
+    if (!sessionState().UnattendedFlag && operationWindows().syncCheck)
+        operationWindows().syncCheck(check);
+}
+
+void attachWindow(DataTransfer &transfer)
+{
+    if (!sessionState().UnattendedFlag && operationWindows().dataTransfer)
+        operationWindows().dataTransfer(transfer);
 }

@@ -10,7 +10,7 @@
 #include "link/modSDIFunctions.h"
 #include "link/modToolbox.h"
 #include "operations/DataTransfer.h"
-#include "operations/OperationViews.h"
+#include "operations/OperationWindows.h"
 #include "operations/SyncCheck.h"
 #include "queue/SessionEnd.h"
 #include "queue/MessageQueue.h"
