@@ -164,7 +164,15 @@ void InitApplicationVariables()
     });
 }
 
-void InitQueue()
+namespace {
+bool windowsWanted(SessionWindows windows)
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return windows == SessionWindows::AsSettingsSay && app && app->inherits("QApplication");
+}
+} // namespace
+
+void InitQueue(SessionWindows windows)
 {
     errors::guarded(kModule, QStringLiteral("InitQueue()"), [&] {
         installLayerLinks();
@@ -179,7 +187,8 @@ void InitQueue()
                 diagnostics->Display();
         });
         // The queue console is shown only when "Debug" asks for it; otherwise there is none.
-        if (modRegistry::GetRegSetting(kApp, kSaved, QStringLiteral("Debug"), QStringLiteral("-1")) == QLatin1String("Yes")) {
+        if (windowsWanted(windows)
+            && modRegistry::GetRegSetting(kApp, kSaved, QStringLiteral("Debug"), QStringLiteral("-1")) == QLatin1String("Yes")) {
             auto *console = new frmMsgQueue(queue);
             state.queueWindow = console;
             console->show();
@@ -188,13 +197,18 @@ void InitQueue()
     });
 }
 
-void InitImmediate()
+void InitImmediate(SessionWindows windows)
 {
     errors::guarded(kModule, QStringLiteral("InitImmediate()"), [&] {
         SessionState &state = sessionState();
         if (state.immediateWindow) {
             state.immediateWindow->unload();
             delete state.immediateWindow.data();
+        }
+        // The window collects texts only while it is shown: a session that shows none logs nowhere.
+        if (!windowsWanted(windows)) {
+            state.immediateWindow = nullptr;
+            return;
         }
         auto *window = new frmImmediate();
         window->setAttribute(Qt::WA_DeleteOnClose, false);

@@ -238,8 +238,9 @@ std::int32_t clsCommunication::DoUnattended(std::int32_t &JobMask)
         SessionState &state = sessionState();
         state.abortRequested = false;
         state.sessionEndReported = false;
-        modGlobals::InitQueue();
-        modGlobals::InitImmediate();
+        // No operator: no window at all, whatever the settings ask of an operator's session.
+        modGlobals::InitQueue(modGlobals::SessionWindows::None);
+        modGlobals::InitImmediate(modGlobals::SessionWindows::None);
         MessageQueue *queue = state.messageQueue;
         if (!queue)
             raiseError(ErrorCode::ObjectRequired, QStringLiteral("no message queue"));
