@@ -90,14 +90,6 @@ MessageQueue::~MessageQueue()
         m_queue->Shutdown();
     if (m_registered)
         unregister(szGUID());
-    for (const QPointer<QObject> &window : std::as_const(m_held))
-        delete window.data();
-}
-
-void MessageQueue::holdWindow(QObject *window)
-{
-    if (window)
-        m_held.append(window);
 }
 
 bool MessageQueue::queueOperation(const QString &procedure, const std::function<void()> &body)

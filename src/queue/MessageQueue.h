@@ -102,20 +102,6 @@ public:
     QString LastSentMsgGUID() const { return m_lastSentGuid; }
     CQueue *queueServer() const { return m_queue; }
 
-    // Windows of the session's operations that go with the queue: deleted when the queue is. Those
-    // of one class among them.
-    void holdWindow(QObject *window);
-    template <typename T>
-    QList<T *> heldWindows() const
-    {
-        QList<T *> windows;
-        for (const QPointer<QObject> &held : m_held) {
-            if (T *window = qobject_cast<T *>(held.data()))
-                windows.append(window);
-        }
-        return windows;
-    }
-
     // Port controls the transports take from the queue.
     QSerialPort *MSComm1 = nullptr;
     QUdpSocket *Socket = nullptr;
@@ -176,5 +162,4 @@ private:
     bool m_registered = false;
     bool m_damaged = false;  // the session is ending over a damaged record
     bool m_renewing = false; // renewQueue runs: the old lists' damage is known already
-    QList<QPointer<QObject>> m_held;
 };

@@ -636,7 +636,12 @@ def check_headless(args, c):
         c.expect(panel.count('Request Item Block') == 2 * 212, 'each run read every block (%d)' % panel.count('Request Item Block'))
     finally:
         panel.stop()
-    # The server the bus starts now has no display either: a call that shows a window is refused.
+    # The server the bus starts now has no display either: a call that shows a window is refused. The
+    # one that served --out-of-process may still be ending its session: a new one is started once it
+    # has gone.
+    bus = dbus.SessionBus()
+    c.expect(run_until(lambda: not bus.name_has_owner(SERVICE), 30),
+             'the server of the out-of-process run has ended')
     client = Client()
     pid = client.server_pid()
     for method in ('CommStartup', 'DiagStartup'):
