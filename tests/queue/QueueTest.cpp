@@ -651,7 +651,9 @@ TEST(QueueExit, ChildLeavesItsQueueLoaded)
     resetSessionState();
     modGlobals::InitApplicationVariables();
     modGlobals::InitQueue();
-    MessageQueue *queue = sessionState().messageQueue;
+    // Kept for the whole process, never unloaded: as a process that ends without unloading leaves it.
+    static MessageQueue *queue = nullptr;
+    queue = sessionState().messageQueue;
     ASSERT_TRUE(queue);
     queue->setWorkerEnabled(false);
     QStringList names{queue->WorkQueueGUID(), queue->CurrentMsgGUID(), queue->LastSentMsgGUID()};
